@@ -1,0 +1,51 @@
+// A card's local bus: devices claim address ranges; an unclaimed read returns all ones and an
+// unclaimed write is dropped. Used behind the PLX 9050's local address spaces.
+#ifndef ZARERERA_SIM_LOCAL_BUS_H
+#define ZARERERA_SIM_LOCAL_BUS_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/card_model.h"
+
+namespace sim {
+
+class LocalBus {
+ public:
+  // `device` answers [base, base + size) at offsets from base.
+  void Attach(uint32_t base, uint32_t size, std::shared_ptr<Region> device) {
+    devices_.push_back({base, size, std::move(device)});
+  }
+
+  uint32_t Read(uint32_t address, unsigned size) {
+    const Entry* e = Find(address);
+    if (e == nullptr) return size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+    return e->device->Read(address - e->base, size);
+  }
+
+  void Write(uint32_t address, uint32_t value, unsigned size) {
+    const Entry* e = Find(address);
+    if (e != nullptr) e->device->Write(address - e->base, value, size);
+  }
+
+ private:
+  struct Entry {
+    uint32_t base;
+    uint32_t size;
+    std::shared_ptr<Region> device;
+  };
+
+  const Entry* Find(uint32_t address) const {
+    for (const Entry& e : devices_) {
+      if (address - e.base < e.size) return &e;
+    }
+    return nullptr;
+  }
+
+  std::vector<Entry> devices_;
+};
+
+}  // namespace sim
+
+#endif  // ZARERERA_SIM_LOCAL_BUS_H
