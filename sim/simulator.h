@@ -8,6 +8,13 @@
 // it as a write, lowest address first); after every request the model's current values are
 // written back into the window.
 //
+// Bad input gets an error status (one of the kStatus constants below) and nothing is written into
+// the record: an unknown code, a record shorter than its code's record, configuration access of 0
+// or more than 4 bytes or past the end of configuration space, an unknown transfer command, a block
+// whose length is not a whole number of elements. A read of a port or memory address that no card
+// decodes returns all ones with status 0 (a master abort); such a write is dropped. Configuration
+// access to an empty slot behaves the same way.
+//
 // For tests it keeps a log of every request and lets faults be injected per request code.
 #ifndef ZARERERA_SIM_SIMULATOR_H
 #define ZARERERA_SIM_SIMULATOR_H
@@ -23,24 +30,20 @@
 #include "driver/wd_records.h"
 #include "sim/card_model.h"
 #include "sim/clock.h"
+#include "sim/pci_function.h"
 
 namespace sim {
 
-struct FunctionSpec {
-  uint16_t vendorId = 0;
-  uint16_t deviceId = 0;
-  uint32_t classCode = 0;  // base class, subclass, programming interface (24 bits)
-  uint8_t revision = 0;
-  uint8_t headerType = 0;
-  uint16_t subsystemVendorId = 0;
-  uint16_t subsystemId = 0;
-  BarSpec bars[6];
-  uint8_t irq = 0;           // interrupt line; 0: the card has no interrupt item
-  uint8_t interruptPin = 0;  // 1 = INTA#
-  bool busItem = false;      // report a bus item in the card information
-};
+// Error statuses of the simulated driver (0 is success).
+constexpr uint32_t kStatusUnknownRequest = 0x20000001u;    // no such request code
+constexpr uint32_t kStatusRecordTooShort = 0x20000002u;    // record shorter than the code's record
+constexpr uint32_t kStatusInvalidParameter = 0x20000003u;  // a field out of its range
+constexpr uint32_t kStatusNoSuchCard = 0x20000004u;  // no function at the slot; unknown card handle
+constexpr uint32_t kStatusResourceBusy = 0x20000005u;  // registration refused
+constexpr uint32_t kStatusNoMemory = 0x20000006u;      // a window could not be mapped
 
-class PciFunction;  // one function on the bus: configuration space, BARs, model
+// Version reported unless a test sets another: 10.00, which the library accepts.
+constexpr uint32_t kDefaultVersion = 1000;
 
 class Simulator : public WdHostedDriver {
  public:
@@ -53,6 +56,9 @@ class Simulator : public WdHostedDriver {
   PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& spec,
                            std::shared_ptr<CardModel> model = nullptr);
   PciFunction* Find(const WdPciSlot& slot);
+  PciFunction* Find(uint32_t bus, uint32_t slot, uint32_t function);
+  // Every function, in bus/slot/function order.
+  std::vector<PciFunction*> functions() const;
   Clock& clock() { return clock_; }
 
   // The request log: every request, with the record as the driver left it.
@@ -82,16 +88,29 @@ class Simulator : public WdHostedDriver {
   void OverrideCardItems(const WdPciSlot& slot, const WdCard& card);
   void OverrideScan(const WdPciScan& result);  // every scan answers with this
 
-  // Registrations now in force.
+  // Registrations now in force, and the memory windows they hold mapped.
   int registrations() const;
+  int mapped_windows() const;
 
  private:
   struct Impl;
+  uint32_t Dispatch(uint32_t code, void* record, uint32_t size);
+  template <class T, class F>
+  uint32_t Serve(void* record, uint32_t size, F handler);
+  uint32_t DoVersion(WdVersion& r);
+  uint32_t DoScan(WdPciScan& r);
+  uint32_t DoCardInfo(WdPciCardInfo& r);
+  uint32_t DoRegister(WdCardRegister& r);
+  uint32_t DoUnregister(WdCardRegister& r);
+  uint32_t DoConfig(WdPciConfigDump& r);
+  uint32_t DoTransfer(WdTransfer& r);
+  uint32_t DoSleep(WdSleep& r);
+
   std::unique_ptr<Impl> impl_;
   Clock clock_;
   std::vector<Request> log_;
   bool logging_ = true;
-  uint32_t version_ = 1000;
+  uint32_t version_ = kDefaultVersion;
   bool refuse_registration_ = false;
 };
 

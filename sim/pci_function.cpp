@@ -1,0 +1,146 @@
+// Configuration space and BAR decoding of one simulated PCI function.
+#include "sim/pci_function.h"
+
+#include "sim/pci_config.h"
+
+namespace sim {
+
+namespace {
+
+uint32_t AllOnes(unsigned size) {
+  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+}
+
+// Bits of a configuration byte that a write may change, BARs aside (they size themselves).
+uint8_t WritableBits(uint32_t offset) {
+  switch (offset) {
+    case pci::kCommand:
+      return 0xFF;  // I/O, memory, bus master, special cycles, MWI, palette snoop, parity, wait
+    case pci::kCommand + 1:
+      return 0x03;  // SERR# enable, fast back-to-back enable
+    case pci::kCacheLineSize:
+    case pci::kLatencyTimer:
+    case pci::kInterruptLine:
+      return 0xFF;
+    default:
+      return 0x00;
+  }
+}
+
+bool IsBarByte(uint32_t offset) {
+  return offset >= pci::kBar0 && offset < pci::kBar0 + 4 * pci::kBarCount;
+}
+
+}  // namespace
+
+PciFunction::PciFunction(const WdPciSlot& slot, const FunctionSpec& spec,
+                         std::shared_ptr<CardModel> model,
+                         const std::array<uint32_t, 6>& bar_addresses)
+    : slot_(slot), spec_(spec), model_(std::move(model)) {
+  auto put = [this](uint32_t offset, uint32_t value, unsigned size) {
+    for (unsigned i = 0; i < size; ++i)
+      config_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(pci::kVendorId, spec.vendorId, 2);
+  put(pci::kDeviceId, spec.deviceId, 2);
+  // As firmware leaves a card it has configured: both address spaces decoded.
+  put(pci::kCommand, pci::kCommandIoSpace | pci::kCommandMemorySpace, 2);
+  put(pci::kRevision, spec.revision, 1);
+  put(pci::kClassCode, spec.classCode, 3);
+  put(pci::kHeaderType, spec.headerType, 1);
+  put(pci::kSubsystemVendorId, spec.subsystemVendorId, 2);
+  put(pci::kSubsystemId, spec.subsystemId, 2);
+  put(pci::kInterruptLine, spec.irq, 1);
+  put(pci::kInterruptPin, spec.interruptPin, 1);
+  for (int bar = 0; bar < static_cast<int>(pci::kBarCount); ++bar) {
+    StoreBar(bar, bar_addresses[bar]);
+  }
+}
+
+uint32_t PciFunction::ConfigRead(uint32_t offset, unsigned size) const {
+  uint32_t value = 0;
+  for (unsigned i = 0; i < size; ++i)
+    value |= static_cast<uint32_t>(config_[offset + i]) << (8 * i);
+  return value;
+}
+
+void PciFunction::ConfigWrite(uint32_t offset, uint32_t value, unsigned size) {
+  for (unsigned i = 0; i < size; ++i) {
+    const uint32_t at = offset + i;
+    const uint8_t byte = static_cast<uint8_t>(value >> (8 * i));
+    if (IsBarByte(at)) {
+      // Merge the byte into the BAR, then let the BAR drop the bits it does not implement.
+      const int bar = static_cast<int>((at - pci::kBar0) / 4);
+      const uint32_t shift = 8 * ((at - pci::kBar0) % 4);
+      uint32_t raw = ConfigRead(pci::kBar0 + 4 * bar, 4);
+      raw = (raw & ~(0xFFu << shift)) | (static_cast<uint32_t>(byte) << shift);
+      StoreBar(bar, raw);
+      continue;
+    }
+    const uint8_t writable = WritableBits(at);
+    config_[at] = static_cast<uint8_t>((config_[at] & ~writable) | (byte & writable));
+  }
+  if (model_) model_->ConfigWritten(config_);
+}
+
+void PciFunction::StoreBar(int bar, uint32_t value) {
+  const BarSpec& b = spec_.bars[bar];
+  uint32_t stored = 0;
+  if (b.kind == BarKind::kMemory) {
+    stored = value & ~(b.size - 1) & pci::kBarMemAddressMask;
+  } else if (b.kind == BarKind::kIo) {
+    stored = (value & ~(b.size - 1) & pci::kBarIoAddressMask) | pci::kBarIo;
+  }
+  const uint32_t at = pci::kBar0 + 4 * static_cast<uint32_t>(bar);
+  for (unsigned i = 0; i < 4; ++i) config_[at + i] = static_cast<uint8_t>(stored >> (8 * i));
+}
+
+BarKind PciFunction::bar_kind(int bar) const {
+  return bar >= 0 && bar < static_cast<int>(pci::kBarCount) ? spec_.bars[bar].kind : BarKind::kNone;
+}
+
+uint32_t PciFunction::bar_size(int bar) const {
+  return bar_kind(bar) == BarKind::kNone ? 0 : spec_.bars[bar].size;
+}
+
+uint32_t PciFunction::bar_address(int bar) const {
+  switch (bar_kind(bar)) {
+    case BarKind::kMemory:
+      return ConfigRead(pci::kBar0 + 4 * static_cast<uint32_t>(bar), 4) & pci::kBarMemAddressMask;
+    case BarKind::kIo:
+      return ConfigRead(pci::kBar0 + 4 * static_cast<uint32_t>(bar), 4) & pci::kBarIoAddressMask;
+    case BarKind::kNone:
+      break;
+  }
+  return 0;
+}
+
+uint8_t PciFunction::interrupt_line() const {
+  return config_[pci::kInterruptLine];
+}
+
+bool PciFunction::Decode(BarKind kind, uint32_t address, uint32_t size, int* bar,
+                         uint32_t* offset) const {
+  for (int b = 0; b < static_cast<int>(pci::kBarCount); ++b) {
+    if (bar_kind(b) != kind) continue;
+    const uint32_t base = bar_address(b);
+    const uint32_t length = bar_size(b);
+    const uint32_t off = address - base;  // wraps to a large value below the base
+    if (off < length && size <= length - off) {
+      *bar = b;
+      *offset = off;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t PciFunction::BarRead(int bar, uint32_t offset, unsigned size) const {
+  return model_ ? model_->BarRead(bar, offset, size) : AllOnes(size);
+}
+
+void PciFunction::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const {
+  if (model_) model_->BarWrite(bar, offset, value, size);
+}
+
+}  // namespace sim

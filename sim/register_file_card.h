@@ -1,0 +1,59 @@
+// The generic card: plain storage behind each BAR, as a card of RAM or simple registers would
+// answer. Reads return what was last written (little-endian, any width, no side effects); offsets
+// past a BAR's size read all ones and drop writes. Every access is kept in a list so that tests can
+// see exactly what reached the card, in order. Interrupt line level is set directly.
+#ifndef ZARERERA_SIM_REGISTER_FILE_CARD_H
+#define ZARERERA_SIM_REGISTER_FILE_CARD_H
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/card_model.h"
+#include "sim/pci_function.h"
+
+namespace sim {
+
+class RegisterFileCard : public CardModel {
+ public:
+  struct Access {
+    int bar;
+    uint32_t offset;
+    uint32_t value;
+    unsigned size;
+    bool write;
+    bool operator==(const Access&) const = default;
+  };
+
+  // Storage for every implemented BAR of `spec`, zero-filled.
+  explicit RegisterFileCard(const FunctionSpec& spec);
+
+  uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
+  void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  void ConfigWritten(const ConfigSpace& config) override;
+  bool InterruptAsserted() const override { return interrupt_; }
+
+  // Direct access for tests and other models, not recorded as accesses.
+  uint32_t Peek(int bar, uint32_t offset, unsigned size) const;
+  void Poke(int bar, uint32_t offset, uint32_t value, unsigned size);
+  void set_interrupt(bool asserted) { interrupt_ = asserted; }
+
+  // Accesses through BarRead and BarWrite; `record_reads` off keeps only writes (window refreshes
+  // read every dword after each request).
+  const std::vector<Access>& accesses() const { return accesses_; }
+  void ClearAccesses() { accesses_.clear(); }
+  void set_record_reads(bool on) { record_reads_ = on; }
+  int config_writes() const { return config_writes_; }
+
+ private:
+  bool InRange(int bar, uint32_t offset, unsigned size) const;
+
+  std::vector<std::vector<uint8_t>> storage_;
+  std::vector<Access> accesses_;
+  bool record_reads_ = true;
+  bool interrupt_ = false;
+  int config_writes_ = 0;
+};
+
+}  // namespace sim
+
+#endif  // ZARERERA_SIM_REGISTER_FILE_CARD_H

@@ -1,0 +1,559 @@
+// The simulated kernel driver: request dispatch, the PCI bus, registrations and memory windows.
+//
+// Each request is copied out of the caller's record, served on the copy and copied back only when
+// it succeeds, so a refused request leaves the record as it came. Memory windows are page-aligned
+// blocks this file owns; before every request their stores reach the card models, after it the
+// models' values are written back (see simulator.h).
+//
+// Not modelled: interrupt delivery (registration hands out an interrupt handle, nothing waits on
+// it), DMA, 64-bit BARs, bus numbers behind bridges, locking across threads (requests are expected
+// from one thread at a time, as the library sends them).
+#include "sim/simulator.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <tuple>
+
+#include "sim/pci_config.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint32_t kPageSize = 4096;
+constexpr uint32_t kMemoryBarBase = 0xFE000000u;  // where memory BARs are assigned from
+constexpr uint64_t kMemoryBarLimit = 0x100000000ull;
+constexpr uint32_t kIoBarBase = 0xC000;  // where I/O BARs are assigned from
+constexpr uint32_t kIoBarLimit = 0x10000;
+constexpr uint32_t kMaxWindowBytes = 64u << 20;  // larger memory items are not mapped
+constexpr uint32_t kBusTypePci = 5;
+constexpr uint32_t kSlotShift = 3;  // slot/function of a bus item: slot << 3 | function
+constexpr char kVersionText[] = "zarerera simulated WinDriver";
+
+using SlotKey = std::tuple<uint32_t, uint32_t, uint32_t>;
+SlotKey KeyOf(const WdPciSlot& s) {
+  return {s.bus, s.slot, s.function};
+}
+
+uint32_t AllOnes(unsigned size) {
+  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+}
+
+uint64_t AlignUp(uint64_t value, uint64_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+bool IsPowerOfTwo(uint32_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
+
+// Element width of a transfer command, and what it does; 0 width for a command not known.
+struct TransferKind {
+  unsigned width = 0;
+  bool memory = false;
+  bool write = false;
+  bool block = false;
+};
+
+TransferKind KindOf(uint32_t command) {
+  TransferKind k;
+  uint32_t c = command;
+  if (c >= WD_RM_BYTE) {  // memory commands are the port ones plus 20
+    k.memory = true;
+    c -= WD_MEMORY_COMMAND_OFFSET;
+  }
+  switch (c) {
+    case WD_RP_BYTE:
+    case WD_RP_WORD:
+    case WD_RP_DWORD:
+      k.width = 1u << (c - WD_RP_BYTE);
+      break;
+    case WD_WP_BYTE:
+    case WD_WP_WORD:
+    case WD_WP_DWORD:
+      k.width = 1u << (c - WD_WP_BYTE);
+      k.write = true;
+      break;
+    case WD_RP_SBYTE:
+    case WD_RP_SWORD:
+    case WD_RP_SDWORD:
+      k.width = 1u << (c - WD_RP_SBYTE);
+      k.block = true;
+      break;
+    case WD_WP_SBYTE:
+    case WD_WP_SWORD:
+    case WD_WP_SDWORD:
+      k.width = 1u << (c - WD_WP_SBYTE);
+      k.write = true;
+      k.block = true;
+      break;
+    default:
+      break;
+  }
+  if (command > WD_WM_SDWORD) k.width = 0;
+  return k;
+}
+
+// Page-aligned memory the simulator owns, released with free().
+struct PageDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using PageBlock = std::unique_ptr<uint8_t, PageDeleter>;
+
+}  // namespace
+
+// A memory item mapped into the process. `function` is the PCI function that decoded the item's
+// start when it was registered (null when none did: the window is then plain memory); the window
+// stays tied to that function's BAR even when the BAR moves, as a real mapping stays tied to the
+// device.
+struct Window {
+  PciFunction* function = nullptr;
+  int bar = 0;
+  uint32_t bar_offset = 0;  // where the item starts inside the BAR
+  uint32_t modelled = 0;    // bytes from the start that the BAR covers (a multiple of 4)
+  PageBlock memory;
+  std::vector<uint8_t> shadow;  // the window's contents as the models last left them
+
+  uint32_t Load(uint32_t offset) const {
+    uint32_t v;
+    std::memcpy(&v, memory.get() + offset, 4);
+    return v;
+  }
+};
+
+struct Registration {
+  uint32_t card_handle = 0;
+  std::vector<std::unique_ptr<Window>> windows;
+};
+
+struct Simulator::Impl {
+  std::map<SlotKey, std::unique_ptr<PciFunction>> functions;
+  std::vector<Registration> registrations;
+  std::map<uint32_t, uint32_t> failures;  // code -> status
+  std::set<uint32_t> silenced;
+  std::map<SlotKey, WdCard> item_overrides;
+  std::optional<WdPciScan> scan_override;
+  uint32_t next_card_handle = 1;
+  uint32_t next_int_handle = 1;
+  uint64_t next_memory = kMemoryBarBase;
+  uint32_t next_io = kIoBarBase;
+
+  PciFunction* Find(const WdPciSlot& s) {
+    auto it = functions.find(KeyOf(s));
+    return it == functions.end() ? nullptr : it->second.get();
+  }
+
+  // The function decoding [address, address + size) in `kind` space.
+  PciFunction* Decode(BarKind kind, uint32_t address, uint32_t size, int* bar, uint32_t* offset) {
+    for (auto& [key, f] : functions) {
+      if (f->Decode(kind, address, size, bar, offset)) return f.get();
+    }
+    return nullptr;
+  }
+
+  uint32_t BusRead(BarKind kind, uint32_t address, unsigned size) {
+    int bar;
+    uint32_t offset;
+    PciFunction* f = Decode(kind, address, size, &bar, &offset);
+    return f ? f->BarRead(bar, offset, size) & AllOnes(size) : AllOnes(size);
+  }
+
+  void BusWrite(BarKind kind, uint32_t address, uint32_t value, unsigned size) {
+    int bar;
+    uint32_t offset;
+    if (PciFunction* f = Decode(kind, address, size, &bar, &offset)) {
+      f->BarWrite(bar, offset, value & AllOnes(size), size);
+    }
+  }
+
+  // Stores the library made into its windows since the last request reach the models.
+  void FlushWindowStores() {
+    for (Registration& r : registrations) {
+      for (auto& w : r.windows) {
+        for (uint32_t off = 0; off < w->modelled; off += 4) {
+          const uint32_t now = w->Load(off);
+          uint32_t before;
+          std::memcpy(&before, w->shadow.data() + off, 4);
+          if (now != before) w->function->BarWrite(w->bar, w->bar_offset + off, now, 4);
+        }
+      }
+    }
+  }
+
+  // The models' current values go back into every window and its shadow.
+  void RefreshWindows() {
+    for (Registration& r : registrations) {
+      for (auto& w : r.windows) RefreshWindow(*w);
+    }
+  }
+
+  static void RefreshWindow(Window& w) {
+    for (uint32_t off = 0; off < w.modelled; off += 4) {
+      const uint32_t v = w.function->BarRead(w.bar, w.bar_offset + off, 4);
+      std::memcpy(w.memory.get() + off, &v, 4);
+      std::memcpy(w.shadow.data() + off, &v, 4);
+    }
+  }
+
+  // The resource list a card information request reports for `f`.
+  static WdCard ItemsOf(const PciFunction& f) {
+    WdCard card{};
+    auto add = [&card]() -> WdItem& { return card.items[card.itemCount++]; };
+    for (int bar = 0; bar < static_cast<int>(pci::kBarCount); ++bar) {
+      const BarKind kind = f.bar_kind(bar);
+      if (kind == BarKind::kMemory) {
+        WdItem& item = add();
+        item.kind = WD_ITEM_MEMORY;
+        item.u.mem.physAddress = f.bar_address(bar);
+        item.u.mem.bytes = f.bar_size(bar);
+        item.u.mem.transferAddress = f.bar_address(bar);
+        item.u.mem.bar = static_cast<uint32_t>(bar);
+      } else if (kind == BarKind::kIo) {
+        WdItem& item = add();
+        item.kind = WD_ITEM_IO;
+        item.u.io.port = f.bar_address(bar);
+        item.u.io.bytes = f.bar_size(bar);
+        item.u.io.bar = static_cast<uint32_t>(bar);
+      }
+    }
+    const uint8_t line = f.interrupt_line();
+    if (line != 0 && line != pci::kInterruptLineNone) {
+      WdItem& item = add();
+      item.kind = WD_ITEM_INTERRUPT;
+      item.u.interrupt.irq = line;
+    }
+    if (f.spec().busItem) {
+      WdItem& item = add();
+      item.kind = WD_ITEM_BUS;
+      item.u.bus.busType = kBusTypePci;
+      item.u.bus.busNumber = f.slot().bus;
+      item.u.bus.slotFunction = f.slot().slot << kSlotShift | f.slot().function;
+    }
+    return card;
+  }
+
+  // Maps one memory item; returns null when it cannot be mapped.
+  std::unique_ptr<Window> Map(const WdItemMemory& item) {
+    auto w = std::make_unique<Window>();
+    const size_t mapped = AlignUp(item.bytes, kPageSize);
+    w->memory.reset(static_cast<uint8_t*>(std::aligned_alloc(kPageSize, mapped)));
+    if (!w->memory) return nullptr;
+    std::memset(w->memory.get(), 0, mapped);
+    w->shadow.assign(mapped, 0);
+    w->function = Decode(BarKind::kMemory, item.physAddress, 1, &w->bar, &w->bar_offset);
+    if (w->function != nullptr) {
+      const uint32_t in_bar = w->function->bar_size(w->bar) - w->bar_offset;
+      w->modelled = std::min(item.bytes, in_bar) & ~3u;
+      RefreshWindow(*w);
+    }
+    return w;
+  }
+};
+
+Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_(mode) {}
+
+Simulator::~Simulator() = default;
+
+PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
+                                    const FunctionSpec& spec, std::shared_ptr<CardModel> model) {
+  const WdPciSlot where{bus, slot, function};
+  if (impl_->functions.count(KeyOf(where)) != 0) {
+    throw std::invalid_argument("a function already sits at this slot");
+  }
+  // Assign naturally aligned, non-overlapping addresses, as firmware does at boot.
+  std::array<uint32_t, pci::kBarCount> addresses{};
+  uint64_t next_memory = impl_->next_memory;
+  uint32_t next_io = impl_->next_io;
+  for (unsigned bar = 0; bar < pci::kBarCount; ++bar) {
+    const BarSpec& b = spec.bars[bar];
+    if (b.kind == BarKind::kNone) continue;
+    const uint32_t minimum = b.kind == BarKind::kMemory ? 16 : 4;
+    if (!IsPowerOfTwo(b.size) || b.size < minimum) {
+      throw std::invalid_argument("BAR size must be a power of two of at least 16 (memory) or 4");
+    }
+    if (b.kind == BarKind::kMemory) {
+      const uint64_t at = AlignUp(next_memory, b.size);
+      if (at + b.size > kMemoryBarLimit) throw std::invalid_argument("memory space exhausted");
+      addresses[bar] = static_cast<uint32_t>(at);
+      next_memory = at + b.size;
+    } else {
+      const uint64_t at = AlignUp(next_io, b.size);
+      if (at + b.size > kIoBarLimit) throw std::invalid_argument("I/O space exhausted");
+      addresses[bar] = static_cast<uint32_t>(at);
+      next_io = static_cast<uint32_t>(at + b.size);
+    }
+  }
+  auto f = std::make_unique<PciFunction>(where, spec, std::move(model), addresses);
+  impl_->next_memory = next_memory;
+  impl_->next_io = next_io;
+  PciFunction& ref = *f;
+  impl_->functions[KeyOf(where)] = std::move(f);
+  return ref;
+}
+
+PciFunction* Simulator::Find(const WdPciSlot& slot) {
+  return impl_->Find(slot);
+}
+
+PciFunction* Simulator::Find(uint32_t bus, uint32_t slot, uint32_t function) {
+  return impl_->Find(WdPciSlot{bus, slot, function});
+}
+
+std::vector<PciFunction*> Simulator::functions() const {
+  std::vector<PciFunction*> out;
+  for (auto& [key, f] : impl_->functions) out.push_back(f.get());
+  return out;
+}
+
+size_t Simulator::Count(uint32_t code) const {
+  return static_cast<size_t>(
+      std::count_if(log_.begin(), log_.end(), [code](const Request& r) { return r.code == code; }));
+}
+
+void Simulator::FailRequests(uint32_t code, uint32_t status) {
+  impl_->failures[code] = status;
+}
+void Simulator::SilenceRequests(uint32_t code) {
+  impl_->silenced.insert(code);
+}
+
+void Simulator::ClearFaults() {
+  impl_->failures.clear();
+  impl_->silenced.clear();
+  impl_->item_overrides.clear();
+  impl_->scan_override.reset();
+  refuse_registration_ = false;
+  version_ = kDefaultVersion;
+}
+
+void Simulator::OverrideCardItems(const WdPciSlot& slot, const WdCard& card) {
+  impl_->item_overrides[KeyOf(slot)] = card;
+}
+
+void Simulator::OverrideScan(const WdPciScan& result) {
+  impl_->scan_override = result;
+}
+
+int Simulator::registrations() const {
+  return static_cast<int>(impl_->registrations.size());
+}
+
+int Simulator::mapped_windows() const {
+  int n = 0;
+  for (const Registration& r : impl_->registrations) n += static_cast<int>(r.windows.size());
+  return n;
+}
+
+// --- Request handlers: each works on a copy `rec` and reports a status; the caller copies the
+// record back only on success.
+
+namespace {
+
+template <class T>
+bool Load(const void* record, uint32_t size, T* out) {
+  if (record == nullptr || size < sizeof(T)) return false;
+  std::memcpy(out, record, sizeof(T));
+  return true;
+}
+
+}  // namespace
+
+bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
+  impl_->FlushWindowStores();
+
+  bool answered = true;
+  uint32_t result = 0;
+  if (impl_->silenced.count(code) != 0) {
+    answered = false;
+  } else if (auto it = impl_->failures.find(code); it != impl_->failures.end()) {
+    result = it->second;
+  } else {
+    result = Dispatch(code, record, size);
+  }
+
+  impl_->RefreshWindows();
+  if (answered) *status = result;
+  if (logging_) {
+    Request r{code, {}, answered ? result : WD_STATUS_NONE, answered};
+    if (record != nullptr) {
+      const auto* bytes = static_cast<const uint8_t*>(record);
+      r.record.assign(bytes, bytes + size);
+    }
+    log_.push_back(std::move(r));
+  }
+  return answered;
+}
+
+uint32_t Simulator::Dispatch(uint32_t code, void* record, uint32_t size) {
+  switch (code) {
+    case WD_CODE_VERSION:
+      return Serve<WdVersion>(record, size, [this](WdVersion& r) { return DoVersion(r); });
+    case WD_CODE_PCI_SCAN:
+      return Serve<WdPciScan>(record, size, [this](WdPciScan& r) { return DoScan(r); });
+    case WD_CODE_PCI_CARD_INFO:
+      return Serve<WdPciCardInfo>(record, size, [this](WdPciCardInfo& r) { return DoCardInfo(r); });
+    case WD_CODE_CARD_REGISTER:
+      return Serve<WdCardRegister>(record, size,
+                                   [this](WdCardRegister& r) { return DoRegister(r); });
+    case WD_CODE_CARD_UNREGISTER:
+      return Serve<WdCardRegister>(record, size,
+                                   [this](WdCardRegister& r) { return DoUnregister(r); });
+    case WD_CODE_PCI_CONFIG:
+      return Serve<WdPciConfigDump>(record, size,
+                                    [this](WdPciConfigDump& r) { return DoConfig(r); });
+    case WD_CODE_TRANSFER:
+      return Serve<WdTransfer>(record, size, [this](WdTransfer& r) { return DoTransfer(r); });
+    case WD_CODE_SLEEP:
+      return Serve<WdSleep>(record, size, [this](WdSleep& r) { return DoSleep(r); });
+    default:
+      return kStatusUnknownRequest;
+  }
+}
+
+template <class T, class F>
+uint32_t Simulator::Serve(void* record, uint32_t size, F handler) {
+  T rec;
+  if (!Load(record, size, &rec)) return kStatusRecordTooShort;
+  const uint32_t result = handler(rec);
+  if (result == 0) std::memcpy(record, &rec, sizeof rec);
+  return result;
+}
+
+uint32_t Simulator::DoVersion(WdVersion& r) {
+  r.version = version_;
+  std::snprintf(r.text, sizeof r.text, "%s", kVersionText);
+  return 0;
+}
+
+uint32_t Simulator::DoScan(WdPciScan& r) {
+  if (impl_->scan_override) {
+    const WdPciScan& o = *impl_->scan_override;
+    r.cardCount = o.cardCount;
+    std::memcpy(r.ids, o.ids, sizeof r.ids);
+    std::memcpy(r.slots, o.slots, sizeof r.slots);
+    return 0;
+  }
+  r.cardCount = 0;
+  std::memset(r.ids, 0, sizeof r.ids);
+  std::memset(r.slots, 0, sizeof r.slots);
+  for (auto& [key, f] : impl_->functions) {
+    if (r.cardCount == WD_PCI_CARDS) break;
+    const uint32_t vendor = f->ConfigRead(pci::kVendorId, 2);
+    const uint32_t device = f->ConfigRead(pci::kDeviceId, 2);
+    // A zero ID matches any card.
+    if (r.vendorId != 0 && r.vendorId != vendor) continue;
+    if (r.deviceId != 0 && r.deviceId != device) continue;
+    r.ids[r.cardCount] = WdPciId{vendor, device};
+    r.slots[r.cardCount] = f->slot();
+    ++r.cardCount;
+  }
+  return 0;
+}
+
+uint32_t Simulator::DoCardInfo(WdPciCardInfo& r) {
+  if (auto it = impl_->item_overrides.find(KeyOf(r.pciSlot)); it != impl_->item_overrides.end()) {
+    r.card = it->second;
+    return 0;
+  }
+  PciFunction* f = impl_->Find(r.pciSlot);
+  if (f == nullptr) return kStatusNoSuchCard;
+  r.card = Impl::ItemsOf(*f);
+  return 0;
+}
+
+uint32_t Simulator::DoRegister(WdCardRegister& r) {
+  if (refuse_registration_) return kStatusResourceBusy;
+  const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
+  for (uint32_t i = 0; i < count; ++i) {
+    const WdItem& item = r.card.items[i];
+    if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes > kMaxWindowBytes) return kStatusNoMemory;
+  }
+  if (r.checkLockOnly != 0) return 0;  // the resources are free: nothing is registered
+
+  Registration reg;
+  for (uint32_t i = 0; i < count; ++i) {
+    WdItem& item = r.card.items[i];
+    if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) {
+      std::unique_ptr<Window> w = impl_->Map(item.u.mem);
+      if (!w) return kStatusNoMemory;  // windows mapped so far go with `reg`
+      item.u.mem.userAddress = WD_TO_UPTR(w->memory.get());
+      reg.windows.push_back(std::move(w));
+    } else if (item.kind == WD_ITEM_INTERRUPT) {
+      item.u.interrupt.intHandle = impl_->next_int_handle++;
+    }
+  }
+  reg.card_handle = impl_->next_card_handle++;
+  r.cardHandle = reg.card_handle;
+  impl_->registrations.push_back(std::move(reg));
+  return 0;
+}
+
+uint32_t Simulator::DoUnregister(WdCardRegister& r) {
+  auto& regs = impl_->registrations;
+  auto it = std::find_if(regs.begin(), regs.end(), [&r](const Registration& reg) {
+    return r.cardHandle != 0 && reg.card_handle == r.cardHandle;
+  });
+  if (it == regs.end()) return kStatusNoSuchCard;
+  regs.erase(it);  // unmaps its windows
+  return 0;
+}
+
+uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
+  if (r.bytes == 0 || r.bytes > 4 || r.offset >= pci::kConfigSize ||
+      r.bytes > pci::kConfigSize - r.offset || r.buffer == 0) {
+    return kStatusInvalidParameter;
+  }
+  auto* buffer = WD_FROM_UPTR(uint8_t*, r.buffer);
+  PciFunction* f = impl_->Find(r.pciSlot);
+  if (r.isRead) {
+    // An empty slot reads all ones, as a master abort does.
+    const uint32_t v = f ? f->ConfigRead(r.offset, r.bytes) : AllOnes(r.bytes);
+    for (uint32_t i = 0; i < r.bytes; ++i) buffer[i] = static_cast<uint8_t>(v >> (8 * i));
+  } else if (f != nullptr) {
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < r.bytes; ++i) v |= uint32_t{buffer[i]} << (8 * i);
+    f->ConfigWrite(r.offset, v, r.bytes);
+  }
+  return 0;
+}
+
+uint32_t Simulator::DoTransfer(WdTransfer& r) {
+  const TransferKind k = KindOf(r.command);
+  if (k.width == 0) return kStatusInvalidParameter;
+  const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
+  if (!k.block) {
+    if (k.write) {
+      impl_->BusWrite(space, r.address, r.data.dword, k.width);
+    } else {
+      const uint32_t v = impl_->BusRead(space, r.address, k.width);
+      std::memcpy(&r.data, &v, k.width);  // little-endian: the value's low bytes
+    }
+    return 0;
+  }
+  if (r.bytes % k.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) return kStatusInvalidParameter;
+  auto* buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
+  uint32_t address = r.address;
+  for (uint32_t done = 0; done < r.bytes; done += k.width) {
+    if (k.write) {
+      uint32_t v = 0;
+      std::memcpy(&v, buffer + done, k.width);
+      impl_->BusWrite(space, address, v, k.width);
+    } else {
+      const uint32_t v = impl_->BusRead(space, address, k.width);
+      std::memcpy(buffer + done, &v, k.width);
+    }
+    if (r.autoIncrement != 0) address += k.width;
+  }
+  return 0;
+}
+
+uint32_t Simulator::DoSleep(WdSleep& r) {
+  clock_.Sleep(r.microseconds);
+  return 0;
+}
+
+}  // namespace sim
