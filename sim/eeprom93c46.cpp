@@ -1,0 +1,317 @@
+// The 93C46 model: edge detection on the pins, the command state machine, programming time and the
+// pin recording. See eeprom93c46.h for the behaviour and what is not modelled.
+#include "sim/eeprom93c46.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+namespace sim {
+
+namespace {
+
+constexpr uint16_t kErased = 0xFFFF;
+constexpr unsigned kAddressMask = Eeprom93C46::kWords - 1;
+// The extended commands are told apart by the top two bits of the six-bit address field.
+constexpr unsigned kExtShift = Eeprom93C46::kAddressBits - 2;
+
+// Plausible 9050 configuration words. The bridge loads its PCI IDs, class, interrupt pin and
+// local configuration registers from these at reset; each register is a pair of words, high half
+// first.
+constexpr uint16_t kDeviceId = 0x10B5;
+constexpr uint16_t kVendorId = 0x9050;
+constexpr uint32_t kClassOtherBridge = 0x068000;  // base class 06, subclass 80, interface 00
+constexpr uint8_t kRevision = 0x01;
+constexpr uint8_t kInterruptPinA = 0x01;
+constexpr uint32_t kLas1RangeIo64 = 0xFFFFFFC1;  // 64 bytes of I/O
+constexpr uint32_t kLas1BaseEnabled = 0x00000001;
+constexpr uint32_t kLas1Descriptor8Bit = 0x00000000;  // 8-bit bus, no prefetch, no wait states
+constexpr uint32_t kIntcsrLint1Enabled = 0x00000003;  // local interrupt 1 enabled, active high
+constexpr uint32_t kCntrlDefault = 0x00000000;
+constexpr unsigned kFirstRegisterWord = 7;
+constexpr unsigned kLas1RrIndex = 1;  // registers, counted in dwords from LAS0RR
+constexpr unsigned kLas1BaIndex = 6;
+constexpr unsigned kLas1BrdIndex = 11;
+constexpr unsigned kIntcsrIndex = 19;
+constexpr unsigned kCntrlIndex = 20;
+
+}  // namespace
+
+Eeprom93C46::Eeprom93C46(Clock& clock) : clock_(clock), cells_(DefaultImage()) {}
+
+Eeprom93C46::Image Eeprom93C46::DefaultImage() {
+  Image image;
+  image.fill(kErased);
+  image[0] = kDeviceId;
+  image[1] = kVendorId;
+  image[2] = static_cast<uint16_t>(kClassOtherBridge >> 8);
+  image[3] = static_cast<uint16_t>(((kClassOtherBridge & 0xFF) << 8) | kRevision);
+  image[4] = 0x0000;  // subsystem ID
+  image[5] = 0x0000;  // subsystem vendor ID
+  image[6] = static_cast<uint16_t>(kInterruptPinA << 8);
+  for (unsigned reg = 0; reg <= kCntrlIndex; ++reg) {
+    uint32_t value = 0;
+    if (reg == kLas1RrIndex) value = kLas1RangeIo64;
+    if (reg == kLas1BaIndex) value = kLas1BaseEnabled;
+    if (reg == kLas1BrdIndex) value = kLas1Descriptor8Bit;
+    if (reg == kIntcsrIndex) value = kIntcsrLint1Enabled;
+    if (reg == kCntrlIndex) value = kCntrlDefault;
+    image[kFirstRegisterWord + 2 * reg] = static_cast<uint16_t>(value >> 16);
+    image[kFirstRegisterWord + 2 * reg + 1] = static_cast<uint16_t>(value);
+  }
+  return image;
+}
+
+void Eeprom93C46::Settle() const {
+  if (!programming_ || clock_.NowNs() < ready_at_ns_) return;
+  cells_ = target_;
+  programming_ = false;
+  // A host polling with CS high sees DO go ready at the moment programming ends.
+  if (tracing_) TracePin(kDo, DrivenDataOut(), ready_at_ns_);
+}
+
+bool Eeprom93C46::busy() const {
+  Settle();
+  return programming_;
+}
+
+uint16_t Eeprom93C46::word(unsigned index) const {
+  Settle();
+  return cells_.at(index);
+}
+
+Eeprom93C46::Image Eeprom93C46::image() const {
+  Settle();
+  return cells_;
+}
+
+void Eeprom93C46::set_word(unsigned index, uint16_t value) {
+  Settle();
+  cells_.at(index) = value;
+}
+
+void Eeprom93C46::set_image(const Image& image) {
+  Settle();
+  cells_ = image;
+}
+
+void Eeprom93C46::Drive(bool chipSelect, bool clock, bool dataIn) {
+  Settle();
+  const bool csRise = chipSelect && !cs_;
+  const bool csFall = !chipSelect && cs_;
+  const bool skRise = clock && !sk_;
+  cs_ = chipSelect;
+  sk_ = clock;
+  di_ = dataIn;
+  if (csFall) {
+    if (state_ == State::kArmed) StartProgramming();
+    state_ = State::kIdle;
+  }
+  if (csRise) state_ = State::kIdle;
+  if (chipSelect && skRise) OnRisingEdge(dataIn);
+  if (tracing_) TracePins();
+}
+
+bool Eeprom93C46::DataOut() {
+  Settle();
+  return DrivenDataOut();
+}
+
+bool Eeprom93C46::DrivenDataOut() const {
+  if (!cs_) return true;
+  switch (state_) {
+    case State::kIdle:
+    case State::kIgnored:
+      return !programming_;
+    case State::kReadData:
+      return data_out_;
+    default:
+      return true;
+  }
+}
+
+void Eeprom93C46::OnRisingEdge(bool dataIn) {
+  ++counters_.risingEdges;
+  const uint32_t bit = dataIn ? 1u : 0u;
+  switch (state_) {
+    case State::kIdle:
+      if (!dataIn) return;  // leading zeros before the start bit
+      if (programming_) {
+        ++counters_.ignoredWhileBusy;
+        state_ = State::kIgnored;
+        return;
+      }
+      state_ = State::kOpcode;
+      bits_ = 0;
+      opcode_ = 0;
+      return;
+    case State::kOpcode:
+      opcode_ = (opcode_ << 1) | bit;
+      if (++bits_ == kOpcodeBits) {
+        state_ = State::kAddress;
+        bits_ = 0;
+        address_ = 0;
+      }
+      return;
+    case State::kAddress:
+      address_ = (address_ << 1) | bit;
+      if (++bits_ == kAddressBits) DecodeAddressField();
+      return;
+    case State::kReadData:
+      // After D0 the next word follows directly, without another dummy bit.
+      if (out_bit_ == kDataBits) {
+        address_ = (address_ + 1) & kAddressMask;
+        shift_out_ = cells_[address_];
+        out_bit_ = 0;
+      }
+      data_out_ = ((shift_out_ >> (kDataBits - 1 - out_bit_)) & 1u) != 0;
+      ++out_bit_;
+      return;
+    case State::kWriteData:
+      data_ = (data_ << 1) | bit;
+      if (++bits_ == kDataBits) Arm();
+      return;
+    case State::kArmed:
+    case State::kDone:
+    case State::kIgnored:
+      return;  // extra clocks before CS falls
+  }
+}
+
+void Eeprom93C46::DecodeAddressField() {
+  switch (opcode_) {
+    case kOpRead:
+      ++counters_.reads;
+      state_ = State::kReadData;
+      shift_out_ = cells_[address_];
+      out_bit_ = 0;
+      data_out_ = false;  // the dummy bit
+      return;
+    case kOpWrite:
+      state_ = State::kWriteData;
+      bits_ = 0;
+      data_ = 0;
+      return;
+    case kOpErase:
+      Arm();
+      return;
+    default:
+      break;
+  }
+  switch (address_ >> kExtShift) {
+    case kExtEwen:
+      ++counters_.ewen;
+      write_enabled_ = true;
+      state_ = State::kDone;
+      return;
+    case kExtEwds:
+      ++counters_.ewds;
+      write_enabled_ = false;
+      state_ = State::kDone;
+      return;
+    case kExtEral:
+      Arm();
+      return;
+    case kExtWral:
+      state_ = State::kWriteData;
+      bits_ = 0;
+      data_ = 0;
+      return;
+  }
+}
+
+void Eeprom93C46::Arm() {
+  if (!write_enabled_) {
+    ++counters_.refusedWhileDisabled;
+    state_ = State::kDone;
+    return;
+  }
+  state_ = State::kArmed;
+}
+
+void Eeprom93C46::StartProgramming() {
+  target_ = cells_;
+  if (opcode_ == kOpWrite) {
+    target_[address_] = static_cast<uint16_t>(data_);
+  } else if (opcode_ == kOpErase) {
+    target_[address_] = kErased;
+  } else if ((address_ >> kExtShift) == kExtEral) {
+    target_.fill(kErased);
+  } else {
+    target_.fill(static_cast<uint16_t>(data_));  // WRAL
+  }
+  ++counters_.writes;
+  programming_ = true;
+  ready_at_ns_ = clock_.NowNs() + write_time_ns_;
+  Settle();  // a write time of 0 finishes at once
+}
+
+// Recording.
+
+void Eeprom93C46::StartTrace() {
+  Settle();
+  trace_.clear();
+  tracing_ = true;
+  const uint64_t now = clock_.NowNs();
+  const bool levels[kPins] = {cs_, sk_, di_, DrivenDataOut()};
+  for (int pin = 0; pin < kPins; ++pin) {
+    traced_[pin] = levels[pin];
+    trace_.push_back({now, pin, levels[pin]});
+  }
+}
+
+void Eeprom93C46::TracePin(int pin, bool level, uint64_t ns) const {
+  if (traced_[pin] == level) return;
+  traced_[pin] = level;
+  trace_.push_back({ns, pin, level});
+}
+
+void Eeprom93C46::TracePins() const {
+  const uint64_t now = clock_.NowNs();
+  TracePin(kCs, cs_, now);
+  TracePin(kSk, sk_, now);
+  TracePin(kDi, di_, now);
+  TracePin(kDo, DrivenDataOut(), now);
+}
+
+std::string Eeprom93C46::TraceVcd() const {
+  static constexpr char kIds[kPins] = {'c', 'k', 'i', 'o'};
+  static constexpr const char* kNames[kPins] = {"cs", "sk", "di", "do"};
+  std::string out =
+      "$version zarerera 93C46 model $end\n"
+      "$timescale 1ns $end\n"
+      "$scope module eeprom93c46 $end\n";
+  for (int pin = 0; pin < kPins; ++pin) {
+    out += std::string("$var wire 1 ") + kIds[pin] + " " + kNames[pin] + " $end\n";
+  }
+  out += "$upscope $end\n$enddefinitions $end\n";
+  if (trace_.size() < kPins) return out;
+  // The first entries are every pin's level when recording started.
+  out += "#" + std::to_string(trace_[0].ns) + "\n$dumpvars\n";
+  for (int pin = 0; pin < kPins; ++pin) {
+    out += std::string(1, trace_[pin].level ? '1' : '0') + kIds[trace_[pin].pin] + "\n";
+  }
+  out += "$end\n";
+  std::vector<Change> changes(trace_.begin() + kPins, trace_.end());
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const Change& a, const Change& b) { return a.ns < b.ns; });
+  uint64_t at = trace_[0].ns;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    if (changes[i].ns != at) {
+      at = changes[i].ns;
+      out += "#" + std::to_string(at) + "\n";
+    }
+    out += std::string(1, changes[i].level ? '1' : '0') + kIds[changes[i].pin] + "\n";
+  }
+  return out;
+}
+
+bool Eeprom93C46::WriteTraceVcd(const std::string& path) const {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  const std::string vcd = TraceVcd();
+  file.write(vcd.data(), static_cast<std::streamsize>(vcd.size()));
+  return static_cast<bool>(file);
+}
+
+}  // namespace sim
