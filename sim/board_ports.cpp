@@ -1,0 +1,56 @@
+// The board's port window: byte routing to the counter groups and the digital ports.
+#include "sim/board_ports.h"
+
+namespace sim {
+
+BoardPorts::BoardPorts(const Clock* clock, uint64_t counter_hz)
+    : groups_{CounterGroup8254(clock, counter_hz), CounterGroup8254(clock, counter_hz),
+              CounterGroup8254(clock, counter_hz), CounterGroup8254(clock, counter_hz)} {
+  shown_.fill(board_port::kUndriven);
+}
+
+void BoardPorts::SetCounterClock(uint64_t hz) {
+  for (CounterGroup8254& g : groups_) g.SetClockRate(hz);
+}
+
+uint8_t BoardPorts::ReadByte(uint32_t offset) {
+  uint8_t value = board_port::kUndriven;
+  if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
+    CounterGroup8254& g = groups_[offset / board_port::kGroupStride];
+    const uint32_t port = offset % board_port::kGroupStride;
+    value = memory_window_ ? g.Peek(port) : static_cast<uint8_t>(g.Read(port, 1));
+  } else if (offset == board_port::kDigitalIn) {
+    value = digital_in_;
+  }
+  if (memory_window_ && offset < shown_.size()) shown_[offset] = value;
+  if (logging_) log_.push_back({offset, value, false});
+  return value;
+}
+
+void BoardPorts::WriteByte(uint32_t offset, uint8_t value) {
+  if (memory_window_ && offset < shown_.size()) {
+    if (shown_[offset] == value) return;  // a byte the store left as it was
+    shown_[offset] = value;
+  }
+  if (logging_) log_.push_back({offset, value, true});
+  if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
+    groups_[offset / board_port::kGroupStride].Write(offset % board_port::kGroupStride, value, 1);
+  } else if (offset == board_port::kDigitalOut) {
+    digital_out_ = value;
+    ++digital_out_writes_;
+  }
+}
+
+uint32_t BoardPorts::Read(uint32_t offset, unsigned size) {
+  uint32_t value = 0;
+  for (unsigned i = 0; i < size; ++i) {
+    value |= static_cast<uint32_t>(ReadByte(offset + i)) << (8 * i);
+  }
+  return value;
+}
+
+void BoardPorts::Write(uint32_t offset, uint32_t value, unsigned size) {
+  for (unsigned i = 0; i < size; ++i) WriteByte(offset + i, static_cast<uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace sim

@@ -1,0 +1,83 @@
+// The board's 32-byte port window on the bridge's local bus: four groups of three 8254-style
+// counters and a control port at 4 * g + 0..3, the digital input byte at 0x10 and the digital
+// output latch at 0x14.
+//
+// The board is an 8-bit device: a wider access is split into byte accesses, lowest offset first,
+// little-endian. The digital input is whatever the test or host sets; the output latch is
+// write-only (reads float to 0xFF, like every port nothing drives) and counts its writes.
+//
+// Behind an I/O range every access is a request and reaches the ports one by one. Behind a memory
+// range (see SetMemoryWindow) the simulator reads the whole window after every request and hands
+// over changed dwords, so there reads must have no side effect and a store is recognised only by
+// the bytes it changed: a counter cannot be read through such a window, and writing the value the
+// window already shows is not seen.
+#ifndef ZARERERA_SIM_BOARD_PORTS_H
+#define ZARERERA_SIM_BOARD_PORTS_H
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "sim/card_model.h"
+#include "sim/counter8254.h"
+
+namespace sim {
+
+namespace board_port {
+constexpr uint32_t kWindowBytes = 32;
+constexpr uint32_t kCounterGroups = 4;
+constexpr uint32_t kGroupStride = 4;  // group g at 4 * g
+constexpr uint32_t kDigitalIn = 0x10;
+constexpr uint32_t kDigitalOut = 0x14;
+constexpr uint8_t kUndriven = 0xFF;
+}  // namespace board_port
+
+class BoardPorts : public Region {
+ public:
+  // One byte access that reached the board.
+  struct Access {
+    uint32_t offset;
+    uint8_t value;
+    bool write;
+    bool operator==(const Access&) const = default;
+  };
+
+  explicit BoardPorts(const Clock* clock, uint64_t counter_hz = CounterGroup8254::kDefaultClockHz);
+
+  uint32_t Read(uint32_t offset, unsigned size) override;
+  void Write(uint32_t offset, uint32_t value, unsigned size) override;
+
+  // Reads without side effects and writes of changed bytes only, for a memory window.
+  void SetMemoryWindow(bool memory) { memory_window_ = memory; }
+  bool memory_window() const { return memory_window_; }
+
+  CounterGroup8254& group(uint32_t g) { return groups_[g]; }
+  void SetCounterClock(uint64_t hz);
+
+  void set_digital_in(uint8_t value) { digital_in_ = value; }
+  uint8_t digital_in() const { return digital_in_; }
+  uint8_t digital_out() const { return digital_out_; }
+  uint64_t digital_out_writes() const { return digital_out_writes_; }
+
+  // Byte accesses, when logging is on (off by default: a console session may run for hours).
+  void set_logging(bool on) { logging_ = on; }
+  const std::vector<Access>& log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+
+ private:
+  uint8_t ReadByte(uint32_t offset);
+  void WriteByte(uint32_t offset, uint8_t value);
+
+  std::array<CounterGroup8254, board_port::kCounterGroups> groups_;
+  uint8_t digital_in_ = 0;
+  uint8_t digital_out_ = 0;
+  uint64_t digital_out_writes_ = 0;
+  bool memory_window_ = false;
+  std::array<uint8_t, board_port::kWindowBytes> shown_{};  // what a memory window last showed
+  bool logging_ = false;
+  std::vector<Access> log_;
+};
+
+}  // namespace sim
+
+#endif  // ZARERERA_SIM_BOARD_PORTS_H
