@@ -17,8 +17,12 @@ extern "C" void P9050_ConsoleSetStreams(FILE* in, FILE* out) {
   g_out = out;
 }
 
-extern "C" FILE* P9050_ConsoleIn(void) { return g_in != nullptr ? g_in : stdin; }
-extern "C" FILE* P9050_ConsoleOut(void) { return g_out != nullptr ? g_out : stdout; }
+extern "C" FILE* P9050_ConsoleIn(void) {
+  return g_in != nullptr ? g_in : stdin;
+}
+extern "C" FILE* P9050_ConsoleOut(void) {
+  return g_out != nullptr ? g_out : stdout;
+}
 
 extern "C" int P9050_ConsoleReadLine(void) {
   fflush(P9050_ConsoleOut());

@@ -1,0 +1,221 @@
+// The PLX 9050 bridge model: register file, local address decoding, EEPROM pins and the BAR0
+// erratum. What it models and leaves out is listed in plx9050.h.
+#include "sim/plx9050.h"
+
+#include "sim/pci_config.h"
+
+namespace sim {
+
+namespace {
+
+using namespace plx9050;
+
+constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+
+uint32_t AllOnes(unsigned size) {
+  return size >= 4 ? kAllBits : (1u << (8 * size)) - 1;
+}
+
+uint32_t Index(uint32_t offset) {
+  return offset / kRegisterStride;
+}
+
+// Bits a write can change, per register. Reserved bits read 0; status bits are the bridge's own.
+uint32_t WritableBits(uint32_t offset) {
+  if (offset < kEromrr) return kLocalAddressBits;  // LASnRR
+  if (offset == kEromrr) return 0x0FFFF800u;       // 2 KB granularity
+  if (offset < kEromba) return 0x0FFFFFFDu;        // LASnBA: bit 1 reserved
+  if (offset == kEromba) return 0x0FFFF800u;
+  if (offset < kCs0base) return kAllBits;          // bus region descriptors
+  if (offset < kIntcsr) return kLocalAddressBits;  // CSnBASE
+  if (offset == kIntcsr) {
+    return kIntLint1Enable | kIntLint1Polarity | kIntLint2Enable | kIntLint2Polarity |
+           kIntPciEnable | kIntSoftware;
+  }
+  // CNTRL: data out and present are the EEPROM's; bit 31 is reserved.
+  return 0x7FFFFFFFu & ~(kCntrlEeDataOut | kCntrlEePresent);
+}
+
+bool IsRegisterBar(int bar) {
+  return bar == 0 || bar == 1;
+}
+
+int SpaceOfBar(int bar) {
+  return bar - kFirstLocalBar;
+}
+
+}  // namespace
+
+Plx9050::Plx9050(const Plx9050Spec& spec) : spec_(spec) {
+  for (int space = 0; space < kLocalSpaces; space++) {
+    const BarSpec& bar = spec_.bars[space + kFirstLocalBar];
+    if (bar.kind == BarKind::kNone) continue;
+    const uint32_t range = ~(bar.size - 1);
+    regs_[Index(kLas0rr) + space] =
+        bar.kind == BarKind::kIo ? (range & kRangeIoMask) | kRangeIo : range & kRangeMemoryMask;
+    regs_[Index(kLas0ba) + space] = kDefaultLocalBase[space] | kBaseEnable;
+  }
+}
+
+uint32_t Plx9050::BarRead(int bar, uint32_t offset, unsigned size) {
+  if (IsRegisterBar(bar)) {
+    if (bar == 0 && !RegistersReachableThroughBar0()) return AllOnes(size);
+    // Byte by byte, so that any width at any offset sees the registers it covers.
+    uint32_t value = 0;
+    for (unsigned i = 0; i < size; i++) {
+      const uint32_t at = offset + i;
+      const uint32_t dword = ReadRegister(at & ~(kRegisterStride - 1));
+      value |= ((dword >> (8 * (at % kRegisterStride))) & 0xFFu) << (8 * i);
+    }
+    return value;
+  }
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return AllOnes(size);
+  return local_bus_.Read(LocalAddress(space, offset), size);
+}
+
+void Plx9050::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) {
+  if (IsRegisterBar(bar)) {
+    if (bar == 0 && !RegistersReachableThroughBar0()) return;
+    // Each register the write covers takes its bytes merged into its stored value.
+    unsigned i = 0;
+    while (i < size) {
+      const uint32_t at = offset + i;
+      const uint32_t reg = at & ~(kRegisterStride - 1);
+      uint32_t merged = ReadRegister(reg);
+      while (i < size && ((offset + i) & ~(kRegisterStride - 1)) == reg) {
+        const uint32_t shift = 8 * ((offset + i) % kRegisterStride);
+        const uint32_t byte = (value >> (8 * i)) & 0xFFu;
+        merged = (merged & ~(0xFFu << shift)) | (byte << shift);
+        i++;
+      }
+      WriteRegister(bar, reg, merged);
+    }
+    return;
+  }
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return;
+  local_bus_.Write(LocalAddress(space, offset), value, size);
+}
+
+void Plx9050::ConfigWritten(const ConfigSpace& config) {
+  uint32_t bar0 = 0;
+  for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
+  bar0_address_ = bar0 & pci::kBarMemAddressMask;
+}
+
+std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {
+  auto ram = std::make_shared<Ram>(size);
+  local_bus_.Attach(base, size, ram);
+  return ram;
+}
+
+void Plx9050::AttachEeprom(std::shared_ptr<SerialEeprom> eeprom) {
+  eeprom_ = std::move(eeprom);
+  eeprom_present_ = eeprom_ != nullptr;
+}
+
+uint32_t Plx9050::Peek(uint32_t offset) const {
+  const uint32_t index = Index(offset);
+  return index < kRegisterCount ? regs_[index] : 0;
+}
+
+void Plx9050::Poke(uint32_t offset, uint32_t value) {
+  const uint32_t index = Index(offset);
+  if (index < kRegisterCount) regs_[index] = value;
+}
+
+uint32_t Plx9050::LocalMask(int space) const {
+  const uint32_t rr = regs_[Index(kLas0rr) + space];
+  const uint32_t range = rr & ((rr & kRangeIo) ? kRangeIoMask : kRangeMemoryMask);
+  return ~range & kLocalAddressBits;
+}
+
+uint32_t Plx9050::LocalAddress(int space, uint32_t offset) const {
+  const uint32_t mask = LocalMask(space);
+  const uint32_t base = regs_[Index(kLas0ba) + space] & kLocalAddressBits;
+  return (base & ~mask) | (offset & mask);
+}
+
+bool Plx9050::LocalSpaceEnabled(int space) const {
+  return (regs_[Index(kLas0ba) + space] & kBaseEnable) != 0;
+}
+
+bool Plx9050::RegistersReachableThroughBar0() const {
+  return !(spec_.bar0Bit7Erratum && (bar0_address_ & kBar0Bit7) != 0);
+}
+
+uint32_t Plx9050::ReadRegister(uint32_t offset) {
+  if (offset == kIntcsr) return ReadIntcsr();
+  if (offset == kCntrl) return ReadCntrl();
+  return Peek(offset);  // beyond CNTRL: reserved, reads 0
+}
+
+void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
+  if (Index(offset) >= kRegisterCount) return;
+  writes_.push_back({bar, offset, value});
+  if (offset == kIntcsr) {
+    WriteIntcsr(value);
+  } else if (offset == kCntrl) {
+    WriteCntrl(value);
+  } else {
+    const uint32_t writable = WritableBits(offset);
+    regs_[Index(offset)] = (regs_[Index(offset)] & ~writable) | (value & writable);
+  }
+}
+
+// INTCSR: enables, polarities and the PCI interrupt enable are stored; the status bits are the
+// bridge's own.
+uint32_t Plx9050::ReadIntcsr() {
+  return regs_[Index(kIntcsr)];
+}
+
+void Plx9050::WriteIntcsr(uint32_t value) {
+  const uint32_t writable = WritableBits(kIntcsr);
+  regs_[Index(kIntcsr)] = (regs_[Index(kIntcsr)] & ~writable) | (value & writable);
+}
+
+// CNTRL: the stored bits, with data out and present taken from the EEPROM side.
+uint32_t Plx9050::ReadCntrl() {
+  uint32_t value = regs_[Index(kCntrl)] & ~(kCntrlEeDataOut | kCntrlEePresent);
+  const bool dataOut = eeprom_ != nullptr ? eeprom_->DataOut() : true;
+  if (dataOut) value |= kCntrlEeDataOut;
+  if (eeprom_present_) value |= kCntrlEePresent;
+  return value;
+}
+
+void Plx9050::WriteCntrl(uint32_t value) {
+  const uint32_t writable = WritableBits(kCntrl);
+  uint32_t& cntrl = regs_[Index(kCntrl)];
+  cntrl = (cntrl & ~writable) | (value & writable);
+  if (eeprom_ != nullptr) {
+    eeprom_->Drive((cntrl & kCntrlEeSelect) != 0, (cntrl & kCntrlEeClock) != 0,
+                   (cntrl & kCntrlEeDataIn) != 0);
+  }
+}
+
+FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& spec) {
+  FunctionSpec f;
+  f.vendorId = spec.vendorId;
+  f.deviceId = spec.deviceId;
+  f.subsystemVendorId = spec.subsystemVendorId;
+  f.subsystemId = spec.subsystemId;
+  f.revision = spec.revision;
+  f.classCode = spec.classCode;
+  for (unsigned bar = 0; bar < pci::kBarCount; bar++) f.bars[bar] = spec.bars[bar];
+  f.irq = spec.irq;
+  f.interruptPin = spec.interruptPin;
+  return f;
+}
+
+Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
+                    const Plx9050Spec& spec) {
+  auto model = std::make_shared<Plx9050>(spec);
+  Plx9050& ref = *model;
+  PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050FunctionSpec(spec), model);
+  if (spec.bar0Address != 0) f.ConfigWrite(pci::kBar0, spec.bar0Address, 4);
+  ref.ConfigWritten(f.config());
+  return ref;
+}
+
+}  // namespace sim
