@@ -14,11 +14,20 @@ namespace {
 
 constexpr uint32_t kSpace0Base = 0x10000;  // where local space 0 (BAR2) points at reset
 
-class AccessTest : public ::testing::TestWithParam<sim::BarKind>, public BridgeFixture {
+// Where the bridge's registers are: BAR0 as a memory range or as an I/O range.
+struct Space0 {
+  sim::BarKind kind;
+  const char* name;
+};
+void PrintTo(const Space0& s, std::ostream* os) {
+  *os << s.name;
+}
+
+class AccessTest : public ::testing::TestWithParam<Space0>, public BridgeFixture {
  protected:
   void SetUp() override {
     sim::Plx9050Spec spec;
-    spec.bars[0].kind = GetParam();
+    spec.bars[0].kind = GetParam().kind;
     card_ = &sim::AddPlx9050(simulator_, 0, 4, 0, spec);
     ram1_ = card_->AttachRam(0, 0x400);            // behind space 3 (BAR3, I/O)
     ram0_ = card_->AttachRam(kSpace0Base, 0x400);  // behind space 2 (BAR2, memory)
@@ -29,8 +38,7 @@ class AccessTest : public ::testing::TestWithParam<sim::BarKind>, public BridgeF
     simulator_.ClearLog();
   }
 
-  bool RegsInIo() const { return GetParam() == sim::BarKind::kIo; }
-  int RegBar() const { return RegsInIo() ? 1 : 0; }
+  bool RegsInIo() const { return GetParam().kind == sim::BarKind::kIo; }
 
   // Any request lets the card see the stores made into its memory windows.
   void Sync() {
@@ -44,10 +52,9 @@ class AccessTest : public ::testing::TestWithParam<sim::BarKind>, public BridgeF
 };
 
 INSTANTIATE_TEST_SUITE_P(Space0, AccessTest,
-                         ::testing::Values(sim::BarKind::kMemory, sim::BarKind::kIo),
-                         [](const auto& info) {
-                           return std::string(info.param == sim::BarKind::kIo ? "Io" : "Memory");
-                         });
+                         ::testing::Values(Space0{sim::BarKind::kMemory, "Memory"},
+                                           Space0{sim::BarKind::kIo, "Io"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A read of an I/O space is one transfer of its width; a write carries the value at the start of
 // the data field.
@@ -112,7 +119,7 @@ TEST_P(AccessTest, RegistersAreDwordsInSpace0) {
   }
   EXPECT_EQ(card_->Peek(P9050_CS1BASE), 0x00ABCDEFu);
   EXPECT_EQ(card_->register_writes(),
-            (std::vector<sim::Plx9050::RegisterWrite>{{RegBar(), P9050_CS1BASE, 0x00ABCDEF}}));
+            (std::vector<sim::Plx9050::RegisterWrite>{{0, P9050_CS1BASE, 0x00ABCDEF}}));
 }
 
 // Space 3 at local 0x234 with a 256-byte range: LAS1BA becomes 0x201, then offset 0x34 is read.
@@ -120,7 +127,7 @@ TEST_P(AccessTest, LocalAddressMovesTheWindowThenAccessesInsideIt) {
   EXPECT_EQ(P9050_ReadSpaceByte(h_, 3, 0x234), ram1_->bytes()[0x234]);
   EXPECT_EQ(h_->addrDesc[3].localBase, 0x201u);
   EXPECT_EQ(card_->register_writes(),
-            (std::vector<sim::Plx9050::RegisterWrite>{{RegBar(), P9050_LAS1BA, 0x201}}));
+            (std::vector<sim::Plx9050::RegisterWrite>{{0, P9050_LAS1BA, 0x201}}));
   const auto t = Transfers();
   ASSERT_EQ(t.size(), RegsInIo() ? 2u : 1u);
   if (RegsInIo()) {
@@ -184,16 +191,16 @@ TEST_P(AccessTest, SetLocalBaseWritesTheSpacesBaseRegister) {
       {2, 0x12345, P9050_LAS0BA, 0x12301},
       {3, 0x234, P9050_LAS1BA, 0x201},
       {3, 0xFF, P9050_LAS1BA, 0x001},
-      // Inactive spaces have a mask of all ones: only the enable bit is left.
-      {4, 0x5678, P9050_LAS2BA, 0x1},
-      {5, 0x5678, P9050_LAS3BA, 0x1},
+      // Inactive spaces have a mask of 0: the whole address goes into the register.
+      {4, 0x5678, P9050_LAS2BA, 0x5679},
+      {5, 0x5678, P9050_LAS3BA, 0x5679},
   };
   std::vector<sim::Plx9050::RegisterWrite> expected;
   for (const BaseCase& c : cases) {
     P9050_SetLocalBase(h_, c.space, c.localAddress);
     EXPECT_EQ(h_->addrDesc[c.space].localBase, c.value) << c.space;
     if (!RegsInIo()) Sync();  // one store per register write, each seen before the next
-    expected.push_back({RegBar(), c.reg, c.value});
+    expected.push_back({0, c.reg, c.value});
   }
   EXPECT_EQ(card_->register_writes(), expected);
 }
@@ -260,6 +267,10 @@ struct BoundCase {
   uint32_t offset;
   bool inside;
 };
+
+void PrintTo(const BoundCase& c, std::ostream* os) {
+  *os << c.width << " bytes at " << c.offset;
+}
 
 class MemoryBoundsTest : public ::testing::TestWithParam<BoundCase>, public BridgeFixture {};
 

@@ -27,6 +27,10 @@ struct CountCase {
   const char* text;
 };
 
+void PrintTo(const CountCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CountCardsTest : public ::testing::TestWithParam<CountCase>, public BridgeFixture {};
 
 TEST_P(CountCardsTest, CountsAndExplains) {
@@ -122,6 +126,10 @@ struct OpenFault {
   bool unregisters;  // the sequence got as far as a registration it must give back
 };
 
+void PrintTo(const OpenFault& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class OpenFailureTest : public ::testing::TestWithParam<OpenFault>, public BridgeFixture {};
 
 // Whatever goes wrong, open returns FALSE with a NULL handle, the reason, and nothing held.
@@ -137,7 +145,9 @@ TEST_P(OpenFailureTest, LeavesNothingBehind) {
   EXPECT_EQ(WdHosted_OpenHandles(), 0);
   EXPECT_EQ(simulator_.registrations(), 0);
   EXPECT_EQ(simulator_.Count(WD_CODE_CARD_UNREGISTER), f.unregisters ? 1u : 0u);
-  if (f.unregisters) EXPECT_EQ(Codes().back(), WD_CODE_CARD_UNREGISTER);
+  if (f.unregisters) {
+    EXPECT_EQ(Codes().back(), WD_CODE_CARD_UNREGISTER);
+  }
 }
 
 WdCard CardWith(std::initializer_list<WdItem> items) {
@@ -369,6 +379,10 @@ struct DetectCase {
   uint32_t active;  // bit n: space n active afterwards
   uint32_t intHandle;
 };
+
+void PrintTo(const DetectCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DetectTest : public ::testing::TestWithParam<DetectCase> {};
 

@@ -66,7 +66,9 @@ const CodeCase kCodes[] = {
     {"Sleep", WD_CODE_SLEEP, sizeof(WdSleep), FillSleep},
 };
 
-void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CodeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PerCodeTest : public FaultTest, public ::testing::WithParamInterface<CodeCase> {
  protected:

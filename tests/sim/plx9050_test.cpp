@@ -24,6 +24,10 @@ struct RegisterCase {
   uint32_t afterZero;     // what reads back after writing 0
 };
 
+void PrintTo(const RegisterCase& c, std::ostream* os) {
+  *os << "register " << c.offset;
+}
+
 class RegisterTest : public ::testing::TestWithParam<RegisterCase> {};
 
 // The default card: space 0 memory 256 bytes at local 0x10000, space 1 I/O 256 bytes at local 0;
@@ -70,10 +74,10 @@ TEST(Plx9050Test, PartialWritesMergeIntoTheRegisterTheyCover) {
   card.BarWrite(kBar1, plx::kCs0base + 2, 0xBBCC, 2);
   EXPECT_EQ(card.BarRead(kBar1, plx::kCs0base, 4), 0x0BCCAA04u);
   // A word across two registers changes the top byte of one and the bottom byte of the next.
-  card.BarWrite(kBar1, 0x43, 0x5566, 2);
+  card.BarWrite(kBar1, plx::kCs0base + 3, 0x5566, 2);
   EXPECT_EQ(card.Peek(0x40) & 0xFFu, 0x55u);
   EXPECT_EQ(card.Peek(plx::kCs0base) >> 24, 0x06u);  // bits 31:28 reserved
-  EXPECT_EQ(card.BarRead(kBar1, 0x43, 2), 0x5506u);
+  EXPECT_EQ(card.BarRead(kBar1, plx::kCs0base + 3, 2), 0x5506u);
 }
 
 struct DecodeCase {
@@ -82,6 +86,10 @@ struct DecodeCase {
   uint32_t offset;
   uint32_t local;
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << "offset " << c.offset;
+}
 
 class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 
