@@ -1,0 +1,53 @@
+// The default board on a simulated bus: a PLX 9050 card whose local space 1 (BAR3) holds the
+// board's 32-byte port window (sim/board_ports.h) at local address 0, with the serial EEPROM on the
+// bridge's CNTRL pins. One call builds it and hands back the parts for tests and the console host.
+//
+// The bridge's other spaces are as the card spec says; by default BAR0 (memory) and BAR1 (I/O)
+// carry the bridge's registers and no other local space exists.
+#ifndef ZARERERA_SIM_BOARD_H
+#define ZARERERA_SIM_BOARD_H
+
+#include <cstdint>
+
+#include "sim/board_ports.h"
+#include "sim/plx9050.h"
+#include "sim/simulator.h"
+
+namespace sim {
+
+class Eeprom93C46;
+
+namespace board {
+constexpr int kPortsBar = 3;                // local space 1
+constexpr uint32_t kPortsLocalAddress = 0;  // where local space 1 points at reset
+constexpr uint16_t kVendorId = 0x9050;      // the IDs the board API looks for by default
+constexpr uint16_t kDeviceId = 0x10B5;
+}  // namespace board
+
+// The bridge's spec for the default board: the IDs above, registers behind BAR0 and BAR1, the
+// port window an I/O range of 32 bytes behind BAR3.
+Plx9050Spec DefaultBoardBridge();
+
+struct BoardSpec {
+  uint32_t bus = 0;
+  uint32_t slot = 5;
+  uint32_t function = 0;
+  Plx9050Spec bridge = DefaultBoardBridge();
+  // Put the port window behind a memory BAR3 instead (see BoardPorts for what works there).
+  bool portsInMemory = false;
+  uint64_t counterClockHz = CounterGroup8254::kDefaultClockHz;
+  bool withEeprom = true;  // a 93C46 with its default image on CNTRL
+};
+
+// The parts of one board; they live as long as the simulator.
+struct SimBoard {
+  Plx9050* bridge = nullptr;
+  BoardPorts* ports = nullptr;
+  Eeprom93C46* eeprom = nullptr;  // null when the board has none
+};
+
+SimBoard AddBoard(Simulator& simulator, const BoardSpec& spec = {});
+
+}  // namespace sim
+
+#endif  // ZARERERA_SIM_BOARD_H
