@@ -44,6 +44,10 @@ struct CountCase {
   bool out;
 };
 
+void PrintTo(const CountCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CountTest : public ::testing::TestWithParam<CountCase> {};
 
 TEST_P(CountTest, CountsAsThePartDoes) {
@@ -104,6 +108,10 @@ struct TriggerCase {
   uint16_t expected;
   bool out;
 };
+
+void PrintTo(const TriggerCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TriggerTest : public ::testing::TestWithParam<TriggerCase> {};
 
