@@ -1,0 +1,313 @@
+// The PCI bus console tools: bus scan, slot resources, configuration editor, card chooser.
+//
+// Every printf argument has exactly its conversion's type on 32- and 64-bit targets (driver words
+// are cast to unsigned long for "%lu"/"%lx", to long for "%ld"). Counts the driver reports are
+// clamped to the records' capacity (100 cards, 20 items) before anything walks them.
+#include "diag/pci_diag.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "diag/console.h"
+#include "diag/pci_config.h"
+#include "driver/driver_request.h"
+
+extern "C" const PciBus_RegDesc PciBus_ConfigRegs[PCIBUS_CONFIG_REGS] = {
+    {"VID", PCI_CFG_VENDOR_ID, 2, 0},
+    {"DID", PCI_CFG_DEVICE_ID, 2, 0},
+    {"CMD", PCI_CFG_COMMAND, 2, 0},
+    {"STS", PCI_CFG_STATUS, 2, 0},
+    {"RID", PCI_CFG_REVISION_ID, 1, 0},
+    {"CLCD", PCI_CFG_CLASS_CODE, PCI_CFG_CLASS_CODE_BYTES, 0},
+    {"CALN", PCI_CFG_CACHE_LINE, 1, 0},
+    {"LAT", PCI_CFG_LATENCY_TIMER, 1, 0},
+    {"HDR", PCI_CFG_HEADER_TYPE, 1, 0},
+    {"BIST", PCI_CFG_BIST, 1, 0},
+    {"BADDR0", PCI_CFG_BAR0 + 0 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"BADDR1", PCI_CFG_BAR0 + 1 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"BADDR2", PCI_CFG_BAR0 + 2 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"BADDR3", PCI_CFG_BAR0 + 3 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"BADDR4", PCI_CFG_BAR0 + 4 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"BADDR5", PCI_CFG_BAR0 + 5 * PCI_CFG_BAR_STRIDE, 4, 0},
+    {"EXROM", PCI_CFG_EXPANSION_ROM, 4, 0},
+    {"NEW_CAP", PCI_CFG_CAPABILITIES, 1, 0},
+    {"INTLN", PCI_CFG_INTERRUPT_LINE, 1, 0},
+    {"INTPIN", PCI_CFG_INTERRUPT_PIN, 1, 0},
+    {"MINGNT", PCI_CFG_MIN_GNT, 1, 0},
+    {"MAXLAT", PCI_CFG_MAX_LAT, 1, 0},
+};
+
+namespace {
+
+const char kIndent[] = "   ";
+// The editor's grid: entries 1-10 on the left, 11-21 on the right, a blank cell left of entry 21.
+const int kGridLines = 11;
+const int kGridLeft = 10;
+const int kCellWidth = 26;
+const int kValueDigits = 8;  // a 4-byte value; narrower values pad up to this width
+const int kChoiceExit = 99;
+
+uint32_t ClampCount(uint32_t count, uint32_t capacity) {
+  return count < capacity ? count : capacity;
+}
+
+BOOL StartsWith(char upper) {
+  return toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == upper ? TRUE : FALSE;
+}
+
+// Reads the editor's value as "%x" does (optional blanks, sign and 0x, hexadecimal digits; no
+// number leaves 0), but sees a number beyond 32 bits, which "%x" would silently cut to its low
+// bits. Returns FALSE for such a number.
+BOOL ParseHexValue(const char* line, uint32_t* value) {
+  *value = 0;
+  const char* p = line;
+  while (isspace(static_cast<unsigned char>(*p))) p++;
+  const bool negative = *p == '-';
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = strtoull(line, &end, 16);
+  if (end == line) return TRUE;
+  if (errno == ERANGE) return FALSE;
+  unsigned long long magnitude = negative ? 0ull - v : v;
+  if (magnitude > 0xFFFFFFFFull) return FALSE;
+  *value = static_cast<uint32_t>(v);  // a negative number wraps modulo 2^32, as "%x" does
+  return TRUE;
+}
+
+uint32_t WidthLimit(uint32_t bytes) {
+  return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1u;
+}
+
+void PrintCell(WdDeviceHandle device, WdPciSlot pciSlot, PciBus_RegDesc* regs, int index) {
+  PciBus_RegDesc* r = &regs[index];
+  r->value = PciBus_ReadConfig(device, pciSlot, r->offset, r->bytes);
+  const int digits = static_cast<int>(2 * r->bytes);
+  DiagConsole_Printf("%2d. %6s : %0*x %*s    ", index + 1, r->name, digits,
+                     static_cast<unsigned>(r->value), kValueDigits - digits, "");
+}
+
+// Waits for Enter with the scan's own buffer; a longer line is left for the next pause and end of
+// input lets the scan go on.
+void Pause() {
+  char pause[PCIBUS_PAUSE_BUF_SIZE];
+  fflush(P9050_ConsoleOut());
+  (void)fgets(pause, sizeof pause, P9050_ConsoleIn());
+}
+
+}  // namespace
+
+extern "C" BOOL PciBus_OpenDriver(WdDeviceHandle* handleOut) {
+  *handleOut = WD_INVALID_HANDLE;
+  WdDeviceHandle device = WdChannel_Open();
+  *handleOut = device;
+  if (device == WD_INVALID_HANDLE) {
+    DiagConsole_Printf("Failed opening WinDriver device\n");
+    return FALSE;
+  }
+  WdVersion version;
+  memset(&version, 0, sizeof version);
+  if (DriverRequest(WD_CODE_VERSION, device, &version, sizeof version, 0) != 0) {
+    WdChannel_Close(device);
+    *handleOut = WD_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (version.version < WD_MIN_VERSION) {
+    DiagConsole_Printf(
+        "Incorrect WinDriver version. Expected %d.%02d, got %ld.%02ld\n",
+        static_cast<int>(WD_MIN_VERSION / 100), static_cast<int>(WD_MIN_VERSION % 100),
+        static_cast<long>(version.version / 100), static_cast<long>(version.version % 100));
+    WdChannel_Close(device);
+    *handleOut = WD_INVALID_HANDLE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+extern "C" uint32_t PciBus_ReadConfig(WdDeviceHandle device, WdPciSlot pciSlot, uint32_t offset,
+                                      uint32_t bytes) {
+  uint32_t result = 0;
+  WdPciConfigDump dump;
+  memset(&dump, 0, sizeof dump);
+  dump.pciSlot = pciSlot;
+  dump.buffer = WD_TO_UPTR(&result);
+  dump.offset = offset;
+  dump.bytes = bytes;
+  dump.isRead = 1;
+  (void)DriverRequest(WD_CODE_PCI_CONFIG, device, &dump, sizeof dump, 0);
+  return result;
+}
+
+extern "C" uint32_t PciBus_WriteConfig(WdDeviceHandle device, WdPciSlot pciSlot, uint32_t offset,
+                                       uint32_t bytes, uint32_t value) {
+  WdPciConfigDump dump;
+  memset(&dump, 0, sizeof dump);
+  dump.pciSlot = pciSlot;
+  dump.buffer = WD_TO_UPTR(&value);  // little-endian: the first `bytes` bytes are the low ones
+  dump.offset = offset;
+  dump.bytes = bytes;
+  dump.isRead = 0;
+  return DriverRequest(WD_CODE_PCI_CONFIG, device, &dump, sizeof dump, 0);
+}
+
+extern "C" void PciBus_PrintCardItems(const WdCard* card, const char* prefix) {
+  const uint32_t count = ClampCount(card->itemCount, WD_CARD_ITEMS);
+  for (uint32_t i = 0; i < count; i++) {
+    const WdItem* item = &card->items[i];
+    DiagConsole_Printf("%sItem ", prefix);
+    switch (item->kind) {
+      case WD_ITEM_INTERRUPT:
+        DiagConsole_Printf("Interrupt: irq %lu", static_cast<unsigned long>(item->u.interrupt.irq));
+        break;
+      case WD_ITEM_MEMORY: {
+        const uint32_t start = item->u.mem.physAddress;
+        const uint32_t last = start + item->u.mem.bytes - 1u;
+        DiagConsole_Printf("Memory: range 0x%lx-0x%lx", static_cast<unsigned long>(start),
+                           static_cast<unsigned long>(last));
+        break;
+      }
+      case WD_ITEM_IO: {
+        const uint32_t start = item->u.io.port;
+        const uint32_t last = start + item->u.io.bytes - 1u;
+        DiagConsole_Printf("IO: range 0x%lx-0x%lx", static_cast<unsigned long>(start),
+                           static_cast<unsigned long>(last));
+        break;
+      }
+      case WD_ITEM_BUS:
+        DiagConsole_Printf("Bus: type %lu, bus number %lu, slot/func 0x%lx",
+                           static_cast<unsigned long>(item->u.bus.busType),
+                           static_cast<unsigned long>(item->u.bus.busNumber),
+                           static_cast<unsigned long>(item->u.bus.slotFunction));
+        break;
+      default:
+        DiagConsole_Printf("Invalid item type");
+        break;
+    }
+    DiagConsole_Printf("\n");
+  }
+}
+
+extern "C" void PciBus_PrintSlotResources(WdPciSlot pciSlot) {
+  WdDeviceHandle device;
+  if (!PciBus_OpenDriver(&device)) return;
+  WdPciCardInfo info;
+  memset(&info, 0, sizeof info);
+  info.pciSlot = pciSlot;
+  if (DriverRequest(WD_CODE_PCI_CARD_INFO, device, &info, sizeof info, 0) == 0) {
+    PciBus_PrintCardItems(&info.card, kIndent);
+  }
+  WdChannel_Close(device);
+}
+
+extern "C" void PciBus_ListCards(void) {
+  WdDeviceHandle device;
+  if (!PciBus_OpenDriver(&device)) return;
+  WdPciScan scanRecord;
+  WdPciScan* scan = &scanRecord;
+  memset(scan, 0, sizeof *scan);
+  scan->vendorId = 0;  // with deviceId 0: every card on the bus
+  scan->deviceId = 0;
+  DiagConsole_Printf("Pci bus scan:\n\n");
+  if (DriverRequest(WD_CODE_PCI_SCAN, device, scan, sizeof *scan, 0) == 0) {
+    const uint32_t count = ClampCount(scan->cardCount, WD_PCI_CARDS);
+    for (uint32_t i = 0; i < count; i++) {
+      const WdPciSlot* slot = &scan->slots[i];
+      DiagConsole_Printf("Bus %lx Slot %lx Function %lx, VendorID %04lx DeviceID %04lx\n",
+                         static_cast<unsigned long>(slot->bus),
+                         static_cast<unsigned long>(slot->slot),
+                         static_cast<unsigned long>(slot->function),
+                         static_cast<unsigned long>(scan->ids[i].vendorId),
+                         static_cast<unsigned long>(scan->ids[i].deviceId));
+      PciBus_PrintSlotResources(*slot);
+      DiagConsole_Printf("Press Enter to continue to next slot\n");
+      Pause();
+    }
+  }
+  WdChannel_Close(device);
+}
+
+extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
+  PciBus_RegDesc regs[PCIBUS_CONFIG_REGS];
+  memcpy(regs, PciBus_ConfigRegs, sizeof regs);
+  WdDeviceHandle device;
+  if (!PciBus_OpenDriver(&device)) return;
+  for (;;) {
+    DiagConsole_Printf("\n");
+    DiagConsole_Printf("Edit PCI configuration registers\n");
+    DiagConsole_Printf("--------------------------------\n");
+    for (int line = 0; line < kGridLines; line++) {
+      if (line < kGridLeft) {
+        PrintCell(device, pciSlot, regs, line);
+      } else {
+        DiagConsole_Printf("%*s", kCellWidth, "");
+      }
+      PrintCell(device, pciSlot, regs, kGridLeft + line);
+      DiagConsole_Printf("\n");
+    }
+    DiagConsole_Printf("99. Back to main menu\n");
+    DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
+    int32_t choice = 0;
+    if (!DiagConsole_ReadDec(&choice)) break;
+    if (choice == kChoiceExit) break;
+    if (choice < 1 || choice > PCIBUS_CONFIG_REGS_SHOWN) continue;
+    const PciBus_RegDesc* r = &regs[choice - 1];
+    DiagConsole_Printf("Enter value (hex format) to write to %s register (or 'X' to cancel): ",
+                       r->name);
+    if (!DiagConsole_ReadLine()) break;
+    if (StartsWith('X')) continue;
+    uint32_t value = 0;
+    if (!ParseHexValue(P9050_LineBuf, &value) || value > WidthLimit(r->bytes)) {
+      DiagConsole_Printf("Error: value too big for register\n");
+      continue;
+    }
+    (void)PciBus_WriteConfig(device, pciSlot, r->offset, r->bytes, value);
+  }
+  WdChannel_Close(device);
+}
+
+extern "C" BOOL PciBus_SelectCard(WdPciSlot* slotOut) {
+  WdDeviceHandle device;
+  if (!PciBus_OpenDriver(&device)) return FALSE;
+  WdPciScan scanRecord;
+  WdPciScan* scan = &scanRecord;
+  BOOL found = FALSE;
+  while (!found) {
+    uint32_t vendorId = 0;
+    DiagConsole_Printf("Enter VendorID: ");
+    if (!DiagConsole_ReadHex(&vendorId) || vendorId == 0) break;
+    uint32_t deviceId = 0;
+    DiagConsole_Printf("Enter DeviceID: ");
+    if (!DiagConsole_ReadHex(&deviceId)) break;
+    memset(scan, 0, sizeof *scan);
+    scan->vendorId = vendorId;
+    scan->deviceId = deviceId;
+    if (DriverRequest(WD_CODE_PCI_SCAN, device, scan, sizeof *scan, 0) == 0) {
+      const uint32_t count = ClampCount(scan->cardCount, WD_PCI_CARDS);
+      if (count == 0) {
+        DiagConsole_Printf("Could not find PCI card\n");
+      } else if (count == 1) {
+        *slotOut = scan->slots[0];
+        found = TRUE;
+      } else {
+        DiagConsole_Printf("Found %lu matching PCI cards\n", static_cast<unsigned long>(count));
+        DiagConsole_Printf("Select card (1-%lu): ", static_cast<unsigned long>(count));
+        uint32_t choice = 0;
+        if (!DiagConsole_ReadUnsigned(&choice)) break;
+        if (choice >= 1 && choice <= count) {
+          *slotOut = scan->slots[choice - 1];
+          found = TRUE;
+        } else {
+          DiagConsole_Printf("Choice out of range\n");
+        }
+      }
+    }
+    if (!found) {
+      DiagConsole_Printf("Do you want to try a different VendorID/DeviceID? ");
+      if (!DiagConsole_ReadLine() || !StartsWith('Y')) break;
+    }
+  }
+  WdChannel_Close(device);
+  return found;
+}
