@@ -1,0 +1,87 @@
+// The functions of an ordinary PC's chipset, for the simulated bus.
+#include "sim/typical_machine.h"
+
+namespace sim {
+
+namespace {
+
+// Class codes: base class, subclass, programming interface.
+constexpr uint32_t kClassHostBridge = 0x060000;
+constexpr uint32_t kClassEthernet = 0x020000;
+constexpr uint32_t kClassSataAhci = 0x010601;
+
+constexpr uint16_t kVendorIntel = 0x8086;
+constexpr uint8_t kHeaderSingleFunction = 0x00;
+constexpr uint8_t kHeaderMultiFunction = 0x80;
+constexpr uint8_t kPinIntA = 1;
+constexpr uint8_t kPinIntB = 2;
+
+FunctionSpec HostBridge() {
+  FunctionSpec s;
+  s.vendorId = kVendorIntel;
+  s.deviceId = 0x0104;  // a desktop processor's DRAM controller
+  s.classCode = kClassHostBridge;
+  s.revision = 0x09;
+  s.headerType = kHeaderSingleFunction;
+  s.subsystemVendorId = 0x1028;
+  s.subsystemId = 0x04a7;
+  s.busItem = true;
+  return s;
+}
+
+FunctionSpec Ethernet() {
+  FunctionSpec s;
+  s.vendorId = kVendorIntel;
+  s.deviceId = 0x1502;  // gigabit Ethernet on the platform controller hub
+  s.classCode = kClassEthernet;
+  s.revision = 0x04;
+  s.headerType = kHeaderSingleFunction;
+  s.subsystemVendorId = 0x1028;
+  s.subsystemId = 0x04a7;
+  s.busItem = true;
+  s.bars[0] = {BarKind::kMemory, 128 * 1024};  // registers
+  s.bars[1] = {BarKind::kMemory, 4 * 1024};    // flash window
+  s.bars[2] = {BarKind::kIo, 32};              // indirect register access
+  s.irq = 11;
+  s.interruptPin = kPinIntA;
+  return s;
+}
+
+FunctionSpec SataAhci() {
+  FunctionSpec s;
+  s.vendorId = kVendorIntel;
+  s.deviceId = 0x1c02;  // six-port SATA controller in AHCI mode
+  s.classCode = kClassSataAhci;
+  s.revision = 0x05;
+  s.headerType = kHeaderMultiFunction;
+  s.subsystemVendorId = 0x1028;
+  s.subsystemId = 0x04a7;
+  s.busItem = true;
+  s.bars[0] = {BarKind::kIo, 8};  // legacy primary command block
+  s.bars[1] = {BarKind::kIo, 4};  // legacy primary control block
+  s.bars[2] = {BarKind::kIo, 8};  // legacy secondary command block
+  s.bars[3] = {BarKind::kIo, 4};  // legacy secondary control block
+  s.bars[4] = {BarKind::kIo, 32};
+  s.bars[5] = {BarKind::kMemory, 2048};  // AHCI registers
+  s.irq = 10;
+  s.interruptPin = kPinIntB;
+  return s;
+}
+
+}  // namespace
+
+std::vector<TypicalFunction> TypicalMachineFunctions() {
+  return {
+      {{0, 0x00, 0}, HostBridge()},
+      {{0, 0x19, 0}, Ethernet()},
+      {{0, 0x1f, 2}, SataAhci()},
+  };
+}
+
+void AddTypicalMachine(Simulator& sim) {
+  for (const TypicalFunction& f : TypicalMachineFunctions()) {
+    sim.AddFunction(f.slot.bus, f.slot.slot, f.slot.function, f.spec);
+  }
+}
+
+}  // namespace sim
