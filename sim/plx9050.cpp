@@ -164,10 +164,26 @@ void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   }
 }
 
-// INTCSR: enables, polarities and the PCI interrupt enable are stored; the status bits are the
-// bridge's own.
-uint32_t Plx9050::ReadIntcsr() {
-  return regs_[Index(kIntcsr)];
+// INTCSR: enables, polarities, the PCI interrupt enable and the software interrupt are stored;
+// the status bits follow the local inputs.
+uint32_t Plx9050::ReadIntcsr() const {
+  const uint32_t stored = regs_[Index(kIntcsr)] & ~(kIntLint1Status | kIntLint2Status);
+  uint32_t status = 0;
+  if (local_interrupt_[0] == ((stored & kIntLint1Polarity) != 0)) status |= kIntLint1Status;
+  if (local_interrupt_[1] == ((stored & kIntLint2Polarity) != 0)) status |= kIntLint2Status;
+  return stored | status;
+}
+
+void Plx9050::SetLocalInterrupt(int input, bool level) {
+  if (input == 1 || input == 2) local_interrupt_[input - 1] = level;
+}
+
+bool Plx9050::InterruptAsserted() const {
+  const uint32_t intcsr = ReadIntcsr();
+  if ((intcsr & kIntPciEnable) == 0) return false;
+  const bool lint1 = (intcsr & kIntLint1Enable) && (intcsr & kIntLint1Status);
+  const bool lint2 = (intcsr & kIntLint2Enable) && (intcsr & kIntLint2Status);
+  return lint1 || lint2 || (intcsr & kIntSoftware) != 0;
 }
 
 void Plx9050::WriteIntcsr(uint32_t value) {

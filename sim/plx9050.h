@@ -27,9 +27,16 @@
 // The 9050's BAR0 erratum can be switched on: while BAR0's address has bit 7 set, the registers do
 // not answer through BAR0 (reads all ones, writes lost); BAR1 still reaches them.
 //
+// INTCSR: the enables and polarities of the two local interrupt inputs (LINTi1, LINTi2), the PCI
+// interrupt enable and the software interrupt are stored; the two status bits are read-only and
+// show whether each input is at its active level (whether enabled or not). The inputs are pin
+// levels that tests set; they rest high, as pulled-up lines do, so with the reset polarity (active
+// low) they are inactive. The card's PCI interrupt line is asserted while the PCI interrupt enable
+// is set and an enabled input is active or the software interrupt bit is set.
+//
 // Not modelled: the bus region descriptors' timing and width (LASnBRD, EROMBRD are plain storage),
 // chip selects, the expansion ROM, the user I/O pins and the reset and reload bits of CNTRL, a
-// change of BAR size when LASnRR is rewritten, and (yet) INTCSR's interrupt logic.
+// change of BAR size when LASnRR is rewritten.
 #ifndef ZARERERA_SIM_PLX9050_H
 #define ZARERERA_SIM_PLX9050_H
 
@@ -142,6 +149,10 @@ class Plx9050 : public CardModel {
   void AttachEeprom(std::shared_ptr<SerialEeprom> eeprom);
   void SetEepromPresent(bool present) { eeprom_present_ = present; }
 
+  // Local interrupt input `input` (1 or 2) at pin level `level`; other numbers are ignored.
+  void SetLocalInterrupt(int input, bool level);
+  bool InterruptAsserted() const override;
+
   // Backdoor for tests: the stored register, and setting it without side effects (no pins
   // driven, nothing logged, read-only bits included).
   uint32_t Peek(uint32_t offset) const;
@@ -161,7 +172,7 @@ class Plx9050 : public CardModel {
  private:
   uint32_t ReadRegister(uint32_t offset);
   void WriteRegister(int bar, uint32_t offset, uint32_t value);
-  uint32_t ReadIntcsr();
+  uint32_t ReadIntcsr() const;
   void WriteIntcsr(uint32_t value);
   uint32_t ReadCntrl();
   void WriteCntrl(uint32_t value);
@@ -173,6 +184,7 @@ class Plx9050 : public CardModel {
   LocalBus local_bus_;
   std::shared_ptr<SerialEeprom> eeprom_;
   bool eeprom_present_ = false;
+  bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels
   std::vector<RegisterWrite> writes_;
 };
 

@@ -59,8 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
         RegisterCase{plx::kLas0brd, 0, 0xFFFFFFFFu, 0},
         RegisterCase{plx::kErombrd, 0, 0xFFFFFFFFu, 0},
         RegisterCase{plx::kCs0base, 0, 0x0FFFFFFFu, 0},
-        // Local interrupt status bits 2 and 5 are the bridge's own.
-        RegisterCase{plx::kIntcsr, 0, 0xDBu, 0},
+        // Local interrupt status bits 2 and 5 are the bridge's own: the inputs rest high, so they
+        // read active once the polarities say active high.
+        RegisterCase{plx::kIntcsr, 0, 0xFFu, 0},
         // EEPROM data out (27) follows the pin, present (28) the setting.
         RegisterCase{plx::kCntrl, plx::kCntrlEeDataOut, 0x6FFFFFFFu, plx::kCntrlEeDataOut},
         // Past CNTRL: reserved.
