@@ -91,6 +91,7 @@ void PciFunction::StoreBar(int bar, uint32_t value) {
   } else if (b.kind == BarKind::kIo) {
     stored = (value & ~(b.size - 1) & pci::kBarIoAddressMask) | pci::kBarIo;
   }
+  base_[bar] = b.kind == BarKind::kIo ? stored & pci::kBarIoAddressMask : stored;
   const uint32_t at = pci::kBar0 + 4 * static_cast<uint32_t>(bar);
   for (unsigned i = 0; i < 4; ++i) config_[at + i] = static_cast<uint8_t>(stored >> (8 * i));
 }
@@ -103,18 +104,6 @@ uint32_t PciFunction::bar_size(int bar) const {
   return bar_kind(bar) == BarKind::kNone ? 0 : spec_.bars[bar].size;
 }
 
-uint32_t PciFunction::bar_address(int bar) const {
-  switch (bar_kind(bar)) {
-    case BarKind::kMemory:
-      return ConfigRead(pci::kBar0 + 4 * static_cast<uint32_t>(bar), 4) & pci::kBarMemAddressMask;
-    case BarKind::kIo:
-      return ConfigRead(pci::kBar0 + 4 * static_cast<uint32_t>(bar), 4) & pci::kBarIoAddressMask;
-    case BarKind::kNone:
-      break;
-  }
-  return 0;
-}
-
 uint8_t PciFunction::interrupt_line() const {
   return config_[pci::kInterruptLine];
 }
@@ -122,9 +111,10 @@ uint8_t PciFunction::interrupt_line() const {
 bool PciFunction::Decode(BarKind kind, uint32_t address, uint32_t size, int* bar,
                          uint32_t* offset) const {
   for (int b = 0; b < static_cast<int>(pci::kBarCount); ++b) {
-    if (bar_kind(b) != kind) continue;
-    const uint32_t base = bar_address(b);
-    const uint32_t length = bar_size(b);
+    const BarSpec& spec = spec_.bars[b];
+    if (spec.kind != kind) continue;
+    const uint32_t base = base_[b];
+    const uint32_t length = spec.size;
     const uint32_t off = address - base;  // wraps to a large value below the base
     if (off < length && size <= length - off) {
       *bar = b;

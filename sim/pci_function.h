@@ -55,8 +55,10 @@ class PciFunction {
   void ConfigWrite(uint32_t offset, uint32_t value, unsigned size);
 
   BarKind bar_kind(int bar) const;
-  uint32_t bar_size(int bar) const;     // 0 for an unimplemented BAR
-  uint32_t bar_address(int bar) const;  // current base, type bits cleared
+  uint32_t bar_size(int bar) const;      // 0 for an unimplemented BAR
+  uint32_t bar_address(int bar) const {  // current base, type bits cleared; 0 if unimplemented
+    return bar >= 0 && bar < 6 ? base_[bar] : 0;
+  }
   uint8_t interrupt_line() const;
   // Whether the card model holds the interrupt line asserted now.
   bool InterruptAsserted() const { return model_ && model_->InterruptAsserted(); }
@@ -76,6 +78,7 @@ class PciFunction {
   FunctionSpec spec_;
   std::shared_ptr<CardModel> model_;
   ConfigSpace config_{};
+  std::array<uint32_t, 6> base_{};  // decoded BAR addresses, kept with the BARs: decoding is hot
 };
 
 }  // namespace sim

@@ -7,11 +7,13 @@
 //
 // Not modelled: interrupt delivery (registration hands out an interrupt handle, nothing waits on
 // it), DMA, 64-bit BARs, bus numbers behind bridges, locking across threads (requests are expected
-// from one thread at a time, as the library sends them).
+// from one thread at a time, as the library sends them), arbitration between functions whose BARs
+// a test has made overlap (which one answers is then not defined, as on a real bus).
 #include "sim/simulator.h"
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -132,6 +134,7 @@ struct Registration {
 
 struct Simulator::Impl {
   std::map<SlotKey, std::unique_ptr<PciFunction>> functions;
+  std::vector<PciFunction*> ordered;  // the same functions in bus/slot/function order
   std::vector<Registration> registrations;
   std::map<uint32_t, uint32_t> failures;  // code -> status
   std::set<uint32_t> silenced;
@@ -148,9 +151,30 @@ struct Simulator::Impl {
   }
 
   // The function decoding [address, address + size) in `kind` space.
+  // The range that decoded last, per space: board code hits the same BAR again and again. It is
+  // checked against the BAR's current address, so a moved BAR cannot be hit stale.
+  struct LastHit {
+    PciFunction* function = nullptr;
+    int bar = 0;
+  };
+  LastHit last_hit[2];
+
   PciFunction* Decode(BarKind kind, uint32_t address, uint32_t size, int* bar, uint32_t* offset) {
-    for (auto& [key, f] : functions) {
-      if (f->Decode(kind, address, size, bar, offset)) return f.get();
+    LastHit& last = last_hit[kind == BarKind::kIo ? 1 : 0];
+    if (last.function != nullptr) {
+      const uint32_t off = address - last.function->bar_address(last.bar);
+      const uint32_t length = last.function->bar_size(last.bar);
+      if (off < length && size <= length - off) {
+        *bar = last.bar;
+        *offset = off;
+        return last.function;
+      }
+    }
+    for (PciFunction* f : ordered) {
+      if (f->Decode(kind, address, size, bar, offset)) {
+        last = {f, *bar};
+        return f;
+      }
     }
     return nullptr;
   }
@@ -292,6 +316,8 @@ PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t functi
   impl_->next_io = next_io;
   PciFunction& ref = *f;
   impl_->functions[KeyOf(where)] = std::move(f);
+  impl_->ordered.clear();
+  for (auto& [key, fn] : impl_->functions) impl_->ordered.push_back(fn.get());
   return ref;
 }
 
@@ -304,9 +330,7 @@ PciFunction* Simulator::Find(uint32_t bus, uint32_t slot, uint32_t function) {
 }
 
 std::vector<PciFunction*> Simulator::functions() const {
-  std::vector<PciFunction*> out;
-  for (auto& [key, f] : impl_->functions) out.push_back(f.get());
-  return out;
+  return impl_->ordered;
 }
 
 size_t Simulator::Count(uint32_t code) const {
@@ -367,7 +391,7 @@ bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* st
 
   bool answered = true;
   uint32_t result = 0;
-  if (impl_->silenced.count(code) != 0) {
+  if (!impl_->silenced.empty() && impl_->silenced.count(code) != 0) {
     answered = false;
   } else if (auto it = impl_->failures.find(code); it != impl_->failures.end()) {
     result = it->second;
@@ -406,7 +430,9 @@ uint32_t Simulator::Dispatch(uint32_t code, void* record, uint32_t size) {
       return Serve<WdPciConfigDump>(record, size,
                                     [this](WdPciConfigDump& r) { return DoConfig(r); });
     case WD_CODE_TRANSFER:
-      return Serve<WdTransfer>(record, size, [this](WdTransfer& r) { return DoTransfer(r); });
+      // In place: a transfer is the hot request, and it writes at most its data field.
+      if (record == nullptr || size < sizeof(WdTransfer)) return kStatusRecordTooShort;
+      return DoTransfer(static_cast<uint8_t*>(record));
     case WD_CODE_SLEEP:
       return Serve<WdSleep>(record, size, [this](WdSleep& r) { return DoSleep(r); });
     default:
@@ -521,32 +547,43 @@ uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
   return 0;
 }
 
-uint32_t Simulator::DoTransfer(WdTransfer& r) {
-  const TransferKind k = KindOf(r.command);
+uint32_t Simulator::DoTransfer(uint8_t* record) {
+  auto field = [record](size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, record + offset, sizeof v);
+    return v;
+  };
+  const uint32_t address = field(offsetof(WdTransfer, address));
+  const TransferKind k = KindOf(field(offsetof(WdTransfer, command)));
   if (k.width == 0) return kStatusInvalidParameter;
   const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
+  uint8_t* data = record + offsetof(WdTransfer, data);
   if (!k.block) {
     if (k.write) {
-      impl_->BusWrite(space, r.address, r.data.dword, k.width);
+      impl_->BusWrite(space, address, field(offsetof(WdTransfer, data)), k.width);
     } else {
-      const uint32_t v = impl_->BusRead(space, r.address, k.width);
-      std::memcpy(&r.data, &v, k.width);  // little-endian: the value's low bytes
+      const uint32_t v = impl_->BusRead(space, address, k.width);
+      std::memcpy(data, &v, k.width);  // little-endian: the value's low bytes
     }
     return 0;
   }
-  if (r.bytes % k.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) return kStatusInvalidParameter;
-  auto* buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
-  uint32_t address = r.address;
-  for (uint32_t done = 0; done < r.bytes; done += k.width) {
+  const uint32_t bytes = field(offsetof(WdTransfer, bytes));
+  const bool increment = field(offsetof(WdTransfer, autoIncrement)) != 0;
+  WdUPtr pointer;
+  std::memcpy(&pointer, data, sizeof pointer);
+  if (bytes % k.width != 0 || (bytes != 0 && pointer == 0)) return kStatusInvalidParameter;
+  auto* buffer = WD_FROM_UPTR(uint8_t*, pointer);
+  uint32_t at = address;
+  for (uint32_t done = 0; done < bytes; done += k.width) {
     if (k.write) {
       uint32_t v = 0;
       std::memcpy(&v, buffer + done, k.width);
-      impl_->BusWrite(space, address, v, k.width);
+      impl_->BusWrite(space, at, v, k.width);
     } else {
-      const uint32_t v = impl_->BusRead(space, address, k.width);
+      const uint32_t v = impl_->BusRead(space, at, k.width);
       std::memcpy(buffer + done, &v, k.width);
     }
-    if (r.autoIncrement != 0) address += k.width;
+    if (increment) at += k.width;
   }
   return 0;
 }

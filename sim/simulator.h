@@ -103,7 +103,7 @@ class Simulator : public WdHostedDriver {
   uint32_t DoRegister(WdCardRegister& r);
   uint32_t DoUnregister(WdCardRegister& r);
   uint32_t DoConfig(WdPciConfigDump& r);
-  uint32_t DoTransfer(WdTransfer& r);
+  uint32_t DoTransfer(uint8_t* record);
   uint32_t DoSleep(WdSleep& r);
 
   std::unique_ptr<Impl> impl_;

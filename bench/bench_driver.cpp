@@ -1,0 +1,95 @@
+// The cost of one driver request on the hosted channel against one system call.
+//
+// PortByteRead sends a port byte read (transfer command 10) through DriverRequest, the hosted
+// channel and the simulator (logging off), as every board port access does. SyscallPread1 reads one
+// byte from /dev/zero with pread: the cheapest real round trip into a kernel driver. The goal is a
+// simulated request at most a fifth of the system call's time, so that simulated runs are not
+// slowed by the stand-in. PortByteReadMapped adds a registered card whose two memory windows are
+// compared and refreshed around every request, which is what the board's tests pay.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "driver/driver_request.h"
+#include "sim/simulator.h"
+
+namespace {
+
+sim::FunctionSpec BoardSpec() {
+  sim::FunctionSpec s;
+  s.vendorId = 0x9050;
+  s.deviceId = 0x10B5;
+  s.bars[0] = {sim::BarKind::kMemory, 128};
+  s.bars[1] = {sim::BarKind::kIo, 128};
+  s.bars[2] = {sim::BarKind::kMemory, 16};
+  s.bars[3] = {sim::BarKind::kIo, 32};
+  s.irq = 11;
+  return s;
+}
+
+// A card whose every register reads as a constant: the model's own cost stays out of the figure.
+class ConstantCard : public sim::CardModel {
+ public:
+  uint32_t BarRead(int, uint32_t, unsigned) override { return 0x5A5A5A5A; }
+  void BarWrite(int, uint32_t, uint32_t, unsigned) override {}
+};
+
+constexpr uint32_t kBoardPort = 0xC080 + 0x10;  // BAR3 (assigned after BAR1's 128 ports) + 0x10
+
+void PortByteRead(benchmark::State& state, bool registered) {
+  sim::Simulator simulator;
+  simulator.AddFunction(0, 1, 0, BoardSpec(), std::make_shared<ConstantCard>());
+  simulator.set_logging(false);
+  sim::ScopedInstall install(simulator);
+  WdDeviceHandle device = WdChannel_Open();
+  WdCardRegister reg{};
+  if (registered) {
+    WdPciCardInfo info{};
+    info.pciSlot = {0, 1, 0};
+    DriverRequest(WD_CODE_PCI_CARD_INFO, device, &info, sizeof info, 0);
+    reg.card = info.card;
+    DriverRequest(WD_CODE_CARD_REGISTER, device, &reg, sizeof reg, 0);
+  }
+  for (auto _ : state) {
+    WdTransfer t{};
+    t.command = WD_RP_BYTE;
+    t.address = kBoardPort;
+    const uint32_t status = DriverRequest(WD_CODE_TRANSFER, device, &t, sizeof t, 0);
+    benchmark::DoNotOptimize(status);
+    benchmark::DoNotOptimize(t.data.byte);
+  }
+  if (registered) DriverRequest(WD_CODE_CARD_UNREGISTER, device, &reg, sizeof reg, 0);
+  WdChannel_Close(device);
+}
+
+void BM_PortByteRead(benchmark::State& state) {
+  PortByteRead(state, false);
+}
+void BM_PortByteReadMapped(benchmark::State& state) {
+  PortByteRead(state, true);
+}
+
+void BM_SyscallPread1(benchmark::State& state) {
+  const int fd = open("/dev/zero", O_RDONLY);
+  if (fd < 0) {
+    state.SkipWithError("cannot open /dev/zero");
+    return;
+  }
+  unsigned char byte = 1;
+  for (auto _ : state) {
+    const ssize_t n = pread(fd, &byte, 1, 0);
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(byte);
+  }
+  close(fd);
+}
+
+}  // namespace
+
+BENCHMARK(BM_PortByteRead);
+BENCHMARK(BM_PortByteReadMapped);
+BENCHMARK(BM_SyscallPread1);
+
+BENCHMARK_MAIN();
