@@ -6,6 +6,7 @@
 
 #include "driver/driver_request.h"
 #include "driver/hosted_driver.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -69,6 +70,146 @@ TEST_F(DriverRequestTest, StatusIsReturnedAsWritten) {
   WdSleep rec{};
   EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), 0x2000000Fu);
   WdChannel_Close(h);
+}
+
+// A driver that writes the status but reports failure of the call itself: DriverRequest must go by
+// the status word, not by the system's success flag.
+class WritesButFails : public WdHostedDriver {
+ public:
+  bool Control(uint32_t, void*, uint32_t, uint32_t* status) override {
+    *status = 0;
+    return false;
+  }
+};
+
+TEST_F(DriverRequestTest, SystemSuccessFlagIsNotLookedAt) {
+  WritesButFails driver;
+  WdHosted_Install(&driver);
+  WdSleep rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, nullptr, &rec, sizeof rec, 1), 0u);
+}
+
+class StatusPassThroughTest : public DriverRequestTest,
+                              public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(StatusPassThroughTest, ReturnsTheDriversStatusUnchanged) {
+  ScriptedDriver driver(true, GetParam());
+  WdHosted_Install(&driver);
+  WdTransfer rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_TRANSFER, nullptr, &rec, sizeof rec, 1), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusPassThroughTest,
+                         ::testing::Values(0u, 1u, 0x20000001u, 0x7FFFFFFFu, 0xFFFFFFFEu,
+                                           0xFFFFFFFFu));
+
+struct CodeSize {
+  uint32_t code;
+  uint32_t size;
+};
+
+class SilentSimTest : public DriverRequestTest, public ::testing::WithParamInterface<CodeSize> {};
+
+// Every record is zeroed before it is sent; a driver that answers nothing leaves every result
+// field 0 and the status at its preset.
+TEST_P(SilentSimTest, ZeroedRecordComesBackZeroWithPresetStatus) {
+  sim::Simulator simulator;
+  simulator.SilenceRequests(GetParam().code);
+  WdHosted_Install(&simulator);
+  std::vector<uint8_t> record(GetParam().size, 0);
+  EXPECT_EQ(DriverRequest(GetParam().code, nullptr, record.data(), GetParam().size, 1),
+            WD_STATUS_NONE);
+  EXPECT_EQ(record, std::vector<uint8_t>(GetParam().size, 0));
+  ASSERT_EQ(simulator.log().size(), 1u);  // it was sent, and arrived
+  EXPECT_EQ(simulator.log()[0].code, GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, SilentSimTest,
+                         ::testing::Values(CodeSize{WD_CODE_VERSION, sizeof(WdVersion)},
+                                           CodeSize{WD_CODE_PCI_SCAN, sizeof(WdPciScan)},
+                                           CodeSize{WD_CODE_PCI_CARD_INFO, sizeof(WdPciCardInfo)},
+                                           CodeSize{WD_CODE_CARD_REGISTER, sizeof(WdCardRegister)},
+                                           CodeSize{WD_CODE_CARD_UNREGISTER,
+                                                    sizeof(WdCardRegister)},
+                                           CodeSize{WD_CODE_PCI_CONFIG, sizeof(WdPciConfigDump)},
+                                           CodeSize{WD_CODE_TRANSFER, sizeof(WdTransfer)},
+                                           CodeSize{WD_CODE_SLEEP, sizeof(WdSleep)}));
+
+TEST_F(DriverRequestTest, VersionRuleAcceptsFromSixTwentyTwo) {
+  // The simulated driver reports what it is told; the threshold sits between 621 and 622.
+  sim::Simulator simulator;
+  WdHosted_Install(&simulator);
+  for (uint32_t version : {621u, 622u}) {
+    simulator.SetVersion(version);
+    WdVersion rec{};
+    ASSERT_EQ(DriverRequest(WD_CODE_VERSION, nullptr, &rec, sizeof rec, 1), 0u);
+    EXPECT_EQ(rec.version >= WD_MIN_VERSION, version == 622u);
+  }
+}
+
+TEST_F(DriverRequestTest, HandlesThatAreNotOpenDeliverNothing) {
+  ScriptedDriver driver(true);
+  WdHosted_Install(&driver);
+  WdDeviceHandle closed = WdChannel_Open();
+  WdChannel_Close(closed);
+  WdChannel_Close(closed);  // closing twice does not unbalance the count
+  EXPECT_EQ(WdHosted_OpenHandles(), 0);
+  WdDeviceHandle open = WdChannel_Open();
+  for (WdDeviceHandle h :
+       {closed, static_cast<WdDeviceHandle>(nullptr),
+        reinterpret_cast<WdDeviceHandle>(uintptr_t{1}),
+        reinterpret_cast<WdDeviceHandle>(reinterpret_cast<uintptr_t>(open) + 1),
+        reinterpret_cast<WdDeviceHandle>(reinterpret_cast<uintptr_t>(open) + 4),
+        reinterpret_cast<WdDeviceHandle>(reinterpret_cast<uintptr_t>(open) + 4 * 1024)}) {
+    WdSleep rec{7, 0};
+    EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), WD_STATUS_NONE);
+    EXPECT_EQ(rec.microseconds, 7u);
+  }
+  EXPECT_TRUE(driver.codes.empty());
+  WdSleep rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, open, &rec, sizeof rec, 0), 0u);
+  EXPECT_EQ(driver.codes.size(), 1u);
+  WdChannel_Close(open);
+}
+
+TEST_F(DriverRequestTest, RequestAfterTheDriverIsRemovedIsNotDelivered) {
+  ScriptedDriver driver(true);
+  WdHosted_Install(&driver);
+  WdDeviceHandle h = WdChannel_Open();
+  WdHosted_Install(nullptr);
+  WdSleep rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), WD_STATUS_NONE);
+  EXPECT_TRUE(driver.codes.empty());
+  EXPECT_EQ(WdChannel_Open(), WD_INVALID_HANDLE);
+  EXPECT_EQ(WdHosted_OpenHandles(), 1);  // still open until its owner closes it
+  WdChannel_Close(h);
+}
+
+TEST_F(DriverRequestTest, OwnHandleIgnoresTheGivenHandleAndClosesAgain) {
+  ScriptedDriver driver(true, 0);
+  WdHosted_Install(&driver);
+  WdSleep rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, WD_INVALID_HANDLE, &rec, sizeof rec, 1), 0u);
+  EXPECT_EQ(driver.codes.size(), 1u);
+  EXPECT_EQ(WdHosted_OpenHandles(), 0);
+}
+
+TEST_F(DriverRequestTest, ManyOpenHandlesAreEachDeliveredAndCounted) {
+  ScriptedDriver driver(true, 0);
+  WdHosted_Install(&driver);
+  std::vector<WdDeviceHandle> handles;
+  for (int i = 0; i < 2500; ++i) handles.push_back(WdChannel_Open());
+  EXPECT_EQ(WdHosted_OpenHandles(), 2500);
+  // Close every other one, then every handle must still answer exactly as its state says.
+  for (size_t i = 0; i < handles.size(); i += 2) WdChannel_Close(handles[i]);
+  EXPECT_EQ(WdHosted_OpenHandles(), 1250);
+  for (size_t i = 0; i < handles.size(); ++i) {
+    WdSleep rec{};
+    const uint32_t expected = i % 2 == 0 ? WD_STATUS_NONE : 0u;
+    ASSERT_EQ(DriverRequest(WD_CODE_SLEEP, handles[i], &rec, sizeof rec, 0), expected) << i;
+  }
+  EXPECT_EQ(driver.codes.size(), 1250u);
+  for (size_t i = 1; i < handles.size(); i += 2) WdChannel_Close(handles[i]);
 }
 
 }  // namespace

@@ -23,4 +23,15 @@ TEST(RealClock, SleepsNeverEndEarly) {
   EXPECT_EQ(clock.sleep_count(), 40u);
 }
 
+TEST(VirtualClock, SleepsAdvanceTimeAndAreCounted) {
+  sim::Clock clock;
+  EXPECT_EQ(clock.mode(), sim::Clock::Mode::kVirtual);
+  // Over an hour of sleeps: the test would hang if virtual sleeps waited.
+  for (uint32_t us : {500u, 0u, 4000000000u}) clock.Sleep(us);
+  clock.Advance(7);
+  EXPECT_EQ(clock.NowNs(), 4000000500ull * 1000 + 7);  // no 32-bit overflow of the total
+  EXPECT_EQ(clock.sleep_count(), 3u);
+  EXPECT_EQ(clock.slept_us(), 4000000500ull);
+}
+
 }  // namespace
