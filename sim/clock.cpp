@@ -24,9 +24,11 @@ constexpr uint64_t kNsPerUs = 1000;
 constexpr uint64_t kNsPerSecond = 1000000000;
 
 // The blocking part of a sleep ends this long before the deadline: twice the average lateness of
-// past wake-ups, within these bounds.
+// past wake-ups, within these bounds. A wake-up delayed by preemption (milliseconds on a busy
+// machine) counts only up to the upper bound: spinning longer would not have caught it, and a long
+// spin is itself likely to be preempted.
 constexpr uint64_t kMinLeadNs = 20'000;
-constexpr uint64_t kMaxLeadNs = 250'000;
+constexpr uint64_t kMaxLeadNs = 120'000;
 constexpr uint64_t kInitialLateNs = 50'000;
 // Timer slack while blocked (the default is 50 us).
 constexpr unsigned long kTimerSlackNs = 1'000;
@@ -68,7 +70,7 @@ void WaitUntil(uint64_t deadline) {
   if (deadline - now > lead) {
     const uint64_t wake = deadline - lead;
     const uint64_t woke = BlockUntil(wake);
-    const uint64_t late = woke > wake ? woke - wake : 0;
+    const uint64_t late = std::min(woke > wake ? woke - wake : 0, kMaxLeadNs);
     t_wake_late_ns = (7 * t_wake_late_ns + late) / 8;
   }
   while (MonotonicNs() < deadline) {

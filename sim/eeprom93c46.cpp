@@ -274,22 +274,29 @@ void Eeprom93C46::TracePins() const {
   TracePin(kDo, DrivenDataOut(), now);
 }
 
+void Eeprom93C46::AppendValue(std::string& out, const Change& change) {
+  out.push_back(change.level ? '1' : '0');
+  out.push_back(kVcdIds[change.pin]);
+  out.push_back('\n');
+}
+
 std::string Eeprom93C46::TraceVcd() const {
-  static constexpr char kIds[kPins] = {'c', 'k', 'i', 'o'};
+  const char* kIds = kVcdIds;
   static constexpr const char* kNames[kPins] = {"cs", "sk", "di", "do"};
   std::string out =
       "$version zarerera 93C46 model $end\n"
       "$timescale 1ns $end\n"
       "$scope module eeprom93c46 $end\n";
   for (int pin = 0; pin < kPins; ++pin) {
-    out += std::string("$var wire 1 ") + kIds[pin] + " " + kNames[pin] + " $end\n";
+    out.append("$var wire 1 ").append(1, kIds[pin]).append(" ").append(kNames[pin]);
+    out.append(" $end\n");
   }
   out += "$upscope $end\n$enddefinitions $end\n";
   if (trace_.size() < kPins) return out;
   // The first entries are every pin's level when recording started.
-  out += "#" + std::to_string(trace_[0].ns) + "\n$dumpvars\n";
+  out.append("#").append(std::to_string(trace_[0].ns)).append("\n$dumpvars\n");
   for (int pin = 0; pin < kPins; ++pin) {
-    out += std::string(1, trace_[pin].level ? '1' : '0') + kIds[trace_[pin].pin] + "\n";
+    AppendValue(out, trace_[pin]);
   }
   out += "$end\n";
   std::vector<Change> changes(trace_.begin() + kPins, trace_.end());
@@ -299,9 +306,9 @@ std::string Eeprom93C46::TraceVcd() const {
   for (size_t i = 0; i < changes.size(); ++i) {
     if (changes[i].ns != at) {
       at = changes[i].ns;
-      out += "#" + std::to_string(at) + "\n";
+      out.append("#").append(std::to_string(at)).append("\n");
     }
-    out += std::string(1, changes[i].level ? '1' : '0') + kIds[changes[i].pin] + "\n";
+    AppendValue(out, changes[i]);
   }
   return out;
 }

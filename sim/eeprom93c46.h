@@ -147,6 +147,9 @@ class Eeprom93C46 : public SerialEeprom {
     int pin;
     bool level;
   };
+  static constexpr char kVcdIds[kPins] = {'c', 'k', 'i', 'o'};  // VCD identifiers of the pins
+  static void AppendValue(std::string& out, const Change& change);
+
   bool tracing_ = false;
   mutable std::array<bool, kPins> traced_{};
   mutable std::vector<Change> trace_;
