@@ -198,6 +198,7 @@ struct Simulator::Impl {
   void FlushWindowStores() {
     for (Registration& r : registrations) {
       for (auto& w : r.windows) {
+        if (std::memcmp(w->memory.get(), w->shadow.data(), w->modelled) == 0) continue;
         for (uint32_t off = 0; off < w->modelled; off += 4) {
           const uint32_t now = w->Load(off);
           uint32_t before;

@@ -27,6 +27,10 @@ struct ScanCase {
   std::vector<Slot> expected;
 };
 
+void PrintTo(const ScanCase& c, std::ostream* os) {
+  *os << std::hex << c.vendor << "/" << c.device;
+}
+
 class ScanTest : public simtest::SimFixture, public ::testing::WithParamInterface<ScanCase> {};
 
 TEST_P(ScanTest, ReportsMatchingCardsInBusSlotFunctionOrder) {
@@ -139,6 +143,10 @@ struct ConfigBoundsCase {
   bool accepted;
 };
 
+void PrintTo(const ConfigBoundsCase& c, std::ostream* os) {
+  *os << "offset " << c.offset << ", " << c.bytes << " bytes";
+}
+
 class ConfigBoundsTest : public simtest::SimFixture,
                          public ::testing::WithParamInterface<ConfigBoundsCase> {};
 
@@ -242,6 +250,10 @@ struct BarCase {
   uint32_t size;
   uint32_t sized;  // what a BAR reads after all ones were written
 };
+
+void PrintTo(const BarCase& c, std::ostream* os) {
+  *os << (c.kind == sim::BarKind::kIo ? "I/O " : "memory ") << c.size;
+}
 
 class BarSizingTest : public simtest::SimFixture, public ::testing::WithParamInterface<BarCase> {};
 

@@ -29,6 +29,10 @@ struct SingleCase {
   bool write;
 };
 
+void PrintTo(const SingleCase& c, std::ostream* os) {
+  *os << "command " << c.command << " at " << std::hex << c.address;
+}
+
 class SingleTransferTest : public RequestTest, public ::testing::WithParamInterface<SingleCase> {};
 
 TEST_P(SingleTransferTest, ReachesTheDecodedBarWithItsWidth) {
@@ -78,6 +82,10 @@ struct UnclaimedCase {
   uint64_t data_after;  // a read of nothing: all ones of the width over the preset 0
 };
 
+void PrintTo(const UnclaimedCase& c, std::ostream* os) {
+  *os << "command " << c.command << " at " << std::hex << c.address;
+}
+
 class UnclaimedTest : public RequestTest, public ::testing::WithParamInterface<UnclaimedCase> {};
 
 TEST_P(UnclaimedTest, ReadsAllOnesAndDropsWrites) {
@@ -111,6 +119,11 @@ struct BlockCase {
   bool write;
   uint32_t autoIncrement;
 };
+
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << "command " << c.command << " at " << std::hex << c.address
+      << (c.autoIncrement ? "" : " fixed");
+}
 
 class BlockTransferTest : public RequestTest, public ::testing::WithParamInterface<BlockCase> {};
 
