@@ -40,12 +40,15 @@ P9050_AddrDesc* Desc(P9050_Handle* handle, uint32_t space) {
   return space < P9050_ADDR_SPACES ? &handle->addrDesc[space] : nullptr;
 }
 
-// Where a memory access of `width` bytes at `offset` lands, or NULL when any of it would fall
-// outside the mapped range (which includes every inactive space).
+// Whether a memory access of T's width at `offset` lies wholly inside the mapped range (never for
+// an inactive space).
 template <typename T>
-volatile Cell<T>* Mapped(const P9050_AddrDesc* desc, uint32_t offset) {
-  const uint32_t width = sizeof(T);
-  if (desc->bytes < width || offset > desc->bytes - width) return nullptr;
+bool Inside(const P9050_AddrDesc* desc, uint32_t offset) {
+  return desc->bytes >= sizeof(T) && offset <= desc->bytes - sizeof(T);
+}
+
+template <typename T>
+volatile Cell<T>* At(const P9050_AddrDesc* desc, uint32_t offset) {
   return reinterpret_cast<volatile Cell<T>*>(static_cast<uintptr_t>(desc->userAddress) + offset);
 }
 
@@ -74,8 +77,7 @@ T ReadSingle(P9050_Handle* handle, uint32_t space, uint32_t offset, uint32_t com
   const P9050_AddrDesc* desc = Desc(handle, space);
   if (desc == nullptr) return 0;
   if (desc->isMemory) {
-    volatile Cell<T>* at = Mapped<T>(desc, offset);
-    return at != nullptr ? at->value : 0;
+    return Inside<T>(desc, offset) ? At<T>(desc, offset)->value : 0;
   }
   const WdTransferData data = PortRead(handle, desc, offset, command);
   T value;
@@ -88,8 +90,7 @@ void WriteSingle(P9050_Handle* handle, uint32_t space, uint32_t offset, T value,
   const P9050_AddrDesc* desc = Desc(handle, space);
   if (desc == nullptr) return;
   if (desc->isMemory) {
-    volatile Cell<T>* at = Mapped<T>(desc, offset);
-    if (at != nullptr) at->value = value;
+    if (Inside<T>(desc, offset)) At<T>(desc, offset)->value = value;
     return;
   }
   WdTransferData data;
