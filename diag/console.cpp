@@ -12,7 +12,9 @@ extern "C" int DiagConsole_Printf(const char* format, ...) {
   return n;
 }
 
-extern "C" BOOL DiagConsole_ReadLine(void) { return P9050_ConsoleReadLine() ? TRUE : FALSE; }
+extern "C" BOOL DiagConsole_ReadLine(void) {
+  return P9050_ConsoleReadLine() ? TRUE : FALSE;
+}
 
 extern "C" BOOL DiagConsole_ReadDec(int32_t* value) {
   if (!P9050_ConsoleReadLine()) return FALSE;
@@ -38,11 +40,15 @@ extern "C" BOOL DiagConsole_ReadUnsigned(uint32_t* value) {
   return TRUE;
 }
 
-extern "C" BOOL DiagConsole_ReadHex(uint32_t* value) {
-  if (!P9050_ConsoleReadLine()) return FALSE;
+extern "C" void DiagConsole_ParseHex(uint32_t* value) {
   unsigned v = *value;
   sscanf(P9050_LineBuf, "%x", &v);
   *value = static_cast<uint32_t>(v);
+}
+
+extern "C" BOOL DiagConsole_ReadHex(uint32_t* value) {
+  if (!P9050_ConsoleReadLine()) return FALSE;
+  DiagConsole_ParseHex(value);
   return TRUE;
 }
 
@@ -52,4 +58,8 @@ extern "C" BOOL DiagConsole_ReadHexLong(uint32_t* value) {
   sscanf(P9050_LineBuf, "%lx", &v);
   *value = static_cast<uint32_t>(v);
   return TRUE;
+}
+
+extern "C" void DiagConsole_Flush(void) {
+  fflush(P9050_ConsoleOut());
 }

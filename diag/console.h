@@ -33,6 +33,13 @@ BOOL DiagConsole_ReadUnsigned(uint32_t* value); /* "%u" */
 BOOL DiagConsole_ReadHex(uint32_t* value);      /* "%x" */
 BOOL DiagConsole_ReadHexLong(uint32_t* value);  /* "%lx" */
 
+/* Parses the line already in P9050_LineBuf with "%x" into *value, which keeps its value when the
+ * line holds no hexadecimal number (for prompts that look at the line before parsing it). */
+void DiagConsole_ParseHex(uint32_t* value);
+
+/* Flushes the output stream (menus do before returning to their host). */
+void DiagConsole_Flush(void);
+
 #ifdef __cplusplus
 }
 #endif
