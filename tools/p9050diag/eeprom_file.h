@@ -1,0 +1,26 @@
+// The file that keeps a simulated EEPROM's contents between runs: 64 words as text, eight
+// four-digit hexadecimal words a line, so that a person can read, diff and edit it.
+#ifndef ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H
+#define ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace p9050diag {
+
+constexpr size_t kEepromWords = 64;  // a 93C46 in 16-bit organisation
+using EepromImage = std::array<uint16_t, kEepromWords>;
+
+enum class LoadResult { kLoaded, kMissing, kBad };
+
+// Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else).
+LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error);
+
+// Writes the image through a temporary file renamed over `path`, so an interrupted save never
+// leaves a half-written file.
+bool SaveEepromFile(const std::string& path, const EepromImage& image, std::string* error);
+
+}  // namespace p9050diag
+
+#endif  // ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H

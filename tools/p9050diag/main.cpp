@@ -1,0 +1,44 @@
+// p9050diag: the console host of the PLX 9050 diagnostics, on a simulated PCI bus.
+//
+// It builds the simulated machine the command line asks for, opens the default board when it is
+// the only one, runs the main menu until 99 or the end of standard input, then closes the board
+// and saves what it was asked to keep. Interactive use and piped scripts take the same path.
+#include <cstdio>
+#include <string>
+
+#include "diag/console.h"
+#include "main_menu.h"
+#include "options.h"
+#include "sim_machine.h"
+
+int main(int argc, char** argv) {
+  p9050diag::Options options;
+  std::string error;
+  if (!p9050diag::ParseOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "p9050diag: %s\nTry 'p9050diag --help' for more information.\n",
+                 error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(p9050diag::Usage("p9050diag").c_str(), stdout);
+    return 0;
+  }
+
+  p9050diag::SimMachine machine;
+  if (!machine.Start(options, &error)) {
+    std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
+    return 1;
+  }
+
+  p9050diag::HostState state;
+  p9050diag::OpenDefaultBoard(&state);
+  p9050diag::RunMainMenu(&state);
+  p9050diag::CloseBoard(&state);
+  DiagConsole_Flush();
+
+  if (!machine.Stop(&error)) {
+    std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}

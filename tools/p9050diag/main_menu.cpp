@@ -1,0 +1,97 @@
+// The main menu: a table of entries, each a number, a text and what it runs. Entries that work on
+// a card say so when none is open instead of calling the diagnostic with a NULL handle.
+#include "main_menu.h"
+
+#include <cstdint>
+
+#include "diag/console.h"
+#include "diag/p9050_diag.h"
+#include "options.h"
+
+namespace p9050diag {
+
+namespace {
+
+constexpr int32_t kExit = 99;
+
+struct Entry {
+  int32_t number;
+  const char* text;
+  bool needsBoard;
+  void (*run)(HostState* state);
+};
+
+void OpenBoard(HostState* state) {
+  // One board at a time: the chooser may pick the same card again.
+  CloseBoard(state);
+  state->board = P9050Diag_OpenBoard(0, 0);
+}
+
+void EditRegisters(HostState* state) { P9050Diag_EditRegisters(state->board); }
+void SpacesByOffset(HostState* state) { P9050Diag_AccessSpaces(state->board, FALSE); }
+void SpacesByLocalAddress(HostState* state) { P9050Diag_AccessSpaces(state->board, TRUE); }
+void Interrupts(HostState* state) { P9050Diag_Interrupts(state->board); }
+void Eeprom(HostState* state) { P9050Diag_EEPROM(state->board); }
+
+const Entry kEntries[] = {
+    {1, "Open a board", false, OpenBoard},
+    {2, "Edit the bridge registers", true, EditRegisters},
+    {3, "Access the address spaces by offset", true, SpacesByOffset},
+    {4, "Access the address spaces by local address", true, SpacesByLocalAddress},
+    {5, "Enable / disable interrupts", true, Interrupts},
+    {6, "Access the serial EEPROM", true, Eeprom},
+    // PCI bus tools: entries from 11 on.
+};
+
+void DrawMenu(const HostState& state) {
+  DiagConsole_Printf("\n");
+  DiagConsole_Printf("PLX 9050 diagnostics\n");
+  DiagConsole_Printf("--------------------\n");
+  if (state.board != nullptr) {
+    WdPciSlot slot{};
+    P9050_GetPciSlot(state.board, &slot);
+    DiagConsole_Printf("Open board: bus %lu, slot %lu, function %lu\n", (unsigned long)slot.bus,
+                       (unsigned long)slot.slot, (unsigned long)slot.function);
+  } else {
+    DiagConsole_Printf("No board open\n");
+  }
+  for (const Entry& entry : kEntries) {
+    DiagConsole_Printf("%d. %s\n", (int)entry.number, entry.text);
+  }
+  DiagConsole_Printf("99. Exit\n");
+  DiagConsole_Printf("\n");
+  DiagConsole_Printf("Enter option: ");
+}
+
+}  // namespace
+
+void OpenDefaultBoard(HostState* state) {
+  if (P9050_CountCards(kDefaultIds.vendorId, kDefaultIds.deviceId) != 1) return;
+  state->board = P9050Diag_OpenBoard(kDefaultIds.vendorId, kDefaultIds.deviceId);
+}
+
+void RunMainMenu(HostState* state) {
+  for (;;) {
+    DrawMenu(*state);
+    int32_t choice = 0;
+    if (!DiagConsole_ReadDec(&choice) || choice == kExit) break;
+    for (const Entry& entry : kEntries) {
+      if (entry.number != choice) continue;
+      if (entry.needsBoard && state->board == nullptr) {
+        DiagConsole_Printf("No board is open: choose 1 to open one.\n");
+      } else {
+        entry.run(state);
+      }
+      break;
+    }
+  }
+  DiagConsole_Flush();
+}
+
+void CloseBoard(HostState* state) {
+  if (state->board == nullptr) return;
+  P9050_Close(state->board);
+  state->board = nullptr;
+}
+
+}  // namespace p9050diag

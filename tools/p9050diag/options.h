@@ -1,0 +1,42 @@
+// The console host's command line: the simulated bus it builds, its time base and the files it
+// keeps. Parsing only; nothing here touches the simulator.
+#ifndef ZARERERA_TOOLS_P9050DIAG_OPTIONS_H
+#define ZARERERA_TOOLS_P9050DIAG_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace p9050diag {
+
+struct BoardIds {
+  uint16_t vendorId;
+  uint16_t deviceId;
+};
+
+// The board the host opens at start when it is the only one of its kind.
+constexpr BoardIds kDefaultIds{0x9050, 0x10B5};
+constexpr int kMaxBoards = 16;
+
+struct Options {
+  int boards = 1;
+  std::vector<BoardIds> ids;  // board i gets ids[min(i, size - 1)]; empty: kDefaultIds
+  bool space0Io = false;      // the bridge registers (BAR0) as an I/O range instead of memory
+  bool realTime = true;       // sleeps take real time, as on the hardware
+  std::vector<std::string> eepromFiles;  // one per board, in board order
+  std::vector<std::string> vcdFiles;     // one per board, in board order
+  bool help = false;
+
+  BoardIds IdsOf(int board) const;
+};
+
+// Parses argv (getopt-style: short and long options, "--" ends them). Returns false with a
+// message in *error on a bad command line.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+// The --help text.
+std::string Usage(const char* program);
+
+}  // namespace p9050diag
+
+#endif  // ZARERERA_TOOLS_P9050DIAG_OPTIONS_H
