@@ -1,0 +1,96 @@
+// The bridge menus' fixture: a simulated bus with PLX 9050 cards installed as the process's
+// driver, the console pointed at files, and transcripts run against the menus. Every test ends
+// with no device handle open and no registration left.
+#ifndef ZARERERA_TESTS_DIAG_DIAG_FIXTURE_H
+#define ZARERERA_TESTS_DIAG_DIAG_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "diag/p9050_diag.h"
+#include "driver/hosted_driver.h"
+#include "p9050_lib.h"
+#include "sim/eeprom93c46.h"
+#include "sim/plx9050.h"
+#include "sim/simulator.h"
+#include "support/transcript.h"
+
+namespace diag_test {
+
+constexpr uint32_t kVendor = 0x9050;
+constexpr uint32_t kDevice = 0x10B5;
+
+class DiagTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (P9050_Handle* h : handles_) P9050_Close(h);
+    handles_.clear();
+    EXPECT_EQ(WdHosted_OpenHandles(), 0);
+    EXPECT_EQ(simulator_.registrations(), 0);
+  }
+
+  // A card in the next slot.
+  sim::Plx9050& AddCard(const sim::Plx9050Spec& spec = {}) {
+    return sim::AddPlx9050(simulator_, 0, next_slot_++, 0, spec);
+  }
+
+  // A 93C46 on the card's CNTRL pins, holding `words` (word i at index i).
+  sim::Eeprom93C46& AddEeprom(sim::Plx9050& card, const sim::Eeprom93C46::Image& words) {
+    auto part = std::make_shared<sim::Eeprom93C46>(simulator_.clock());
+    part->set_image(words);
+    card.AttachEeprom(part);
+    eeproms_.push_back(part);
+    return *part;
+  }
+
+  // Opens card `index` with the default IDs; closed when the test ends.
+  P9050_Handle* Open(uint32_t index = 0) {
+    P9050_Handle* h = nullptr;
+    EXPECT_TRUE(P9050_Open(&h, kVendor, kDevice, index, 0)) << P9050_ErrorText;
+    if (h != nullptr) handles_.push_back(h);
+    return h;
+  }
+
+  // Takes over a handle the code under test opened.
+  void Adopt(P9050_Handle* h) {
+    if (h != nullptr) handles_.push_back(h);
+  }
+
+  // Hands the model every store the library made in a memory window since the last request (the
+  // simulator passes them on at the next request of any kind).
+  void Settle() {
+    WdSleep nap{};
+    uint32_t status = 0;
+    simulator_.Control(WD_CODE_SLEEP, &nap, sizeof nap, &status);
+  }
+
+  // Feeds the transcript's typing to `run` and returns what it printed. Every typed line must
+  // have been read.
+  std::string Run(const std::string& input, const std::function<void()>& run) {
+    testsupport::ConsoleFiles console(input);
+    EXPECT_TRUE(console.ok());
+    run();
+    EXPECT_EQ(console.RemainingInput(), "") << "input left unread";
+    return console.Output();
+  }
+
+  // Runs `run` on the session's typing and compares the whole output.
+  void ExpectSession(const std::string& session, const std::function<void()>& run) {
+    testsupport::Transcript t = testsupport::ParseTranscript(session);
+    EXPECT_EQ(Run(t.input, run), t.output);
+  }
+
+  sim::Simulator simulator_;
+  sim::ScopedInstall install_{simulator_};
+  std::vector<P9050_Handle*> handles_;
+  std::vector<std::shared_ptr<sim::Eeprom93C46>> eeproms_;
+  uint32_t next_slot_ = 3;
+};
+
+}  // namespace diag_test
+
+#endif  // ZARERERA_TESTS_DIAG_DIAG_FIXTURE_H
