@@ -58,8 +58,8 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
     ++count;
   }
   if (count != kEepromWords) {
-    *error = path + ": " + std::to_string(count) + " words, expected " +
-             std::to_string(kEepromWords);
+    *error =
+        path + ": " + std::to_string(count) + " words, expected " + std::to_string(kEepromWords);
     return LoadResult::kBad;
   }
   *image = words;

@@ -3,6 +3,8 @@
 // It builds the simulated machine the command line asks for, opens the default board when it is
 // the only one, runs the main menu until 99 or the end of standard input, then closes the board
 // and saves what it was asked to keep. Interactive use and piped scripts take the same path.
+#include <signal.h>
+
 #include <cstdio>
 #include <string>
 
@@ -10,6 +12,24 @@
 #include "main_menu.h"
 #include "options.h"
 #include "sim_machine.h"
+
+namespace {
+
+void Interrupted(int) {}
+
+// Ctrl-C and SIGTERM interrupt the line read that waits for the user instead of killing the
+// process: the read fails like the end of input, every menu returns, and the host closes the board
+// and saves the EEPROM files on its normal way out.
+void EndInputOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = Interrupted;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the waiting read returns with EINTR
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   p9050diag::Options options;
@@ -30,6 +50,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  EndInputOnSignals();
   p9050diag::HostState state;
   p9050diag::OpenDefaultBoard(&state);
   p9050diag::RunMainMenu(&state);

@@ -27,11 +27,21 @@ void OpenBoard(HostState* state) {
   state->board = P9050Diag_OpenBoard(0, 0);
 }
 
-void EditRegisters(HostState* state) { P9050Diag_EditRegisters(state->board); }
-void SpacesByOffset(HostState* state) { P9050Diag_AccessSpaces(state->board, FALSE); }
-void SpacesByLocalAddress(HostState* state) { P9050Diag_AccessSpaces(state->board, TRUE); }
-void Interrupts(HostState* state) { P9050Diag_Interrupts(state->board); }
-void Eeprom(HostState* state) { P9050Diag_EEPROM(state->board); }
+void EditRegisters(HostState* state) {
+  P9050Diag_EditRegisters(state->board);
+}
+void SpacesByOffset(HostState* state) {
+  P9050Diag_AccessSpaces(state->board, FALSE);
+}
+void SpacesByLocalAddress(HostState* state) {
+  P9050Diag_AccessSpaces(state->board, TRUE);
+}
+void Interrupts(HostState* state) {
+  P9050Diag_Interrupts(state->board);
+}
+void Eeprom(HostState* state) {
+  P9050Diag_EEPROM(state->board);
+}
 
 const Entry kEntries[] = {
     {1, "Open a board", false, OpenBoard},

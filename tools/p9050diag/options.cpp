@@ -90,8 +90,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         break;
       case 'i':
         if (!ParseIds(arg, &options->ids)) {
-          *error = "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" + arg +
-                   "'";
+          *error =
+              "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" + arg + "'";
           return false;
         }
         break;
@@ -157,10 +157,12 @@ std::string Usage(const char* program) {
       "                          pair is used for the remaining boards (default 9050:10b5)\n"
       "  -s, --space0=mem|io     decode the bridge registers (space 0, BAR0) as a memory or an\n"
       "                          I/O range (default mem)\n"
-      "  -r, --real-time         sleeps take real time, as on the hardware (default)\n"
-      "  -f, --fast              virtual time: sleeps take no time (EEPROM access is instant)\n"
-      "  -e, --eeprom-file=FILE  keep a board's EEPROM contents in FILE: loaded at start when it\n"
-      "                          exists, saved at exit; give it once per board, in board order\n"
+      "  -r, --real-time         sleeps take real time, as on the hardware (default): an EEPROM\n"
+      "                          dword read takes about 0.1 s, a full display about 7 s\n"
+      "  -f, --fast              virtual time: sleeps take no time\n"
+      "  -e, --eeprom-file=FILE  keep a board's EEPROM contents in FILE (64 hexadecimal words):\n"
+      "                          loaded at start when it exists, saved at exit (99, end of input,\n"
+      "                          Ctrl-C or SIGTERM); once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
       "  -h, --help              show this text and exit\n"

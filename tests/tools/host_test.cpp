@@ -1,0 +1,195 @@
+// The console host p9050diag, run as a program: whole sessions with their input on standard input
+// compared with the exact output (tests/tools/sessions/*.txt, terminal sessions whose first line
+// is the command), what a session leaves in the EEPROM file, and the command line.
+#ifdef P9050DIAG_PATH
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/transcript.h"
+
+namespace {
+
+using testsupport::TempFile;
+
+struct HostRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the host with `args` and `input` on standard input. A host that kept reading past the end
+// of its input would be stopped by the timeout and fail the test.
+HostRun RunHost(const std::string& args, const std::string& input) {
+  TempFile in("host_in");
+  TempFile out("host_out");
+  TempFile err("host_err");
+  in.Write(input);
+  const std::string command = "timeout 120 '" + std::string(P9050DIAG_PATH) + "' " + args + " < '" +
+                              in.path() + "' > '" + out.path() + "' 2> '" + err.path() + "'";
+  const int status = std::system(command.c_str());
+  HostRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = out.Read();
+  run.err = err.Read();
+  return run;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A session file: "$ p9050diag ARGS" on the first line, then the transcript. The word EEPROM in
+// ARGS stands for `eepromPath`. The file's final line feed is its own unless it ends typed input.
+struct Session {
+  std::string args;
+  testsupport::Transcript transcript;
+};
+
+Session LoadSession(const std::string& name, const std::string& eepromPath = "") {
+  std::string text = ReadFile(std::string(P9050DIAG_SESSIONS) + "/" + name);
+  const std::string prefix = "$ p9050diag";
+  EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << name;
+  const size_t eol = text.find('\n');
+  Session s;
+  s.args = text.substr(prefix.size(), eol - prefix.size());
+  const size_t placeholder = s.args.find("EEPROM");
+  if (placeholder != std::string::npos) s.args.replace(placeholder, 6, "'" + eepromPath + "'");
+  std::string body = text.substr(eol + 1);
+  if (body.size() >= 1 && body.back() == '\n' &&
+      (body.size() < 3 || body.compare(body.size() - 3, 2, "»") != 0)) {
+    body.pop_back();
+  }
+  s.transcript = testsupport::ParseTranscript(body);
+  return s;
+}
+
+void ExpectSession(const std::string& name, const std::string& eepromPath = "") {
+  Session s = LoadSession(name, eepromPath);
+  HostRun run = RunHost(s.args, s.transcript.input);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, s.transcript.output) << name;
+}
+
+// Open at start, the register editor, an EEPROM write read back, exit; the next run finds the
+// written dword in the EEPROM file and on the simulated part.
+TEST(HostTest, WholeSessionAndTheEepromKeptAcrossRuns) {
+  TempFile eeprom("eeprom");
+  ExpectSession("whole_session.txt", eeprom.path());
+  const std::string saved = eeprom.Read();
+  EXPECT_EQ(saved.substr(0, 80),
+            "10b5 9050 0680 0001 0000 0000 0100 0000\n"
+            "1234 5678 ffc1 0000 0000 0000 0000 0000\n");
+  ExpectSession("eeprom_kept.txt", eeprom.path());
+  EXPECT_EQ(eeprom.Read(), saved);
+}
+
+// Sessions that start without a usable default board, or end in the middle of a menu.
+class HostSessionTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HostSessionTest, OutputMatches) {
+  ExpectSession(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
+                         ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt"));
+
+// Every menu and prompt of the host ends at the end of input: a script cut anywhere exits 0.
+TEST(HostTest, EveryCutOfAScriptEnds) {
+  const std::string script =
+      "2\n16\n1f\n99\n3\n2\n3\n10\n99\n4\n3\n10\n99\n5\n1\n99\n6\n3\n10\n1\n";
+  for (size_t cut = 0; cut <= script.size(); cut += 2) {
+    HostRun run = RunHost("--fast", script.substr(0, cut));
+    EXPECT_EQ(run.exitCode, 0) << "cut at " << cut << ": " << run.err;
+  }
+}
+
+TEST(HostTest, HelpListsTheOptions) {
+  HostRun run = RunHost("--help", "");
+  EXPECT_EQ(run.exitCode, 0);
+  for (const char* option : {"--boards", "--ids", "--space0", "--real-time", "--fast",
+                             "--eeprom-file", "--vcd", "--help"}) {
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  }
+}
+
+struct BadCommandLine {
+  const char* args;
+  const char* message;
+};
+
+class BadCommandLineTest : public ::testing::TestWithParam<BadCommandLine> {};
+
+// A bad command line is refused before anything runs, with exit code 2 and the reason.
+TEST_P(BadCommandLineTest, IsRefused) {
+  HostRun run = RunHost(GetParam().args, "99\n");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, std::string("p9050diag: ") + GetParam().message +
+                         "\nTry 'p9050diag --help' for more information.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, BadCommandLineTest,
+    ::testing::Values(BadCommandLine{"--bogus", "unknown option --bogus"},
+                      BadCommandLine{"--boards", "option --boards needs a value"},
+                      BadCommandLine{"--boards=17",
+                                     "--boards takes a number from 0 to 16, not '17'"},
+                      BadCommandLine{"-b x", "--boards takes a number from 0 to 16, not 'x'"},
+                      BadCommandLine{"--ids 9050",
+                                     "--ids takes VVVV:DDDD pairs in hexadecimal separated by "
+                                     "commas, not '9050'"},
+                      BadCommandLine{"--ids 9050:10b5,12345:1",
+                                     "--ids takes VVVV:DDDD pairs in hexadecimal "
+                                     "separated by commas, not '9050:10b5,12345:1'"},
+                      BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
+                      BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
+                      BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
+                      BadCommandLine{"stray", "unexpected argument 'stray'"}));
+
+// An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
+// as it was.
+TEST(HostTest, BadEepromFileIsRefusedAndKept) {
+  TempFile eeprom("eeprom");
+  const std::string words63 = [] {
+    std::string s;
+    for (int i = 0; i < 63; ++i) s += "abcd ";
+    return s;
+  }();
+  for (const std::string& content :
+       {words63, words63 + "abcd abcd", words63 + "12345", words63 + "xyz"}) {
+    eeprom.Write(content);
+    HostRun run = RunHost("--fast -e '" + eeprom.path() + "'", "99\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("p9050diag: " + eeprom.path() + ": ", 0), 0u) << run.err;
+    EXPECT_EQ(eeprom.Read(), content);
+  }
+}
+
+// The pin recording is a value change dump of the EEPROM's four pins.
+TEST(HostTest, VcdRecordsTheEepromPins) {
+  TempFile vcd("vcd");
+  HostRun run = RunHost("--fast --vcd '" + vcd.path() + "'", "6\n2\n0\n99\n99\n");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("Value read: 10b59050\n"), std::string::npos);
+  const std::string dump = vcd.Read();
+  EXPECT_NE(dump.find("$timescale"), std::string::npos);
+  EXPECT_NE(dump.find("$enddefinitions"), std::string::npos);
+  // A dword read clocks 2 x 27 rising edges with chip select high: far more than a few changes.
+  EXPECT_GT(std::count(dump.begin(), dump.end(), '#'), 100);
+}
+
+}  // namespace
+
+#endif  // P9050DIAG_PATH
