@@ -102,11 +102,13 @@ TEST_P(HostSessionTest, OutputMatches) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
-                         ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt"));
+                         ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt",
+                                           "pci_bus.txt"));
 
 // Every menu and prompt of the host ends at the end of input: a script cut anywhere exits 0.
 TEST(HostTest, EveryCutOfAScriptEnds) {
   const std::string script =
+      "11\n\n\n\n\n12\n1234\n5678\nn\n12\n8086\n1502\n13\n14\n8\n40\n99\n"
       "2\n16\n1f\n99\n3\n2\n3\n10\n99\n4\n3\n10\n99\n5\n1\n99\n6\n3\n10\n1\n";
   for (size_t cut = 0; cut <= script.size(); cut += 2) {
     HostRun run = RunHost("--fast", script.substr(0, cut));

@@ -6,6 +6,7 @@
 
 #include "diag/console.h"
 #include "diag/p9050_diag.h"
+#include "diag/pci_diag.h"
 #include "options.h"
 
 namespace p9050diag {
@@ -19,6 +20,7 @@ struct Entry {
   const char* text;
   bool needsBoard;
   void (*run)(HostState* state);
+  bool needsPciSlot = false;
 };
 
 void OpenBoard(HostState* state) {
@@ -43,6 +45,20 @@ void Eeprom(HostState* state) {
   P9050Diag_EEPROM(state->board);
 }
 
+void ScanBus(HostState*) {
+  PciBus_ListCards();
+}
+void ChoosePciCard(HostState* state) {
+  // A chooser that gives up leaves the slot chosen before.
+  if (PciBus_SelectCard(&state->pciSlot)) state->havePciSlot = true;
+}
+void PrintPciResources(HostState* state) {
+  PciBus_PrintSlotResources(state->pciSlot);
+}
+void EditPciConfig(HostState* state) {
+  PciBus_EditConfig(state->pciSlot);
+}
+
 const Entry kEntries[] = {
     {1, "Open a board", false, OpenBoard},
     {2, "Edit the bridge registers", true, EditRegisters},
@@ -50,7 +66,10 @@ const Entry kEntries[] = {
     {4, "Access the address spaces by local address", true, SpacesByLocalAddress},
     {5, "Enable / disable interrupts", true, Interrupts},
     {6, "Access the serial EEPROM", true, Eeprom},
-    // PCI bus tools: entries from 11 on.
+    {11, "Scan the PCI bus", false, ScanBus},
+    {12, "Choose a PCI card by vendor and device ID", false, ChoosePciCard},
+    {13, "Print the chosen PCI card's resources", false, PrintPciResources, true},
+    {14, "Edit the chosen PCI card's configuration registers", false, EditPciConfig, true},
 };
 
 void DrawMenu(const HostState& state) {
@@ -64,6 +83,11 @@ void DrawMenu(const HostState& state) {
                        (unsigned long)slot.slot, (unsigned long)slot.function);
   } else {
     DiagConsole_Printf("No board open\n");
+  }
+  if (state.havePciSlot) {
+    DiagConsole_Printf("Chosen PCI card: Bus %lx Slot %lx Function %lx\n",
+                       (unsigned long)state.pciSlot.bus, (unsigned long)state.pciSlot.slot,
+                       (unsigned long)state.pciSlot.function);
   }
   for (const Entry& entry : kEntries) {
     DiagConsole_Printf("%d. %s\n", (int)entry.number, entry.text);
@@ -89,6 +113,8 @@ void RunMainMenu(HostState* state) {
       if (entry.number != choice) continue;
       if (entry.needsBoard && state->board == nullptr) {
         DiagConsole_Printf("No board is open: choose 1 to open one.\n");
+      } else if (entry.needsPciSlot && !state->havePciSlot) {
+        DiagConsole_Printf("No PCI card is chosen: choose 12 to choose one.\n");
       } else {
         entry.run(state);
       }

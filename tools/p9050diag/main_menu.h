@@ -3,6 +3,7 @@
 #ifndef ZARERERA_TOOLS_P9050DIAG_MAIN_MENU_H
 #define ZARERERA_TOOLS_P9050DIAG_MAIN_MENU_H
 
+#include "driver/wd_records.h"
 #include "p9050_lib.h"
 
 namespace p9050diag {
@@ -10,6 +11,8 @@ namespace p9050diag {
 // What the host keeps between menu choices.
 struct HostState {
   P9050_Handle* board = nullptr;  // the board the bridge diagnostics work on; the host closes it
+  bool havePciSlot = false;       // a card chosen by IDs for the PCI bus tools
+  WdPciSlot pciSlot{};
 };
 
 // Opens the default board when it is the only one on the bus; prints what the chooser prints.
