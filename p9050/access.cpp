@@ -40,11 +40,11 @@ P9050_AddrDesc* Desc(P9050_Handle* handle, uint32_t space) {
   return space < P9050_ADDR_SPACES ? &handle->addrDesc[space] : nullptr;
 }
 
-// Whether a memory access of T's width at `offset` lies wholly inside the mapped range (never for
-// an inactive space).
+// Whether a memory access of T's width at `offset` lies wholly inside a mapped range: never for an
+// inactive space, nor for a range the driver left without a mapping.
 template <typename T>
 bool Inside(const P9050_AddrDesc* desc, uint32_t offset) {
-  return desc->bytes >= sizeof(T) && offset <= desc->bytes - sizeof(T);
+  return desc->bytes >= sizeof(T) && offset <= desc->bytes - sizeof(T) && desc->userAddress != 0;
 }
 
 template <typename T>

@@ -316,6 +316,17 @@ INSTANTIATE_TEST_SUITE_P(Edges, MemoryBoundsTest,
                                            BoundCase{4, 0xFFFFFFFEu, false},
                                            BoundCase{1, 0xFFFFFFFFu, false}));
 
+// A memory range the driver left without a mapping is not dereferenced.
+TEST(UnmappedRangeTest, MemoryRangeWithoutUserAddressIsNotTouched) {
+  P9050_Handle h{};
+  h.device = WD_INVALID_HANDLE;
+  h.addrDesc[2] = {0, 0xFF, 0x100, 0xFE000000u, 0, 1};
+  EXPECT_EQ(P9050_ReadDword(&h, 2, 0x10), 0u);
+  EXPECT_EQ(P9050_ReadByte(&h, 2, 0x10), 0u);
+  P9050_WriteWord(&h, 2, 0x10, 0x1234);
+  P9050_WriteDword(&h, 2, 0x10, 0x1234);
+}
+
 // A space index past the table reaches neither memory nor the driver.
 TEST(SpaceIndexTest, IndexPastTheTableDoesNothing) {
   P9050_Handle h{};
