@@ -83,8 +83,10 @@ class Simulator : public WdHostedDriver {
   void SetVersion(uint32_t version) { version_ = version; }
   void FailRequests(uint32_t code, uint32_t status);  // error status, record untouched
   void SilenceRequests(uint32_t code);                // status not written, record untouched
-  void ClearFaults();
+  void ClearFaults();  // every fault here back to normal, the version included
   void RefuseRegistration(bool refuse) { refuse_registration_ = refuse; }
+  // Card information for `slot` answers with `card` as given (any item count, kinds, BAR numbers),
+  // whether or not a function sits there; registration walks at most 20 of its items.
   void OverrideCardItems(const WdPciSlot& slot, const WdCard& card);
   void OverrideScan(const WdPciScan& result);  // every scan answers with this
 

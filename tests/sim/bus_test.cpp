@@ -185,6 +185,18 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigBoundsCase{0xFF, 1, true}, ConfigBoundsCase{0xFF, 2, false},
                       ConfigBoundsCase{0x100, 1, false}, ConfigBoundsCase{0xFFFFFFFF, 2, false}));
 
+TEST_F(BusTest, ConfigAccessWithoutBufferIsRefused) {
+  auto card = AddCard(0, 1, 0, BoardLikeSpec());
+  for (uint32_t isRead : {1u, 0u}) {
+    WdPciConfigDump dump{};
+    dump.pciSlot = {0, 1, 0};
+    dump.bytes = 4;
+    dump.isRead = isRead;
+    EXPECT_EQ(Send(WD_CODE_PCI_CONFIG, dump), sim::kStatusInvalidParameter);
+  }
+  EXPECT_EQ(card->config_writes(), 0);
+}
+
 TEST_F(BusTest, ConfigReadsAreLittleEndianAndEmptySlotsReadAllOnes) {
   sim::FunctionSpec spec = BoardLikeSpec();
   spec.subsystemVendorId = 0xABCD;
