@@ -6,7 +6,8 @@
 // on registration, to page-aligned memory the simulator owns: the library loads and stores there
 // directly, and a card model sees those stores at the next request (each changed dword handed to
 // it as a write, lowest address first); after every request the model's current values are
-// written back into the window.
+// written back into the window. A registration with the check-lock-only flag set answers 0 and
+// registers nothing.
 //
 // Bad input gets an error status (one of the kStatus constants below) and nothing is written into
 // the record: an unknown code, a record shorter than its code's record, configuration access of 0

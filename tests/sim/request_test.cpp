@@ -320,6 +320,17 @@ TEST_F(RequestTest, RefusedRegistrationLeavesCardHandleZero) {
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
 
+TEST_F(RequestTest, CheckLockOnlyRegistersNothing) {
+  WdCardRegister reg{};
+  reg.card = CardInfo(0, 1, 0);
+  reg.checkLockOnly = 1;
+  const auto before = BytesOf(reg);
+  EXPECT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+  EXPECT_EQ(BytesOf(reg), before);  // no handle, no user addresses
+  EXPECT_EQ(sim_.registrations(), 0);
+  EXPECT_EQ(sim_.mapped_windows(), 0);
+}
+
 TEST_F(RequestTest, DestroyingTheSimulatorReleasesWindowsStillRegistered) {
   // Leak checking (asan) proves the windows go with the simulator.
   Register(0, 1, 0);
