@@ -1,0 +1,15 @@
+# 32-bit Linux build with the host compiler and -m32 (g++-multilib). The machine cannot execute
+# 32-bit programs itself, so the preset runs them under qemu-i386-static through
+# CMAKE_CROSSCOMPILING_EMULATOR. Host packages built for 64 bits (GoogleTest, Google Benchmark)
+# cannot be linked here: GoogleTest is built from its sources instead.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(CMAKE_C_COMPILER gcc)
+set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
