@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Checks a built zarerera.dll the way an application's loader meets it:
+#   - its export table holds exactly the board API, by plain (undecorated) names;
+#   - it imports only system DLLs (KERNEL32, msvcrt): the C and C++ runtimes are linked in;
+#   - on i686, every export is cdecl: no exported function pops its arguments (ret $n).
+# Usage: scripts/check_dll.sh path/to/zarerera.dll
+set -euo pipefail
+
+dll=${1:?usage: $0 path/to/zarerera.dll}
+objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
+expected="tamrelcheck tamrelclose tamreldi tamreldo tamreljs tamreljsset tamrelread tamrelwrite"
+failed=0
+fail() {
+  echo "check_dll: ${dll}: $*" >&2
+  failed=1
+}
+
+headers=$("${objdump}" -p "${dll}")
+format=$(printf '%s\n' "${headers}" | sed -n 's/.*file format \(pei-[a-z0-9-]*\).*/\1/p' | head -n1)
+case "${format}" in
+  pei-i386 | pei-x86-64) ;;
+  *) fail "not a Windows DLL (format '${format}')" ;;
+esac
+
+# The names of the "[Ordinal/Name Pointer] Table", one per line, until the blank line ending it.
+exports=$(printf '%s\n' "${headers}" |
+  awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && NF == 0 { t = 0 } t { print $NF }' |
+  sort | tr '\n' ' ' | sed 's/ $//')
+[ "${exports}" = "${expected}" ] || fail "exports '${exports}', expected '${expected}'"
+
+imports=$(printf '%s\n' "${headers}" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)
+while read -r name; do
+  [ -z "${name}" ] && continue
+  case "${name,,}" in
+    kernel32.dll | msvcrt.dll) ;;
+    *) fail "imports ${name}, which is not a system DLL" ;;
+  esac
+done <<<"${imports}"
+
+if [ "${format}" = pei-i386 ]; then
+  code=$("${objdump}" -d --no-show-raw-insn "${dll}")
+  for name in ${expected}; do
+    body=$(printf '%s\n' "${code}" | awk -v f="<_${name}>:" '$2 == f { t = 1; next } t && NF == 0 { exit } t')
+    if [ -z "${body}" ]; then
+      fail "no code found for _${name}"
+    elif printf '%s\n' "${body}" | grep -Eq 'ret[lw]?[[:space:]]+\$'; then
+      fail "${name} pops its arguments: not cdecl"
+    fi
+  done
+fi
+
+[ "${failed}" -eq 0 ] || exit 1
+echo "check_dll: ${dll}: ${format}; exports ${expected}; imports $(echo ${imports})"
