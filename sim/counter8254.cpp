@@ -292,8 +292,9 @@ CounterGroup8254::CounterGroup8254(const Clock* clock, uint64_t hz)
 uint64_t CounterGroup8254::TicksNow() const {
   if (clock_ == nullptr || hz_ == 0) return base_ticks_;
   const uint64_t elapsed = clock_->NowNs() - origin_ns_;
-  return base_ticks_ +
-         static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * hz_ / kNsPerSecond);
+  // elapsed * hz / 1e9 without a 128-bit product (none on 32-bit targets): whole seconds exactly,
+  // then the remainder, whose product stays below 2^64 for any rate up to 18 GHz.
+  return base_ticks_ + elapsed / kNsPerSecond * hz_ + elapsed % kNsPerSecond * hz_ / kNsPerSecond;
 }
 
 void CounterGroup8254::Sync() {
