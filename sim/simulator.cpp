@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <set>
 #include <stdexcept>
 #include <tuple>
@@ -100,9 +101,10 @@ TransferKind KindOf(uint32_t command) {
   return k;
 }
 
-// Page-aligned memory the simulator owns, released with free().
+// Page-aligned memory the simulator owns. Aligned operator new rather than aligned_alloc, which
+// the Windows C runtime does not have.
 struct PageDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
+  void operator()(uint8_t* p) const { ::operator delete (p, std::align_val_t{kPageSize}); }
 };
 using PageBlock = std::unique_ptr<uint8_t, PageDeleter>;
 
@@ -265,7 +267,8 @@ struct Simulator::Impl {
   std::unique_ptr<Window> Map(const WdItemMemory& item) {
     auto w = std::make_unique<Window>();
     const size_t mapped = AlignUp(item.bytes, kPageSize);
-    w->memory.reset(static_cast<uint8_t*>(std::aligned_alloc(kPageSize, mapped)));
+    w->memory.reset(
+        static_cast<uint8_t*>(::operator new (mapped, std::align_val_t{kPageSize}, std::nothrow)));
     if (!w->memory) return nullptr;
     std::memset(w->memory.get(), 0, mapped);
     w->shadow.assign(mapped, 0);
