@@ -16,19 +16,18 @@ fail() {
 }
 
 headers=$("${objdump}" -p "${dll}")
-format=$(printf '%s\n' "${headers}" | sed -n 's/.*file format \(pei-[a-z0-9-]*\).*/\1/p' | head -n1)
+format=$(sed -n 's/.*file format \(pei-[a-z0-9-]*\).*/\1/p;T;q' <<<"${headers}")
 case "${format}" in
   pei-i386 | pei-x86-64) ;;
   *) fail "not a Windows DLL (format '${format}')" ;;
 esac
 
 # The names of the "[Ordinal/Name Pointer] Table", one per line, until the blank line ending it.
-exports=$(printf '%s\n' "${headers}" |
-  awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && NF == 0 { t = 0 } t { print $NF }' |
-  sort | tr '\n' ' ' | sed 's/ $//')
+exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && NF == 0 { t = 0 } t { print $NF }' \
+  <<<"${headers}" | sort | tr '\n' ' ' | sed 's/ $//')
 [ "${exports}" = "${expected}" ] || fail "exports '${exports}', expected '${expected}'"
 
-imports=$(printf '%s\n' "${headers}" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)
+imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"${headers}" | sort -u)
 while read -r name; do
   [ -z "${name}" ] && continue
   case "${name,,}" in
@@ -40,10 +39,10 @@ done <<<"${imports}"
 if [ "${format}" = pei-i386 ]; then
   code=$("${objdump}" -d --no-show-raw-insn "${dll}")
   for name in ${expected}; do
-    body=$(printf '%s\n' "${code}" | awk -v f="<_${name}>:" '$2 == f { t = 1; next } t && NF == 0 { exit } t')
+    body=$(awk -v f="<_${name}>:" '$2 == f { t = 1; next } t && NF == 0 { exit } t' <<<"${code}")
     if [ -z "${body}" ]; then
       fail "no code found for _${name}"
-    elif printf '%s\n' "${body}" | grep -Eq 'ret[lw]?[[:space:]]+\$'; then
+    elif grep -Eq 'ret[lw]?[[:space:]]+\$' <<<"${body}"; then
       fail "${name} pops its arguments: not cdecl"
     fi
   done
