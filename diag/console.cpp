@@ -1,10 +1,12 @@
 // Console prompts of the diagnostic menus.
 #include "diag/console.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 extern "C" int DiagConsole_Printf(const char* format, ...) {
   va_list args;
@@ -28,15 +30,14 @@ extern "C" BOOL DiagConsole_ReadDec(int32_t* value) {
 
 extern "C" BOOL DiagConsole_ReadDecLong(int32_t* value) {
   if (!P9050_ConsoleReadLine()) return FALSE;
-  long v = *value;
-  sscanf(P9050_LineBuf, "%ld", &v);
-  // Where long is 64 bits, a number beyond 32 bits would wrap into range ("4294967297" -> 1);
-  // pinned to the nearest 32-bit value it stays out of range, as it is where long is 32 bits.
-#if LONG_MAX > INT32_MAX
-  if (v > static_cast<long>(INT32_MAX)) v = INT32_MAX;
-  if (v < static_cast<long>(INT32_MIN)) v = INT32_MIN;
-#endif
-  *value = static_cast<int32_t>(v);
+  // Read as "%ld" reads, but through strtoll: scanf's result for a number beyond its type is
+  // undefined, and C runtimes differ (msvcrt wraps "4294967297" to 1, glibc and MinGW saturate).
+  // A number beyond 32 bits is pinned to the nearest 32-bit value, so it stays out of range on
+  // every target; a line without a number leaves the preset.
+  char* end = nullptr;
+  const long long v = strtoll(P9050_LineBuf, &end, 10);
+  if (end == P9050_LineBuf) return TRUE;
+  *value = static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
   return TRUE;
 }
 
@@ -62,12 +63,16 @@ extern "C" BOOL DiagConsole_ReadHex(uint32_t* value) {
 
 extern "C" BOOL DiagConsole_ReadHexLong(uint32_t* value) {
   if (!P9050_ConsoleReadLine()) return FALSE;
-  unsigned long v = *value;
-  sscanf(P9050_LineBuf, "%lx", &v);
-#if ULONG_MAX > UINT32_MAX
-  if (v > static_cast<unsigned long>(UINT32_MAX)) v = UINT32_MAX;  // as where long is 32 bits
-#endif
-  *value = static_cast<uint32_t>(v);
+  // Read as "%lx" reads with a 32-bit long, but through strtoull for the same reason as above: a
+  // number whose magnitude is beyond 32 bits is pinned to 0xffffffff on every target; a negative
+  // one within 32 bits is negated in 32 bits ("-1" is 0xffffffff).
+  char* end = nullptr;
+  const unsigned long long v = strtoull(P9050_LineBuf, &end, 16);
+  if (end == P9050_LineBuf) return TRUE;
+  const char* sign = P9050_LineBuf;
+  while (isspace(static_cast<unsigned char>(*sign))) ++sign;
+  const unsigned long long magnitude = *sign == '-' ? 0 - v : v;
+  *value = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v);
   return TRUE;
 }
 

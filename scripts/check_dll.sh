@@ -2,6 +2,7 @@
 # Checks a built zarerera.dll the way an application's loader meets it:
 #   - its export table holds exactly the board API, by plain (undecorated) names;
 #   - it imports only system DLLs (KERNEL32, msvcrt): the C and C++ runtimes are linked in;
+#   - its formatted input and output are msvcrt's, not MinGW's replacements;
 #   - on i686, every export is cdecl: no exported function pops its arguments (ret $n).
 # Usage: scripts/check_dll.sh path/to/zarerera.dll
 set -euo pipefail
@@ -35,6 +36,11 @@ while read -r name; do
     *) fail "imports ${name}, which is not a system DLL" ;;
   esac
 done <<<"${imports}"
+
+# Formatted input and output are the system runtime's (msvcrt), not MinGW's replacements.
+if grep -Eq '__mingw_[a-z]*(printf|scanf)' <<<"$("${objdump}" -t "${dll}")"; then
+  fail "links MinGW's printf/scanf instead of msvcrt's"
+fi
 
 if [ "${format}" = pei-i386 ]; then
   code=$("${objdump}" -d --no-show-raw-insn "${dll}")

@@ -87,8 +87,22 @@ TEST_P(OutOfRangeTest, PrintsChoiceOutOfRange) {
   EXPECT_EQ(simulator_.Count(WD_CODE_CARD_REGISTER), 0u);
 }
 
+// Numbers beyond 32 bits stay out of range with every C runtime's "%ld" (msvcrt's would wrap
+// "4294967297" and "-4294967295" to 1).
 INSTANTIATE_TEST_SUITE_P(Answers, OutOfRangeTest,
-                         ::testing::Values("0", "3", "-1", "", "two", "4294967297"));
+                         ::testing::Values("0", "3", "-1", "", "two", "4294967297", "-4294967295",
+                                           " 4294967298"));
+
+// A hexadecimal ID beyond 32 bits is pinned to 0xffffffff, not wrapped onto a real card's ID.
+TEST_F(OpenBoardTest, IdBeyond32BitsMatchesNoCard) {
+  AddCard();
+  EXPECT_EQ(OpenSession("Enter VendorID: «100009050»\n"
+                        "Enter DeviceID: «10b5»\n"
+                        "no cards found\n",
+                        0, kDevice),
+            nullptr);
+  EXPECT_EQ(simulator_.registrations(), 0);
+}
 
 // The end of input at any of the chooser's prompts returns NULL without opening anything.
 class OpenEndTest : public OpenBoardTest, public ::testing::WithParamInterface<uint32_t> {};
