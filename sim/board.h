@@ -2,8 +2,8 @@
 // board's 32-byte port window (sim/board_ports.h) at local address 0, with the serial EEPROM on the
 // bridge's CNTRL pins. One call builds it and hands back the parts for tests and the console host.
 //
-// The bridge's other spaces are as the card spec says; by default BAR0 (memory) and BAR1 (I/O)
-// carry the bridge's registers and no other local space exists.
+// The bridge's other spaces are as the card description says; by default BAR0 (memory) and BAR1
+// (I/O) carry the bridge's registers and no other local space exists.
 #ifndef ZARERERA_SIM_BOARD_H
 #define ZARERERA_SIM_BOARD_H
 
@@ -24,7 +24,7 @@ constexpr uint16_t kVendorId = 0x9050;      // the IDs the board API looks for b
 constexpr uint16_t kDeviceId = 0x10B5;
 }  // namespace board
 
-// The bridge's spec for the default board: the IDs above, registers behind BAR0 and BAR1, the
+// The bridge description for the default board: the IDs above, registers behind BAR0 and BAR1, the
 // port window an I/O range of 32 bytes behind BAR3.
 Plx9050Spec DefaultBoardBridge();
 
@@ -46,7 +46,7 @@ struct SimBoard {
   Eeprom93C46* eeprom = nullptr;  // null when the board has none
 };
 
-SimBoard AddBoard(Simulator& simulator, const BoardSpec& spec = {});
+SimBoard AddBoard(Simulator& simulator, const BoardSpec& cfg = {});
 
 }  // namespace sim
 

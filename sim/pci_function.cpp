@@ -33,25 +33,25 @@ bool IsBarByte(uint32_t offset) {
 
 }  // namespace
 
-PciFunction::PciFunction(const WdPciSlot& slot, const FunctionSpec& spec,
+PciFunction::PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg,
                          std::shared_ptr<CardModel> model,
                          const std::array<uint32_t, 6>& bar_addresses)
-    : slot_(slot), spec_(spec), model_(std::move(model)) {
+    : slot_(slot), spec_(cfg), model_(std::move(model)) {
   auto put = [this](uint32_t offset, uint32_t value, unsigned size) {
     for (unsigned i = 0; i < size; ++i)
       config_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
   };
-  put(pci::kVendorId, spec.vendorId, 2);
-  put(pci::kDeviceId, spec.deviceId, 2);
+  put(pci::kVendorId, cfg.vendorId, 2);
+  put(pci::kDeviceId, cfg.deviceId, 2);
   // As firmware leaves a card it has configured: both address spaces decoded.
   put(pci::kCommand, pci::kCommandIoSpace | pci::kCommandMemorySpace, 2);
-  put(pci::kRevision, spec.revision, 1);
-  put(pci::kClassCode, spec.classCode, 3);
-  put(pci::kHeaderType, spec.headerType, 1);
-  put(pci::kSubsystemVendorId, spec.subsystemVendorId, 2);
-  put(pci::kSubsystemId, spec.subsystemId, 2);
-  put(pci::kInterruptLine, spec.irq, 1);
-  put(pci::kInterruptPin, spec.interruptPin, 1);
+  put(pci::kRevision, cfg.revision, 1);
+  put(pci::kClassCode, cfg.classCode, 3);
+  put(pci::kHeaderType, cfg.headerType, 1);
+  put(pci::kSubsystemVendorId, cfg.subsystemVendorId, 2);
+  put(pci::kSubsystemId, cfg.subsystemId, 2);
+  put(pci::kInterruptLine, cfg.irq, 1);
+  put(pci::kInterruptPin, cfg.interruptPin, 1);
   for (int bar = 0; bar < static_cast<int>(pci::kBarCount); ++bar) {
     StoreBar(bar, bar_addresses[bar]);
   }
@@ -111,10 +111,10 @@ uint8_t PciFunction::interrupt_line() const {
 bool PciFunction::Decode(BarKind kind, uint32_t address, uint32_t size, int* bar,
                          uint32_t* offset) const {
   for (int b = 0; b < static_cast<int>(pci::kBarCount); ++b) {
-    const BarSpec& spec = spec_.bars[b];
-    if (spec.kind != kind) continue;
+    const BarSpec& cfg = spec_.bars[b];
+    if (cfg.kind != kind) continue;
     const uint32_t base = base_[b];
-    const uint32_t length = spec.size;
+    const uint32_t length = cfg.size;
     const uint32_t off = address - base;  // wraps to a large value below the base
     if (off < length && size <= length - off) {
       *bar = b;

@@ -3,10 +3,10 @@
 //
 // Configuration space: vendor/device, command/status, revision, class code, header type,
 // subsystem IDs, six BARs, interrupt line and pin. Writable are the command register, cache line
-// size, latency timer, the BARs and the interrupt line; everything else reads as the spec of the
-// function says and ignores writes. BARs size the way PCI defines it: the address bits below the
-// BAR's size read 0 whatever is written, so writing all ones reads back the size mask with the type
-// bits. A BAR written with a new address moves the range the function decodes.
+// size, latency timer, the BARs and the interrupt line; everything else reads as the description of
+// the function says and ignores writes. BARs size the way PCI defines it: the address bits below
+// the BAR's size read 0 whatever is written, so writing all ones reads back the size mask with the
+// type bits. A BAR written with a new address moves the range the function decodes.
 //
 // Not modelled: the command register's decode enables (the function always decodes its BARs), the
 // status register's write-one-to-clear bits, the expansion ROM BAR, capabilities, 64-bit and
@@ -41,11 +41,11 @@ struct FunctionSpec {
 class PciFunction {
  public:
   // `bar_addresses`: where firmware placed each BAR (ignored for unimplemented BARs).
-  PciFunction(const WdPciSlot& slot, const FunctionSpec& spec, std::shared_ptr<CardModel> model,
+  PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg, std::shared_ptr<CardModel> model,
               const std::array<uint32_t, 6>& bar_addresses);
 
   const WdPciSlot& slot() const { return slot_; }
-  const FunctionSpec& spec() const { return spec_; }
+  const FunctionSpec& cfg() const { return spec_; }
   CardModel* model() const { return model_.get(); }
   const ConfigSpace& config() const { return config_; }
 

@@ -46,7 +46,7 @@ int SpaceOfBar(int bar) {
 
 }  // namespace
 
-Plx9050::Plx9050(const Plx9050Spec& spec) : spec_(spec) {
+Plx9050::Plx9050(const Plx9050Spec& cfg) : spec_(cfg) {
   for (int space = 0; space < kLocalSpaces; space++) {
     const BarSpec& bar = spec_.bars[space + kFirstLocalBar];
     if (bar.kind == BarKind::kNone) continue;
@@ -210,26 +210,26 @@ void Plx9050::WriteCntrl(uint32_t value) {
   }
 }
 
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& spec) {
+FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg) {
   FunctionSpec f;
-  f.vendorId = spec.vendorId;
-  f.deviceId = spec.deviceId;
-  f.subsystemVendorId = spec.subsystemVendorId;
-  f.subsystemId = spec.subsystemId;
-  f.revision = spec.revision;
-  f.classCode = spec.classCode;
-  for (unsigned bar = 0; bar < pci::kBarCount; bar++) f.bars[bar] = spec.bars[bar];
-  f.irq = spec.irq;
-  f.interruptPin = spec.interruptPin;
+  f.vendorId = cfg.vendorId;
+  f.deviceId = cfg.deviceId;
+  f.subsystemVendorId = cfg.subsystemVendorId;
+  f.subsystemId = cfg.subsystemId;
+  f.revision = cfg.revision;
+  f.classCode = cfg.classCode;
+  for (unsigned bar = 0; bar < pci::kBarCount; bar++) f.bars[bar] = cfg.bars[bar];
+  f.irq = cfg.irq;
+  f.interruptPin = cfg.interruptPin;
   return f;
 }
 
 Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& spec) {
-  auto model = std::make_shared<Plx9050>(spec);
+                    const Plx9050Spec& cfg) {
+  auto model = std::make_shared<Plx9050>(cfg);
   Plx9050& ref = *model;
-  PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050FunctionSpec(spec), model);
-  if (spec.bar0Address != 0) f.ConfigWrite(pci::kBar0, spec.bar0Address, 4);
+  PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050FunctionSpec(cfg), model);
+  if (cfg.bar0Address != 0) f.ConfigWrite(pci::kBar0, cfg.bar0Address, 4);
   ref.ConfigWritten(f.config());
   return ref;
 }

@@ -135,7 +135,7 @@ class Plx9050 : public CardModel {
     bool operator==(const RegisterWrite&) const = default;
   };
 
-  explicit Plx9050(const Plx9050Spec& spec = {});
+  explicit Plx9050(const Plx9050Spec& cfg = {});
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
@@ -188,12 +188,12 @@ class Plx9050 : public CardModel {
   std::vector<RegisterWrite> writes_;
 };
 
-// The function spec the bus needs for a 9050 card.
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& spec);
+// The function description the bus needs for a 9050 card.
+FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg);
 
 // Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
 Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& spec = {});
+                    const Plx9050Spec& cfg = {});
 
 }  // namespace sim
 

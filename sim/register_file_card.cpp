@@ -10,9 +10,9 @@ uint32_t AllOnes(unsigned size) {
 }
 }  // namespace
 
-RegisterFileCard::RegisterFileCard(const FunctionSpec& spec) : storage_(kBars) {
+RegisterFileCard::RegisterFileCard(const FunctionSpec& cfg) : storage_(kBars) {
   for (int bar = 0; bar < kBars; ++bar) {
-    if (spec.bars[bar].kind != BarKind::kNone) storage_[bar].assign(spec.bars[bar].size, 0);
+    if (cfg.bars[bar].kind != BarKind::kNone) storage_[bar].assign(cfg.bars[bar].size, 0);
   }
 }
 

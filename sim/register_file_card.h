@@ -24,8 +24,8 @@ class RegisterFileCard : public CardModel {
     bool operator==(const Access&) const = default;
   };
 
-  // Storage for every implemented BAR of `spec`, zero-filled.
-  explicit RegisterFileCard(const FunctionSpec& spec);
+  // Storage for every implemented BAR of `cfg`, zero-filled.
+  explicit RegisterFileCard(const FunctionSpec& cfg);
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;

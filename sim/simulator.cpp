@@ -253,7 +253,7 @@ struct Simulator::Impl {
       item.kind = WD_ITEM_INTERRUPT;
       item.u.interrupt.irq = line;
     }
-    if (f.spec().busItem) {
+    if (f.cfg().busItem) {
       WdItem& item = add();
       item.kind = WD_ITEM_BUS;
       item.u.bus.busType = kBusTypePci;
@@ -287,7 +287,7 @@ Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_
 Simulator::~Simulator() = default;
 
 PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
-                                    const FunctionSpec& spec, std::shared_ptr<CardModel> model) {
+                                    const FunctionSpec& cfg, std::shared_ptr<CardModel> model) {
   const WdPciSlot where{bus, slot, function};
   if (impl_->functions.count(KeyOf(where)) != 0) {
     throw std::invalid_argument("a function already sits at this slot");
@@ -297,7 +297,7 @@ PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t functi
   uint64_t next_memory = impl_->next_memory;
   uint32_t next_io = impl_->next_io;
   for (unsigned bar = 0; bar < pci::kBarCount; ++bar) {
-    const BarSpec& b = spec.bars[bar];
+    const BarSpec& b = cfg.bars[bar];
     if (b.kind == BarKind::kNone) continue;
     const uint32_t minimum = b.kind == BarKind::kMemory ? 16 : 4;
     if (!IsPowerOfTwo(b.size) || b.size < minimum) {
@@ -315,7 +315,7 @@ PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t functi
       next_io = static_cast<uint32_t>(at + b.size);
     }
   }
-  auto f = std::make_unique<PciFunction>(where, spec, std::move(model), addresses);
+  auto f = std::make_unique<PciFunction>(where, cfg, std::move(model), addresses);
   impl_->next_memory = next_memory;
   impl_->next_io = next_io;
   PciFunction& ref = *f;

@@ -54,7 +54,7 @@ class Simulator : public WdHostedDriver {
   bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override;
 
   // The bus. BAR addresses are assigned when a function is added.
-  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& spec,
+  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& cfg,
                            std::shared_ptr<CardModel> model = nullptr);
   PciFunction* Find(const WdPciSlot& slot);
   PciFunction* Find(uint32_t bus, uint32_t slot, uint32_t function);

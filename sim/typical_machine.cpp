@@ -80,7 +80,7 @@ std::vector<TypicalFunction> TypicalMachineFunctions() {
 
 void AddTypicalMachine(Simulator& sim) {
   for (const TypicalFunction& f : TypicalMachineFunctions()) {
-    sim.AddFunction(f.slot.bus, f.slot.slot, f.slot.function, f.spec);
+    sim.AddFunction(f.slot.bus, f.slot.slot, f.slot.function, f.cfg);
   }
 }
 

@@ -96,9 +96,9 @@ class BoardFixture : public ::testing::Test {
   }
 
   sim::SimBoard AddBoard(uint32_t slot, const sim::BoardSpec& base = {}) {
-    sim::BoardSpec spec = base;
-    spec.slot = slot;
-    return sim::AddBoard(simulator_, spec);
+    sim::BoardSpec cfg = base;
+    cfg.slot = slot;
+    return sim::AddBoard(simulator_, cfg);
   }
 
   void ClearLogs() {

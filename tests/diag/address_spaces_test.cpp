@@ -63,8 +63,8 @@ class AddressSpacesTest : public DiagTest {
   // RAM behind both spaces: byte i of space 0's RAM holds i, of space 1's RAM 0x80 + i, so every
   // value read names where it came from. Space 0's RAM is 512 bytes: its upper half (bytes i ^
   // 0x80) is only reachable by moving the window.
-  void Build(const sim::Plx9050Spec& spec = {}) {
-    card_ = &AddCard(spec);
+  void Build(const sim::Plx9050Spec& cfg = {}) {
+    card_ = &AddCard(cfg);
     ram0_ = card_->AttachRam(kSpace0Local, 512);
     for (uint32_t i = 0; i < 512; ++i) {
       ram0_->bytes()[i] = static_cast<uint8_t>(i < 256 ? i : (i ^ 0x80));
@@ -84,9 +84,9 @@ class AddressSpacesTest : public DiagTest {
 // Registers as an I/O range: each local-address access moves the window with a request, so the
 // memory window shows the new place before the access that follows.
 sim::Plx9050Spec IoRegisters() {
-  sim::Plx9050Spec spec;
-  spec.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-  return spec;
+  sim::Plx9050Spec cfg;
+  cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+  return cfg;
 }
 
 TEST_F(AddressSpacesTest, ReadsAndWritesEachWidthByOffset) {
@@ -150,20 +150,20 @@ TEST_F(AddressSpacesTest, SpaceChooserTakesOnlyActiveSpaces) {
 }
 
 TEST_F(AddressSpacesTest, StartsOnTheFirstActiveSpace) {
-  sim::Plx9050Spec spec;
-  spec.bars[2] = {};
-  spec.bars[3] = {};
-  spec.bars[4] = {sim::BarKind::kMemory, 256};
-  Build(spec);
+  sim::Plx9050Spec cfg;
+  cfg.bars[2] = {};
+  cfg.bars[3] = {};
+  cfg.bars[4] = {sim::BarKind::kMemory, 256};
+  Build(cfg);
   ExpectSession(OffsetMenu("Addr Space 2 - (BAR4)", kDword) + "«99»\n",
                 [&] { P9050Diag_AccessSpaces(handle_, FALSE); });
 }
 
 TEST_F(AddressSpacesTest, NoActiveSpaceReturnsAtOnce) {
-  sim::Plx9050Spec spec;
-  spec.bars[2] = {};
-  spec.bars[3] = {};
-  Build(spec);
+  sim::Plx9050Spec cfg;
+  cfg.bars[2] = {};
+  cfg.bars[3] = {};
+  Build(cfg);
   for (BOOL local : {FALSE, TRUE}) {
     // Nothing is read: the line is still there afterwards.
     testsupport::ConsoleFiles console("99\n");

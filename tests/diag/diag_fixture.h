@@ -34,8 +34,8 @@ class DiagTest : public ::testing::Test {
   }
 
   // A card in the next slot.
-  sim::Plx9050& AddCard(const sim::Plx9050Spec& spec = {}) {
-    return sim::AddPlx9050(simulator_, 0, next_slot_++, 0, spec);
+  sim::Plx9050& AddCard(const sim::Plx9050Spec& cfg = {}) {
+    return sim::AddPlx9050(simulator_, 0, next_slot_++, 0, cfg);
   }
 
   // A 93C46 on the card's CNTRL pins, holding `words` (word i at index i).

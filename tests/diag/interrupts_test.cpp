@@ -32,9 +32,9 @@ std::string Menu(const std::string& word) {
 class InterruptsTest : public DiagTest {
  protected:
   void SetUp() override {
-    sim::Plx9050Spec spec;
-    spec.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};  // every write logged
-    card_ = &AddCard(spec);
+    sim::Plx9050Spec cfg;
+    cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};  // every write logged
+    card_ = &AddCard(cfg);
     handle_ = Open();
     card_->ClearRegisterWrites();
   }

@@ -13,9 +13,9 @@ using Write = sim::Plx9050::RegisterWrite;
 // The bridge's registers as an I/O range (BAR0 I/O): every register access is a request, so the
 // model sees each write at once and each redraw shows what the model holds.
 sim::Plx9050Spec IoRegisters() {
-  sim::Plx9050Spec spec;
-  spec.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-  return spec;
+  sim::Plx9050Spec cfg;
+  cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+  return cfg;
 }
 
 // The editor's screen for a card at reset (memory BAR2 at local 0x10000, I/O BAR3 at local 0, no

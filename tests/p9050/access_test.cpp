@@ -26,9 +26,9 @@ void PrintTo(const Space0& s, std::ostream* os) {
 class AccessTest : public ::testing::TestWithParam<Space0>, public BridgeFixture {
  protected:
   void SetUp() override {
-    sim::Plx9050Spec spec;
-    spec.bars[0].kind = GetParam().kind;
-    card_ = &sim::AddPlx9050(simulator_, 0, 4, 0, spec);
+    sim::Plx9050Spec cfg;
+    cfg.bars[0].kind = GetParam().kind;
+    card_ = &sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
     ram1_ = card_->AttachRam(0, 0x400);            // behind space 3 (BAR3, I/O)
     ram0_ = card_->AttachRam(kSpace0Base, 0x400);  // behind space 2 (BAR2, memory)
     for (size_t i = 0; i < 0x400; i++) ram1_->bytes()[i] = static_cast<uint8_t>(i * 7 + 1);

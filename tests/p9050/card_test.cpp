@@ -244,11 +244,11 @@ TEST_F(CardTest, RefusedAllocationReturnsNullAndSendsNothing) {
 }
 
 TEST_F(CardTest, CardWithOnlyAnIoRangeOpens) {
-  sim::Plx9050Spec spec;
-  for (auto& bar : spec.bars) bar = {};
-  spec.bars[1] = {sim::BarKind::kIo, 128};
-  spec.irq = 0;
-  sim::AddPlx9050(simulator_, 0, 4, 0, spec);
+  sim::Plx9050Spec cfg;
+  for (auto& bar : cfg.bars) bar = {};
+  cfg.bars[1] = {sim::BarKind::kIo, 128};
+  cfg.irq = 0;
+  sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
   P9050_Handle* h = Open();
   ASSERT_NE(h, nullptr);
   EXPECT_FALSE(P9050_IsAddrSpaceActive(h, 0));
@@ -257,10 +257,10 @@ TEST_F(CardTest, CardWithOnlyAnIoRangeOpens) {
 }
 
 TEST_F(CardTest, FixBar0RewritesBar0BeforeReadingResourcesAndReachesTheRegisters) {
-  sim::Plx9050Spec spec;
-  spec.bar0Bit7Erratum = true;
-  spec.bar0Address = 0xFD000080u;
-  sim::Plx9050& card = sim::AddPlx9050(simulator_, 0, 4, 0, spec);
+  sim::Plx9050Spec cfg;
+  cfg.bar0Bit7Erratum = true;
+  cfg.bar0Address = 0xFD000080u;
+  sim::Plx9050& card = sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
 
   // Without the fix the registers do not answer through BAR0.
   P9050_Handle* plain = Open();

@@ -28,9 +28,9 @@ class EepromCard : public ::testing::Test {
   // Puts a 9050 card on the bus (space 0 memory or I/O), with or without an EEPROM, and opens it.
   void Open(sim::BarKind bar0 = sim::BarKind::kMemory, bool withEeprom = true) {
     install_ = std::make_unique<sim::ScopedInstall>(sim_);
-    sim::Plx9050Spec spec;
-    spec.bars[0] = {bar0, sim::plx9050::kRegisterBlockSize};
-    bridge_ = &sim::AddPlx9050(sim_, 0, 3, 0, spec);
+    sim::Plx9050Spec cfg;
+    cfg.bars[0] = {bar0, sim::plx9050::kRegisterBlockSize};
+    bridge_ = &sim::AddPlx9050(sim_, 0, 3, 0, cfg);
     if (withEeprom) {
       eeprom_ = std::make_shared<sim::Eeprom93C46>(sim_.clock());
       for (unsigned i = 0; i < sim::Eeprom93C46::kWords; ++i) {

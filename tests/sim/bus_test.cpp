@@ -49,8 +49,8 @@ TEST_P(ScanTest, ReportsMatchingCardsInBusSlotFunctionOrder) {
     EXPECT_EQ(Slot(scan.slots[i].bus, scan.slots[i].slot, scan.slots[i].function),
               GetParam().expected[i]);
     const sim::PciFunction* f = sim_.Find(bus, slot, fn);
-    EXPECT_EQ(scan.ids[i].vendorId, f->spec().vendorId);
-    EXPECT_EQ(scan.ids[i].deviceId, f->spec().deviceId);
+    EXPECT_EQ(scan.ids[i].vendorId, f->cfg().vendorId);
+    EXPECT_EQ(scan.ids[i].deviceId, f->cfg().deviceId);
   }
   EXPECT_EQ(scan.ids[scan.cardCount].vendorId, 0u);  // nothing past the count
 }
@@ -198,10 +198,10 @@ TEST_F(BusTest, ConfigAccessWithoutBufferIsRefused) {
 }
 
 TEST_F(BusTest, ConfigReadsAreLittleEndianAndEmptySlotsReadAllOnes) {
-  sim::FunctionSpec spec = BoardLikeSpec();
-  spec.subsystemVendorId = 0xABCD;
-  spec.subsystemId = 0x1357;
-  AddCard(0, 1, 0, spec);
+  sim::FunctionSpec cfg = BoardLikeSpec();
+  cfg.subsystemVendorId = 0xABCD;
+  cfg.subsystemId = 0x1357;
+  AddCard(0, 1, 0, cfg);
   struct Case {
     WdPciSlot slot;
     uint32_t offset, bytes;
@@ -270,11 +270,11 @@ void PrintTo(const BarCase& c, std::ostream* os) {
 class BarSizingTest : public simtest::SimFixture, public ::testing::WithParamInterface<BarCase> {};
 
 TEST_P(BarSizingTest, AllOnesReadsBackTheSizeMaskAndAnAddressMovesTheRange) {
-  sim::FunctionSpec spec;
-  spec.vendorId = 0x9050;
-  spec.deviceId = 0x10B5;
-  spec.bars[2] = {GetParam().kind, GetParam().size};
-  auto card = AddCard(0, 4, 0, spec);
+  sim::FunctionSpec cfg;
+  cfg.vendorId = 0x9050;
+  cfg.deviceId = 0x10B5;
+  cfg.bars[2] = {GetParam().kind, GetParam().size};
+  auto card = AddCard(0, 4, 0, cfg);
   sim::PciFunction* f = sim_.Find(0, 4, 0);
   const uint32_t old_base = f->bar_address(2);
   card->Poke(2, 0, 0xA5, 1);

@@ -167,9 +167,9 @@ TEST(Plx9050Test, CntrlDrivesTheEepromAndShowsItsDataOut) {
 
 TEST(Plx9050Test, Bar0WithBit7SetLosesTheRegistersOnlyWithTheErratum) {
   for (bool erratum : {false, true}) {
-    sim::Plx9050Spec spec;
-    spec.bar0Bit7Erratum = erratum;
-    Plx9050 card(spec);
+    sim::Plx9050Spec cfg;
+    cfg.bar0Bit7Erratum = erratum;
+    Plx9050 card(cfg);
     sim::ConfigSpace config{};
     config[sim::pci::kBar0] = 0x80;
     config[sim::pci::kBar0 + 3] = 0xFD;

@@ -51,9 +51,9 @@ class SimFixture : public ::testing::Test {
 
   // Adds a generic card and returns its storage.
   std::shared_ptr<sim::RegisterFileCard> AddCard(uint32_t bus, uint32_t slot, uint32_t function,
-                                                 const sim::FunctionSpec& spec) {
-    auto card = std::make_shared<sim::RegisterFileCard>(spec);
-    sim_.AddFunction(bus, slot, function, spec, card);
+                                                 const sim::FunctionSpec& cfg) {
+    auto card = std::make_shared<sim::RegisterFileCard>(cfg);
+    sim_.AddFunction(bus, slot, function, cfg, card);
     return card;
   }
 

@@ -34,15 +34,15 @@ bool SimMachine::Start(const Options& options, std::string* error) {
                                                                  : sim::Clock::Mode::kVirtual);
   sim::AddTypicalMachine(*simulator_);
   for (int i = 0; i < options.boards; ++i) {
-    sim::BoardSpec spec;
-    spec.slot = kFirstBoardSlot + static_cast<uint32_t>(i);
+    sim::BoardSpec cfg;
+    cfg.slot = kFirstBoardSlot + static_cast<uint32_t>(i);
     const BoardIds ids = options.IdsOf(i);
-    spec.bridge.vendorId = ids.vendorId;
-    spec.bridge.deviceId = ids.deviceId;
+    cfg.bridge.vendorId = ids.vendorId;
+    cfg.bridge.deviceId = ids.deviceId;
     if (options.space0Io) {
-      spec.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+      cfg.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
     }
-    boards_.push_back(sim::AddBoard(*simulator_, spec));
+    boards_.push_back(sim::AddBoard(*simulator_, cfg));
   }
 
   eeprom_files_ = options.eepromFiles;
