@@ -23,7 +23,7 @@ constexpr uint16_t kVendorId = 0x9050;
 constexpr uint32_t kClassOtherBridge = 0x068000;  // base class 06, subclass 80, interface 00
 constexpr uint8_t kRevision = 0x01;
 constexpr uint8_t kInterruptPinA = 0x01;
-constexpr uint32_t kLas1RangeIo64 = 0xFFFFFFC1;  // 64 bytes of I/O
+constexpr uint32_t kLas1RangeIo32 = 0xFFFFFFE1;  // 32 bytes of I/O: the board's port window
 constexpr uint32_t kLas1BaseEnabled = 0x00000001;
 constexpr uint32_t kLas1Descriptor8Bit = 0x00000000;  // 8-bit bus, no prefetch, no wait states
 constexpr uint32_t kIntcsrLint1Enabled = 0x00000003;  // local interrupt 1 enabled, active high
@@ -51,7 +51,7 @@ Eeprom93C46::Image Eeprom93C46::DefaultImage() {
   image[6] = static_cast<uint16_t>(kInterruptPinA << 8);
   for (unsigned reg = 0; reg <= kCntrlIndex; ++reg) {
     uint32_t value = 0;
-    if (reg == kLas1RrIndex) value = kLas1RangeIo64;
+    if (reg == kLas1RrIndex) value = kLas1RangeIo32;
     if (reg == kLas1BaIndex) value = kLas1BaseEnabled;
     if (reg == kLas1BrdIndex) value = kLas1Descriptor8Bit;
     if (reg == kIntcsrIndex) value = kIntcsrLint1Enabled;

@@ -89,7 +89,7 @@ TEST(HostTest, WholeSessionAndTheEepromKeptAcrossRuns) {
   const std::string saved = eeprom.Read();
   EXPECT_EQ(saved.substr(0, 80),
             "10b5 9050 0680 0001 0000 0000 0100 0000\n"
-            "1234 5678 ffc1 0000 0000 0000 0000 0000\n");
+            "1234 5678 ffe1 0000 0000 0000 0000 0000\n");
   ExpectSession("eeprom_kept.txt", eeprom.path());
   EXPECT_EQ(eeprom.Read(), saved);
 }
