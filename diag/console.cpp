@@ -2,6 +2,7 @@
 #include "diag/console.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
@@ -61,18 +62,27 @@ extern "C" BOOL DiagConsole_ReadHex(uint32_t* value) {
   return TRUE;
 }
 
+extern "C" BOOL DiagConsole_ParseHex32(const char* line, uint32_t* value, BOOL* fits) {
+  const char* sign = line;
+  while (isspace(static_cast<unsigned char>(*sign))) ++sign;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = strtoull(line, &end, 16);
+  if (end == line) return FALSE;
+  const unsigned long long magnitude = *sign == '-' ? 0 - v : v;
+  *fits = errno != ERANGE && magnitude <= UINT32_MAX ? TRUE : FALSE;
+  *value = static_cast<uint32_t>(v);
+  return TRUE;
+}
+
 extern "C" BOOL DiagConsole_ReadHexLong(uint32_t* value) {
   if (!P9050_ConsoleReadLine()) return FALSE;
-  // Read as "%lx" reads with a 32-bit long, but through strtoull for the same reason as above: a
-  // number whose magnitude is beyond 32 bits is pinned to 0xffffffff on every target; a negative
-  // one within 32 bits is negated in 32 bits ("-1" is 0xffffffff).
-  char* end = nullptr;
-  const unsigned long long v = strtoull(P9050_LineBuf, &end, 16);
-  if (end == P9050_LineBuf) return TRUE;
-  const char* sign = P9050_LineBuf;
-  while (isspace(static_cast<unsigned char>(*sign))) ++sign;
-  const unsigned long long magnitude = *sign == '-' ? 0 - v : v;
-  *value = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v);
+  // Read as "%lx" reads with a 32-bit long, but without scanf's undefined result for a number
+  // beyond its type (C runtimes differ): such a number is pinned to 0xffffffff on every target; a
+  // line without a number leaves the preset.
+  uint32_t parsed = 0;
+  BOOL fits = TRUE;
+  if (DiagConsole_ParseHex32(P9050_LineBuf, &parsed, &fits)) *value = fits ? parsed : UINT32_MAX;
   return TRUE;
 }
 

@@ -37,6 +37,12 @@ BOOL DiagConsole_ReadHexLong(uint32_t* value);  /* "%lx" */
  * line holds no hexadecimal number (for prompts that look at the line before parsing it). */
 void DiagConsole_ParseHex(uint32_t* value);
 
+/* Parses `line` as "%x" reads a 32-bit value (blanks, an optional sign and 0x, hexadecimal digits;
+ * a negative number wraps modulo 2^32) but sees what "%x" would silently cut: *fits is FALSE when
+ * the number's magnitude needs more than 32 bits. Returns FALSE, leaving *value, when the line
+ * holds no number. */
+BOOL DiagConsole_ParseHex32(const char* line, uint32_t* value, BOOL* fits);
+
 /* Flushes the output stream (menus do before returning to their host). */
 void DiagConsole_Flush(void);
 

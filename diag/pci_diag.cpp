@@ -6,7 +6,6 @@
 #include "diag/pci_diag.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,23 +57,13 @@ BOOL StartsWith(char upper) {
   return toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == upper ? TRUE : FALSE;
 }
 
-// Reads the editor's value as "%x" does (optional blanks, sign and 0x, hexadecimal digits; no
-// number leaves 0), but sees a number beyond 32 bits, which "%x" would silently cut to its low
-// bits. Returns FALSE for such a number.
+// Reads the editor's value as "%x" does (no number leaves 0), but refuses with FALSE a number
+// beyond 32 bits, which "%x" would silently cut to its low bits.
 BOOL ParseHexValue(const char* line, uint32_t* value) {
   *value = 0;
-  const char* p = line;
-  while (isspace(static_cast<unsigned char>(*p))) p++;
-  const bool negative = *p == '-';
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long v = strtoull(line, &end, 16);
-  if (end == line) return TRUE;
-  if (errno == ERANGE) return FALSE;
-  unsigned long long magnitude = negative ? 0ull - v : v;
-  if (magnitude > 0xFFFFFFFFull) return FALSE;
-  *value = static_cast<uint32_t>(v);  // a negative number wraps modulo 2^32, as "%x" does
-  return TRUE;
+  BOOL fits = TRUE;
+  DiagConsole_ParseHex32(line, value, &fits);
+  return fits;
 }
 
 uint32_t WidthLimit(uint32_t bytes) {
