@@ -24,6 +24,17 @@ uint32_t WordAddress(uint32_t offset) {
   return (offset >> 1) & EE93C46_ADDRESS_MASK;
 }
 
+// One full clock cycle from `low` (CNTRL with the clock low): low, rising edge, falling edge, each
+// write followed by one delay.
+void ClockCycle(P9050_Handle* handle, uint32_t low) {
+  P9050_WriteReg(handle, P9050_CNTRL, low);
+  P9050_EEPROMDelay(handle);
+  P9050_WriteReg(handle, P9050_CNTRL, low | P9050_CNTRL_EE_CLOCK);
+  P9050_EEPROMDelay(handle);
+  P9050_WriteReg(handle, P9050_CNTRL, low);
+  P9050_EEPROMDelay(handle);
+}
+
 BOOL CheckDwordOffset(uint32_t offset) {
   if (offset % 4 == 0) return TRUE;
   snprintf(P9050_ErrorText, sizeof P9050_ErrorText, "The offset is not a multiple of 4\n");
@@ -62,24 +73,13 @@ extern "C" void P9050_EEPROMWriteBit(P9050_Handle* handle, BOOL bit) {
     low |= P9050_CNTRL_EE_DATA_IN;
   else
     low &= ~P9050_CNTRL_EE_DATA_IN;
-  P9050_WriteReg(handle, P9050_CNTRL, low);
-  P9050_EEPROMDelay(handle);
-  P9050_WriteReg(handle, P9050_CNTRL, low | P9050_CNTRL_EE_CLOCK);
-  P9050_EEPROMDelay(handle);
-  P9050_WriteReg(handle, P9050_CNTRL, low);
-  P9050_EEPROMDelay(handle);
+  ClockCycle(handle, low);
 }
 
 // One full clock cycle, data in left as it was; the part shifts its next bit out on the rising
 // edge, so the bit is sampled after the falling edge with the clock low.
 extern "C" BOOL P9050_EEPROMReadBit(P9050_Handle* handle) {
-  const uint32_t low = P9050_ReadReg(handle, P9050_CNTRL) & ~P9050_CNTRL_EE_CLOCK;
-  P9050_WriteReg(handle, P9050_CNTRL, low);
-  P9050_EEPROMDelay(handle);
-  P9050_WriteReg(handle, P9050_CNTRL, low | P9050_CNTRL_EE_CLOCK);
-  P9050_EEPROMDelay(handle);
-  P9050_WriteReg(handle, P9050_CNTRL, low);
-  P9050_EEPROMDelay(handle);
+  ClockCycle(handle, P9050_ReadReg(handle, P9050_CNTRL) & ~P9050_CNTRL_EE_CLOCK);
   return (P9050_ReadReg(handle, P9050_CNTRL) & P9050_CNTRL_EE_DATA_OUT) != 0;
 }
 
