@@ -66,6 +66,13 @@ BOOL ParseHexValue(const char* line, uint32_t* value) {
   return fits;
 }
 
+// A memory or I/O item's range: start and last byte, computed in 32 bits (a length of 0 shows
+// an end one below the start).
+void PrintRange(const char* kind, uint32_t start, uint32_t bytes) {
+  DiagConsole_Printf("%s: range 0x%lx-0x%lx", kind, static_cast<unsigned long>(start),
+                     static_cast<unsigned long>(start + bytes - 1u));
+}
+
 uint32_t WidthLimit(uint32_t bytes) {
   return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1u;
 }
@@ -150,20 +157,12 @@ extern "C" void PciBus_PrintCardItems(const WdCard* card, const char* prefix) {
       case WD_ITEM_INTERRUPT:
         DiagConsole_Printf("Interrupt: irq %lu", static_cast<unsigned long>(item->u.interrupt.irq));
         break;
-      case WD_ITEM_MEMORY: {
-        const uint32_t start = item->u.mem.physAddress;
-        const uint32_t last = start + item->u.mem.bytes - 1u;
-        DiagConsole_Printf("Memory: range 0x%lx-0x%lx", static_cast<unsigned long>(start),
-                           static_cast<unsigned long>(last));
+      case WD_ITEM_MEMORY:
+        PrintRange("Memory", item->u.mem.physAddress, item->u.mem.bytes);
         break;
-      }
-      case WD_ITEM_IO: {
-        const uint32_t start = item->u.io.port;
-        const uint32_t last = start + item->u.io.bytes - 1u;
-        DiagConsole_Printf("IO: range 0x%lx-0x%lx", static_cast<unsigned long>(start),
-                           static_cast<unsigned long>(last));
+      case WD_ITEM_IO:
+        PrintRange("IO", item->u.io.port, item->u.io.bytes);
         break;
-      }
       case WD_ITEM_BUS:
         DiagConsole_Printf("Bus: type %lu, bus number %lu, slot/func 0x%lx",
                            static_cast<unsigned long>(item->u.bus.busType),
