@@ -16,29 +16,30 @@ constexpr uint8_t kHeaderMultiFunction = 0x80;
 constexpr uint8_t kPinIntA = 1;
 constexpr uint8_t kPinIntB = 2;
 
-FunctionSpec HostBridge() {
+// What every function of the chipset shares: Intel's vendor ID and the system maker's
+// subsystem IDs, with a bus item in its resources.
+FunctionSpec ChipsetFunction(uint16_t deviceId, uint32_t classCode, uint8_t revision,
+                             uint8_t headerType) {
   FunctionSpec s;
   s.vendorId = kVendorIntel;
-  s.deviceId = 0x0104;  // a desktop processor's DRAM controller
-  s.classCode = kClassHostBridge;
-  s.revision = 0x09;
-  s.headerType = kHeaderSingleFunction;
+  s.deviceId = deviceId;
+  s.classCode = classCode;
+  s.revision = revision;
+  s.headerType = headerType;
   s.subsystemVendorId = 0x1028;
   s.subsystemId = 0x04a7;
   s.busItem = true;
   return s;
 }
 
+// A desktop processor's DRAM controller.
+FunctionSpec HostBridge() {
+  return ChipsetFunction(0x0104, kClassHostBridge, 0x09, kHeaderSingleFunction);
+}
+
+// Gigabit Ethernet on the platform controller hub.
 FunctionSpec Ethernet() {
-  FunctionSpec s;
-  s.vendorId = kVendorIntel;
-  s.deviceId = 0x1502;  // gigabit Ethernet on the platform controller hub
-  s.classCode = kClassEthernet;
-  s.revision = 0x04;
-  s.headerType = kHeaderSingleFunction;
-  s.subsystemVendorId = 0x1028;
-  s.subsystemId = 0x04a7;
-  s.busItem = true;
+  FunctionSpec s = ChipsetFunction(0x1502, kClassEthernet, 0x04, kHeaderSingleFunction);
   s.bars[0] = {BarKind::kMemory, 128 * 1024};  // registers
   s.bars[1] = {BarKind::kMemory, 4 * 1024};    // flash window
   s.bars[2] = {BarKind::kIo, 32};              // indirect register access
@@ -47,16 +48,9 @@ FunctionSpec Ethernet() {
   return s;
 }
 
+// Six-port SATA controller in AHCI mode.
 FunctionSpec SataAhci() {
-  FunctionSpec s;
-  s.vendorId = kVendorIntel;
-  s.deviceId = 0x1c02;  // six-port SATA controller in AHCI mode
-  s.classCode = kClassSataAhci;
-  s.revision = 0x05;
-  s.headerType = kHeaderMultiFunction;
-  s.subsystemVendorId = 0x1028;
-  s.subsystemId = 0x04a7;
-  s.busItem = true;
+  FunctionSpec s = ChipsetFunction(0x1c02, kClassSataAhci, 0x05, kHeaderMultiFunction);
   s.bars[0] = {BarKind::kIo, 8};  // legacy primary command block
   s.bars[1] = {BarKind::kIo, 4};  // legacy primary control block
   s.bars[2] = {BarKind::kIo, 8};  // legacy secondary command block
