@@ -62,42 +62,21 @@ struct TransferKind {
   bool block = false;
 };
 
+// The port commands come in two runs of six, singles (10-15) and blocks (20-25), each read byte,
+// word, dword then write byte, word, dword; the memory commands are the same plus 20.
 TransferKind KindOf(uint32_t command) {
   TransferKind k;
   uint32_t c = command;
-  if (c >= WD_RM_BYTE) {  // memory commands are the port ones plus 20
+  if (c >= WD_RM_BYTE && c <= WD_WM_SDWORD) {
     k.memory = true;
     c -= WD_MEMORY_COMMAND_OFFSET;
   }
-  switch (c) {
-    case WD_RP_BYTE:
-    case WD_RP_WORD:
-    case WD_RP_DWORD:
-      k.width = 1u << (c - WD_RP_BYTE);
-      break;
-    case WD_WP_BYTE:
-    case WD_WP_WORD:
-    case WD_WP_DWORD:
-      k.width = 1u << (c - WD_WP_BYTE);
-      k.write = true;
-      break;
-    case WD_RP_SBYTE:
-    case WD_RP_SWORD:
-    case WD_RP_SDWORD:
-      k.width = 1u << (c - WD_RP_SBYTE);
-      k.block = true;
-      break;
-    case WD_WP_SBYTE:
-    case WD_WP_SWORD:
-    case WD_WP_SDWORD:
-      k.width = 1u << (c - WD_WP_SBYTE);
-      k.write = true;
-      k.block = true;
-      break;
-    default:
-      break;
-  }
-  if (command > WD_WM_SDWORD) k.width = 0;
+  const bool single = c >= WD_RP_BYTE && c <= WD_WP_DWORD;
+  k.block = c >= WD_RP_SBYTE && c <= WD_WP_SDWORD;
+  if (!single && !k.block) return TransferKind{};
+  const uint32_t step = c - (single ? WD_RP_BYTE : WD_RP_SBYTE);
+  k.width = 1u << (step % 3);
+  k.write = step >= 3;
   return k;
 }
 
