@@ -1,6 +1,8 @@
 // Building the simulated machine and keeping its EEPROM contents.
 #include "sim_machine.h"
 
+#include <type_traits>
+
 #include "eeprom_file.h"
 #include "sim/eeprom93c46.h"
 #include "sim/typical_machine.h"
@@ -11,21 +13,10 @@ namespace {
 
 constexpr uint32_t kFirstBoardSlot = 5;  // after the chipset's host bridge, before its slots 0x19+
 
-EepromImage ToFile(const sim::Eeprom93C46::Image& image) {
-  EepromImage out{};
-  for (size_t i = 0; i < kEepromWords; ++i) out[i] = image[i];
-  return out;
-}
-
-sim::Eeprom93C46::Image FromFile(const EepromImage& image) {
-  sim::Eeprom93C46::Image out{};
-  for (size_t i = 0; i < kEepromWords; ++i) out[i] = image[i];
-  return out;
-}
-
 }  // namespace
 
-static_assert(sim::Eeprom93C46::kWords == kEepromWords);
+// The file holds exactly the part's contents.
+static_assert(std::is_same_v<EepromImage, sim::Eeprom93C46::Image>);
 
 SimMachine::~SimMachine() = default;
 
@@ -50,7 +41,7 @@ bool SimMachine::Start(const Options& options, std::string* error) {
     EepromImage image{};
     switch (LoadEepromFile(eeprom_files_[i], &image, error)) {
       case LoadResult::kLoaded:
-        boards_[i].eeprom->set_image(FromFile(image));
+        boards_[i].eeprom->set_image(image);
         break;
       case LoadResult::kMissing:  // made at exit from the part's default contents
         break;
@@ -69,7 +60,7 @@ bool SimMachine::Stop(std::string* error) {
   bool ok = true;
   for (size_t i = 0; i < eeprom_files_.size(); ++i) {
     std::string message;
-    if (!SaveEepromFile(eeprom_files_[i], ToFile(boards_[i].eeprom->image()), &message)) {
+    if (!SaveEepromFile(eeprom_files_[i], boards_[i].eeprom->image(), &message)) {
       if (ok) *error = message;
       ok = false;
     }
