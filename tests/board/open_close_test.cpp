@@ -136,7 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"ChoiceThree", "3\n", 1, "Choice out of range\n", 0, nullptr},
         PromptCase{"ChoiceZero", "0\n", 1, "Choice out of range\n", 0, nullptr},
         PromptCase{"ChoiceMinusOne", "-1\n", 1, "Choice out of range\n", 0, nullptr},
-        PromptCase{"ChoicePastInt", "4294967297\n", 1, "Choice out of range\n", 0, nullptr},
+        // Beyond 32 bits is no number: the preset 2 stays (msvcrt's "%d" would wrap these to 1
+        // and 3, glibc's saturate).
+        PromptCase{"ChoicePastInt", "4294967297\n", 1, "", kFirstSlot, nullptr},
+        PromptCase{"ChoiceWrappingOntoThree", "4294967299\n", 2, "", kSecondSlot, nullptr},
+        PromptCase{"ChoiceBelowInt", "-2147483649\n", 1, "", kFirstSlot, nullptr},
+        PromptCase{"ChoiceJustPastInt", "2147483648\n", 2, "", kSecondSlot, nullptr},
+        PromptCase{"ChoiceMostNegative", "-2147483648\n", 1, "Choice out of range\n", 0, nullptr},
         PromptCase{"CardNumberZero", "", 0, "", 0, kCardOutOfRange},
         PromptCase{"CardNumberTooLarge", "", 3, "", 0, kCardOutOfRange},
         PromptCase{"CardNumberHuge", "1\n", 0xFFFFFFFF, "", 0, kCardOutOfRange}),
