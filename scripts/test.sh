@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in a debug build and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the builds for the ABIs the library ships in: zarerera.dll for
-# i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under wine64, the whole
-# suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under
-# wine64. Run from anywhere; build trees go to build/<preset>.
+# UndefinedBehaviorSanitizer, the tests of boards used from several threads under ThreadSanitizer
+# (tsan: only that program is built there), then the builds for the ABIs the library ships in:
+# zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under
+# wine64, the whole suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows
+# program under wine64. Run from anywhere; build trees go to build/<preset>.
 #
-# Usage: scripts/test.sh [PRESET...]   (default: dev asan dll-i686 dll-win64 linux32 win64)
+# Usage: scripts/test.sh [PRESET...]   (default: dev asan tsan dll-i686 dll-win64 linux32 win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan tsan dll-i686 dll-win64 linux32 win64)
 
 wine_running=0
 stop_wine() {
