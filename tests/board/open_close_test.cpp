@@ -5,6 +5,7 @@
 
 #include "board_fixture.h"
 #include "p9050_lib.h"
+#include "support/param_name.h"
 
 namespace board_test {
 namespace {
@@ -47,7 +48,8 @@ TEST_P(DefaultIds, VendorZeroSearchesTheBoardIdsWhateverTheDeviceId) {
   EXPECT_EQ(tamrelclose(card), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(DeviceIds, DefaultIds, ::testing::Values(0u, 0x1234u, 0x10B5u, 0x9050u));
+INSTANTIATE_TEST_SUITE_P(DeviceIds, DefaultIds, ::testing::Values(0u, 0x1234u, 0x10B5u, 0x9050u),
+                         testsupport::ByHex());
 
 TEST_F(OpenClose, OtherIdsAreSearchedAsGiven) {
   sim::BoardSpec other;
@@ -81,7 +83,8 @@ TEST_P(OneBoard, OpensWithoutPromptWhateverTheCardNumber) {
   EXPECT_EQ(tamrelclose(card), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(CardNumbers, OneBoard, ::testing::Values(0u, 1u, 2u, 0xFFFFFFFFu));
+INSTANTIATE_TEST_SUITE_P(CardNumbers, OneBoard, ::testing::Values(0u, 1u, 2u, 0xFFFFFFFFu),
+                         ::testing::PrintToStringParamName());
 
 // Two boards: the prompt, the typed choice, and the caller's card number.
 struct PromptCase {

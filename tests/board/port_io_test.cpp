@@ -22,7 +22,7 @@ class PortIo : public BoardFixture {
     card_ = tamrelcheck(0, 0, 0, 1);
     ASSERT_NE(card_, nullptr);
     ClearLogs();
-    delaysAtStart_ = Board_AccessDelays;
+    delaysAtStart_ = Board_AccessDelays();
   }
   void TearDown() override {
     EXPECT_EQ(tamrelclose(card_), 1);
@@ -36,11 +36,11 @@ class PortIo : public BoardFixture {
     for (PortAccess& a : out) a.delaysBefore -= delaysAtStart_;
     return out;
   }
-  uint64_t DelaysRun() const { return Board_AccessDelays - delaysAtStart_; }
+  uint32_t DelaysRun() const { return Board_AccessDelays() - delaysAtStart_; }
 
   sim::SimBoard board_;
   ZarereraCard card_ = nullptr;
-  uint64_t delaysAtStart_ = 0;
+  uint32_t delaysAtStart_ = 0;
 };
 
 // One call, and the transfers that must reach the board, each stamped with the delays before it.
@@ -48,7 +48,7 @@ struct SequenceCase {
   std::string name;
   std::function<void(ZarereraCard)> call;
   std::vector<PortAccess> accesses;
-  uint64_t delays;  // in all
+  uint32_t delays;  // in all
 };
 
 void PrintTo(const SequenceCase& c, std::ostream* os) {

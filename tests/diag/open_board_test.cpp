@@ -91,7 +91,8 @@ TEST_P(OutOfRangeTest, PrintsChoiceOutOfRange) {
 // "%ld" would wrap "4294967297" and "-4294967295" to 1).
 INSTANTIATE_TEST_SUITE_P(Answers, OutOfRangeTest,
                          ::testing::Values("0", "3", "-1", "", "two", "4294967297", "-4294967295",
-                                           " 4294967298"));
+                                           " 4294967298"),
+                         testsupport::ByText());
 
 // A hexadecimal ID beyond 32 bits is no number: the vendor stays 0, which matches any vendor, as
 // an empty answer does; it is not cut to its low bits (a real card's ID).
@@ -122,7 +123,8 @@ TEST_P(OpenEndTest, EndOfInputReturnsNull) {
   EXPECT_EQ(simulator_.Count(WD_CODE_CARD_REGISTER), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Prompts, OpenEndTest, ::testing::Values(0u, kVendor));
+INSTANTIATE_TEST_SUITE_P(Prompts, OpenEndTest, ::testing::Values(0u, kVendor),
+                         testsupport::ByHex());
 
 }  // namespace
 }  // namespace diag_test

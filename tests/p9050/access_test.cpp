@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge_fixture.h"
+#include "support/param_name.h"
 
 namespace bridge_test {
 namespace {
@@ -507,7 +508,11 @@ INSTANTIATE_TEST_SUITE_P(Edges, MemoryBoundsTest,
                                            BoundCase{2, 15, false}, BoundCase{4, 12, true},
                                            BoundCase{4, 13, false}, BoundCase{4, 1, true},
                                            BoundCase{4, 0xFFFFFFFEu, false},
-                                           BoundCase{1, 0xFFFFFFFFu, false}));
+                                           BoundCase{1, 0xFFFFFFFFu, false}),
+                         [](const auto& info) {
+                           return "Width" + std::to_string(info.param.width) + "At" +
+                                  testsupport::Hex(info.param.offset);
+                         });
 
 // A memory range the driver left without a mapping is not dereferenced.
 TEST(UnmappedRangeTest, MemoryRangeWithoutUserAddressIsNotTouched) {

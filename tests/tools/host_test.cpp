@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/param_name.h"
 #include "support/transcript.h"
 
 namespace {
@@ -103,7 +104,8 @@ TEST_P(HostSessionTest, OutputMatches) {
 
 INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
                          ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt",
-                                           "pci_bus.txt"));
+                                           "pci_bus.txt"),
+                         testsupport::ByText());
 
 // Every menu and prompt of the host ends at the end of input: a script cut anywhere exits 0.
 TEST(HostTest, EveryCutOfAScriptEnds) {
@@ -129,6 +131,10 @@ struct BadCommandLine {
   const char* args;
   const char* message;
 };
+
+void PrintTo(const BadCommandLine& c, std::ostream* os) {
+  *os << c.args;
+}
 
 class BadCommandLineTest : public ::testing::TestWithParam<BadCommandLine> {};
 
@@ -157,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
                       BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
                       BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
-                      BadCommandLine{"stray", "unexpected argument 'stray'"}));
+                      BadCommandLine{"stray", "unexpected argument 'stray'"}),
+    testsupport::ByPrinted());
 
 // An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
 // as it was.
