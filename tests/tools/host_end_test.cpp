@@ -382,6 +382,33 @@ TEST(HostEndTest, UnchangedImageIsNotRewritten) {
   EXPECT_EQ(Read(dir / "image.txt"), oneWordALine);
 }
 
+// --- Memory ---------------------------------------------------------------------------------
+
+// Peak memory of a session of `displays` EEPROM displays in virtual time.
+long PeakKbOfDisplays(int displays) {
+  HostProcess host(P9050DIAG_PATH, {"--fast"});
+  std::string input = "6\n";
+  for (int i = 0; i < displays; ++i) input += "1\n";
+  host.Type(input + "99\n99\n");
+  EXPECT_EQ(Describe(host.Wait()), Exited(0));
+  int shown = 0;
+  for (size_t at = host.output().find("\n f0: "); at != std::string::npos;
+       at = host.output().find("\n f0: ", at + 1)) {
+    ++shown;
+  }
+  EXPECT_EQ(shown, displays);
+  return host.maxRssKb();
+}
+
+// A display sends some 20,000 requests: a log of them would grow the host by about 1 MB a display,
+// a log of the bridge's register writes by about 0.2 MB. Fourteen more
+// displays stay within 1 MB of two (under the sanitizers too, which add a fixed amount).
+TEST(HostEndTest, LongSessionsStayInBoundedMemory) {
+  const long few = PeakKbOfDisplays(2);
+  const long many = PeakKbOfDisplays(16);
+  EXPECT_LT(many - few, 1024) << few << " KB after 2 displays, " << many << " KB after 16";
+}
+
 // scripts/diag.sh runs the program in the caller's directory: a relative EEPROM file is the
 // caller's, not the checkout's.
 TEST(HostEndTest, DiagScriptKeepsTheCallersDirectory) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,7 +119,8 @@ class HostProcess {
   int Wait() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kPatienceSeconds);
     int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
+    rusage usage{};
+    while (wait4(pid_, &status, WNOHANG, &usage) == 0) {
       if (std::chrono::steady_clock::now() > deadline) return -1;  // the destructor kills it
       // Keep the output pipe drained, so a host printing much does not block on it.
       if (out_ >= 0) {
@@ -133,8 +135,12 @@ class HostProcess {
       }
     }
     reaped_ = true;
+    max_rss_kb_ = usage.ru_maxrss;
     return status;
   }
+
+  // The host's peak resident memory, once it has ended.
+  long maxRssKb() const { return max_rss_kb_; }
 
   const std::string& output() const { return output_; }
   std::string errors() const { return err_.Read(); }
@@ -155,6 +161,7 @@ class HostProcess {
   int in_ = -1;
   int out_ = -1;
   std::string output_;
+  long max_rss_kb_ = 0;
 };
 
 }  // namespace hosttest
