@@ -340,6 +340,11 @@ size_t Simulator::Count(uint32_t code) const {
       std::count_if(log_.begin(), log_.end(), [code](const Request& r) { return r.code == code; }));
 }
 
+void Simulator::set_log_capacity(size_t requests) {
+  log_capacity_ = requests;
+  if (log_.size() > requests) log_.erase(log_.begin(), log_.end() - requests);
+}
+
 void Simulator::FailRequests(uint32_t code, uint32_t status) {
   impl_->failures[code] = status;
 }
@@ -418,7 +423,8 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
 
   impl_->RefreshWindows(requester);
   if (answered) *status = result;
-  if (logging_) {
+  if (logging_ && log_capacity_ > 0) {
+    if (log_.size() >= log_capacity_) log_.erase(log_.begin(), log_.end() - (log_capacity_ - 1));
     Request r{code, {}, answered ? result : WD_STATUS_NONE, answered};
     if (record != nullptr) {
       const auto* bytes = static_cast<const uint8_t*>(record);

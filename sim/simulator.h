@@ -26,10 +26,12 @@
 // decodes returns all ones with status 0 (a master abort); such a write is dropped. Configuration
 // access to an empty slot behaves the same way.
 //
-// For tests it keeps a log of every request and lets faults be injected per request code.
+// For tests it keeps a log of the requests (every one unless its capacity is set) and lets faults
+// be injected per request code.
 #ifndef ZARERERA_SIM_SIMULATOR_H
 #define ZARERERA_SIM_SIMULATOR_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -91,6 +93,9 @@ class Simulator : public WdHostedDriver {
   void ClearLog() { log_.clear(); }
   size_t Count(uint32_t code) const;
   void set_logging(bool on) { logging_ = on; }  // benchmarks switch it off
+  // The log keeps the latest `requests` requests (0: none), so that a long-running host stays in
+  // bounded memory; unbounded until set.
+  void set_log_capacity(size_t requests);
 
   // Faults.
   void SetVersion(uint32_t version) { version_ = version; }
@@ -126,6 +131,7 @@ class Simulator : public WdHostedDriver {
   Clock clock_;
   std::vector<Request> log_;
   bool logging_ = true;
+  size_t log_capacity_ = SIZE_MAX;
   uint32_t version_ = kDefaultVersion;
   bool refuse_registration_ = false;
 };

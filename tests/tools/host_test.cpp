@@ -74,19 +74,24 @@ Session LoadSession(const std::string& name, const std::string& eepromPath = "")
   return s;
 }
 
-void ExpectSession(const std::string& name, const std::string& eepromPath = "") {
+void ExpectSession(const std::string& name, const std::string& eepromPath = "",
+                   const std::string& expectedErr = "") {
   Session s = LoadSession(name, eepromPath);
   HostRun run = RunHost(s.args, s.transcript.input);
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, expectedErr);
   EXPECT_EQ(run.out, s.transcript.output) << name;
 }
 
 // Open at start, the register editor, an EEPROM write read back, exit; the next run finds the
-// written dword in the EEPROM file and on the simulated part.
+// written dword in the EEPROM file and on the simulated part. The first run says once that the
+// file is new.
 TEST(HostTest, WholeSessionAndTheEepromKeptAcrossRuns) {
   TempFile eeprom("eeprom");
-  ExpectSession("whole_session.txt", eeprom.path());
+  ExpectSession("whole_session.txt", eeprom.path(),
+                "p9050diag: " + eeprom.path() +
+                    " does not exist: the EEPROM starts with its default contents, and the file "
+                    "is made when the program ends\n");
   const std::string saved = eeprom.Read();
   EXPECT_EQ(saved.substr(0, 80),
             "10b5 9050 0680 0001 0000 0000 0100 0000\n"
@@ -163,7 +168,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
                       BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
                       BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
-                      BadCommandLine{"stray", "unexpected argument 'stray'"}),
+                      BadCommandLine{"stray", "unexpected argument 'stray'"},
+                      BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
+                      // The option of a cluster that failed, not the program or the cluster.
+                      BadCommandLine{"-xf", "unknown option -x"},
+                      BadCommandLine{"-fx", "unknown option -x"},
+                      BadCommandLine{"-fb", "option -b needs a value"},
+                      BadCommandLine{"--bogus=1", "unknown option --bogus"},
+                      BadCommandLine{"--fast=1", "option --fast takes no value"},
+                      BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
+                      BadCommandLine{"--b", "option --boards needs a value"})),
     testsupport::ByPrinted());
 
 // An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
