@@ -3,15 +3,16 @@
 # UndefinedBehaviorSanitizer, then the builds for the ABIs the library ships in: zarerera.dll for
 # i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under wine64, the whole
 # suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under
-# wine64. Run from anywhere; build trees go to build/<preset>.
+# wine64, and the libFuzzer targets, each run for a short smoke time on its seed corpus
+# (FUZZ_SMOKE_SECONDS, default 10). Run from anywhere; build trees go to build/<preset>.
 #
-# Usage: scripts/test.sh [PRESET...]   (default: dev asan dll-i686 dll-win64 linux32 win64)
+# Usage: scripts/test.sh [PRESET...]   (default: dev asan fuzz dll-i686 dll-win64 linux32 win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev asan fuzz dll-i686 dll-win64 linux32 win64)
 
 wine_running=0
 stop_wine() {
@@ -55,6 +56,10 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
     dll-i686) scripts/check_dll.sh "build/${preset}/zarerera.dll" ;;
+    fuzz)
+      scripts/fuzz.sh --no-build "${FUZZ_SMOKE_SECONDS:-10}"
+      passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))
+      ;;
     dll-win64)
       scripts/check_dll.sh "build/${preset}/zarerera.dll"
       run_ctest "${preset}" --no-tests=error
