@@ -27,12 +27,13 @@ struct Parsed {
   p9050diag::Options options;
 };
 
-// ParseOptions sets optind to 1, which does not make glibc's getopt forget the option cluster it
-// was in the middle of: after a parse that stopped inside one ("-xf"), the next parse goes on
-// reading the previous, freed argv (getopt is not instrumented, so this shows as two parses that
-// disagree, not as an ASan report). Until ParseOptions resets getopt itself, the harness makes
-// getopt start afresh after each parse (optind 0 reinitialises it) so that the fuzzer can get past
-// that fault.
+// ParseOptions sets optind to 1, which does not make glibc's getopt forget where it was: a parse
+// that stopped inside an option cluster leaves getopt pointing into that call's argv, and a later
+// parse may go on from there, in memory already freed. Without the reset below this target fails
+// within seconds with "two parses of one command line disagree" (the failing input alone does not
+// reproduce it: the state comes from the inputs run before it in the same process; getopt is not
+// instrumented, so ASan does not see the stale read). Until ParseOptions resets getopt itself
+// (optind 0), the harness does it after each parse so that the fuzzer can get past that fault.
 void ForgetGetoptState() {
   static char program[] = "p9050diag";
   char* argv[] = {program, nullptr};
