@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in a debug build and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, the tests of boards used from several threads under ThreadSanitizer
-# (tsan: only that program is built there), then the builds for the ABIs the library ships in:
-# zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under
-# wine64, the whole suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows
-# program under wine64. Run from anywhere; build trees go to build/<preset>.
+# (tsan: only that program is built there), the libFuzzer targets, each run for a short smoke time
+# on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS, default 10), then the builds for the ABIs the
+# library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
+# a test under wine64, the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
+# 64-bit Windows program under wine64. Run from anywhere; build trees go to build/<preset>.
 #
 # `valgrind` is no CMake preset: it runs the dev build's test programs (building build/dev if
 # needed) under valgrind memcheck, each program once, and fails on any error or leak. It covers
@@ -15,13 +16,13 @@
 # jobs), under the 3 minutes that keep a step in the default list.
 #
 # Usage: scripts/test.sh [PRESET...]
-#        (default: dev valgrind asan tsan dll-i686 dll-win64 linux32 win64)
+#        (default: dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
 
 wine_running=0
 stop_wine() {
@@ -94,6 +95,10 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
     dll-i686) scripts/check_dll.sh "build/${preset}/zarerera.dll" ;;
+    fuzz)
+      scripts/fuzz.sh --no-build "${FUZZ_SMOKE_SECONDS:-10}"
+      passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))
+      ;;
     dll-win64)
       scripts/check_dll.sh "build/${preset}/zarerera.dll"
       run_ctest "${preset}" --no-tests=error
