@@ -242,7 +242,7 @@ TEST_P(OutsideWindow, TouchesNothing) {
   const uint32_t las1ba = board_.bridge->Peek(P9050_LAS1BA);
   board_.bridge->ClearRegisterWrites();
   ClearLogs();
-  delaysAtStart_ = Board_AccessDelays;
+  delaysAtStart_ = Board_AccessDelays();
   const uint64_t outWrites = board_.ports->digital_out_writes();
   std::array<uint32_t, 12> values;
   values.fill(0xDEADBEEF);

@@ -177,8 +177,12 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{"--bogus=1", "unknown option --bogus"},
                       BadCommandLine{"--fast=1", "option --fast takes no value"},
                       BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
-                      BadCommandLine{"--b", "option --boards needs a value"})),
-    testsupport::ByPrinted());
+                      BadCommandLine{"--b", "option --boards needs a value"}),
+    // Several lines differ only in punctuation, so the index keeps the names apart.
+    [](const ::testing::TestParamInfo<BadCommandLine>& info) {
+      return "Line" + std::to_string(info.index) + "_" +
+             testsupport::NameFromWords(info.param.args);
+    });
 
 // An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
 // as it was.
