@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in a debug build and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the builds for the ABIs the library ships in: zarerera.dll for
-# i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under wine64, the whole
+# i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under wine64 with the
+# Win32 device channel's tests against a kernel-mode test driver (its own wine prefix), the whole
 # suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under
 # wine64. Run from anywhere; build trees go to build/<preset>.
 #
