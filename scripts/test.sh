@@ -4,7 +4,8 @@
 # (tsan: only that program is built there), the libFuzzer targets, each run for a short smoke time
 # on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS, default 10), then the builds for the ABIs the
 # library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
-# a test under wine64, the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
+# a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
+# own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
 # 64-bit Windows program under wine64. Run from anywhere; build trees go to build/<preset>.
 #
 # `valgrind` is no CMake preset: it runs the dev build's test programs (building build/dev if
