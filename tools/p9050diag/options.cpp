@@ -12,6 +12,9 @@ namespace p9050diag {
 
 namespace {
 
+// Long options without a short form.
+enum { kDriverOption = 256, kSysfsRootOption, kReadOnlyOption };
+
 const option kLongOptions[] = {
     {"boards", required_argument, nullptr, 'b'},
     {"ids", required_argument, nullptr, 'i'},
@@ -21,6 +24,9 @@ const option kLongOptions[] = {
     {"eeprom-file", required_argument, nullptr, 'e'},
     {"vcd", required_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
+    {"driver", required_argument, nullptr, kDriverOption},
+    {"sysfs-root", required_argument, nullptr, kSysfsRootOption},
+    {"read-only", no_argument, nullptr, kReadOnlyOption},
     {nullptr, 0, nullptr, 0},
 };
 const char kShortOptions[] = ":b:i:s:fre:v:h";  // leading colon: a missing value returns ':'
@@ -75,6 +81,7 @@ BoardIds Options::IdsOf(int board) const {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   opterr = 0;  // messages of our own
   optind = 1;
+  const char* sysfsOnly = nullptr;  // an option that needs --driver=sysfs
   for (;;) {
     int index = 0;
     int c = getopt_long(argc, argv, kShortOptions, kLongOptions, &index);
@@ -120,6 +127,24 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       case 'h':
         options->help = true;
         break;
+      case kDriverOption:
+        if (arg == "sim") {
+          options->driver = Driver::kSim;
+        } else if (arg == "sysfs") {
+          options->driver = Driver::kSysfs;
+        } else {
+          *error = "--driver takes 'sim' or 'sysfs', not '" + arg + "'";
+          return false;
+        }
+        break;
+      case kSysfsRootOption:
+        options->sysfsRoot = arg;
+        sysfsOnly = "--sysfs-root";
+        break;
+      case kReadOnlyOption:
+        options->readOnly = true;
+        sysfsOnly = "--read-only";
+        break;
       case ':':
         *error = std::string("option ") + argv[optind - 1] + " needs a value";
         return false;
@@ -130,6 +155,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   }
   if (optind < argc) {
     *error = std::string("unexpected argument '") + argv[optind] + "'";
+    return false;
+  }
+  if (sysfsOnly != nullptr && options->driver != Driver::kSysfs) {
+    *error = std::string(sysfsOnly) + " needs --driver=sysfs";
     return false;
   }
   if (options->eepromFiles.size() > static_cast<size_t>(options->boards)) {
@@ -165,6 +194,12 @@ std::string Usage(const char* program) {
       "                          Ctrl-C or SIGTERM); once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
+      "      --driver=sim|sysfs  the simulated bus (default), or this machine's real PCI bus\n"
+      "                          through Linux sysfs; the simulator's options then do nothing\n"
+      "      --sysfs-root=DIR    with --driver=sysfs: the PCI devices directory (default\n"
+      "                          /sys/bus/pci/devices)\n"
+      "      --read-only         with --driver=sysfs: scan and read configuration only; no card\n"
+      "                          is registered and no configuration register written\n"
       "  -h, --help              show this text and exit\n"
       "\n"
       "At start the program opens the board with IDs 9050:10b5 when exactly one is on the bus.\n";
