@@ -1,6 +1,7 @@
 // The device channel served by an in-process driver object (hosted_driver.h).
 //
-// Opening succeeds while a driver is installed and hands out a fresh handle; every open handle is
+// Opening succeeds while a driver is installed (or a fallback supplies one) and hands out a fresh
+// handle; every open handle is
 // counted so that tests can prove nothing leaks. Requests on a handle that is not open, or sent
 // after the driver was removed, are not delivered and leave the status untouched.
 //
@@ -32,6 +33,7 @@ struct HostedState {
   std::atomic<size_t> overflow_size{0};
   std::atomic<int> open_count{0};
   uintptr_t next = kFirstHandle;
+  WdHostedDriver* (*fallback)() = nullptr;  // used by opening while no driver is installed
 };
 
 HostedState& State() {
@@ -58,6 +60,12 @@ void WdHosted_Install(WdHostedDriver* driver) {
   s.driver.store(driver, std::memory_order_release);
 }
 
+void WdHosted_SetFallback(WdHostedDriver* (*make)()) {
+  HostedState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.fallback = make;
+}
+
 int WdHosted_OpenHandles() {
   return State().open_count.load(std::memory_order_acquire);
 }
@@ -65,6 +73,9 @@ int WdHosted_OpenHandles() {
 extern "C" WdDeviceHandle WdChannel_Open(void) {
   HostedState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
+  if (s.driver.load(std::memory_order_relaxed) == nullptr && s.fallback != nullptr) {
+    s.driver.store(s.fallback(), std::memory_order_release);
+  }
   if (s.driver.load(std::memory_order_relaxed) == nullptr) return WD_INVALID_HANDLE;
   const uintptr_t h = s.next;
   s.next += kHandleStep;

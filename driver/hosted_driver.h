@@ -23,4 +23,10 @@ struct WdHostedDriver {
 void WdHosted_Install(WdHostedDriver* driver);  // process-wide; nullptr: no driver, opening fails
 int WdHosted_OpenHandles();                     // device handles open now
 
+// The driver to fall back on: while none is installed, opening the device installs the one `make`
+// returns (null: opening fails as before). Only the shared library for applications sets it, to the
+// driver for real hardware; tests, the simulator and the tools never do, so with nothing installed
+// they cannot reach hardware by accident. nullptr removes it.
+void WdHosted_SetFallback(WdHostedDriver* (*make)());
+
 #endif  // ZARERERA_DRIVER_HOSTED_DRIVER_H

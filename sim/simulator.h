@@ -41,19 +41,20 @@
 
 #include "driver/hosted_driver.h"
 #include "driver/wd_records.h"
+#include "driver/wd_status.h"
 #include "sim/card_model.h"
 #include "sim/clock.h"
 #include "sim/pci_function.h"
 
 namespace sim {
 
-// Error statuses of the simulated driver (0 is success).
-constexpr uint32_t kStatusUnknownRequest = 0x20000001u;    // no such request code
-constexpr uint32_t kStatusRecordTooShort = 0x20000002u;    // record shorter than the code's record
-constexpr uint32_t kStatusInvalidParameter = 0x20000003u;  // a field out of its range
-constexpr uint32_t kStatusNoSuchCard = 0x20000004u;  // no function at the slot; unknown card handle
-constexpr uint32_t kStatusResourceBusy = 0x20000005u;  // registration refused
-constexpr uint32_t kStatusNoMemory = 0x20000006u;      // a window could not be mapped
+// Error statuses of the simulated driver (0 is success), shared with the other in-process drivers.
+constexpr uint32_t kStatusUnknownRequest = WD_STATUS_UNKNOWN_REQUEST;
+constexpr uint32_t kStatusRecordTooShort = WD_STATUS_RECORD_TOO_SHORT;
+constexpr uint32_t kStatusInvalidParameter = WD_STATUS_INVALID_PARAMETER;
+constexpr uint32_t kStatusNoSuchCard = WD_STATUS_NO_SUCH_CARD;
+constexpr uint32_t kStatusResourceBusy = WD_STATUS_RESOURCE_BUSY;  // registration refused
+constexpr uint32_t kStatusNoMemory = WD_STATUS_NO_MEMORY;
 
 // Version reported unless a test sets another: 10.00, which the library accepts.
 constexpr uint32_t kDefaultVersion = 1000;

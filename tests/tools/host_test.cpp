@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/fake_sysfs.h"
 #include "support/param_name.h"
 #include "support/transcript.h"
 
@@ -49,14 +50,16 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// A session file: "$ p9050diag ARGS" on the first line, then the transcript. The word EEPROM in
-// ARGS stands for `eepromPath`. The file's final line feed is its own unless it ends typed input.
+// A session file: "$ p9050diag ARGS" on the first line, then the transcript. The words EEPROM and
+// SYSFS in ARGS stand for `eepromPath` and `sysfsRoot`. The file's final line feed is its own
+// unless it ends typed input.
 struct Session {
   std::string args;
   testsupport::Transcript transcript;
 };
 
-Session LoadSession(const std::string& name, const std::string& eepromPath = "") {
+Session LoadSession(const std::string& name, const std::string& eepromPath = "",
+                    const std::string& sysfsRoot = "") {
   std::string text = ReadFile(std::string(P9050DIAG_SESSIONS) + "/" + name);
   const std::string prefix = "$ p9050diag";
   EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << name;
@@ -65,6 +68,8 @@ Session LoadSession(const std::string& name, const std::string& eepromPath = "")
   s.args = text.substr(prefix.size(), eol - prefix.size());
   const size_t placeholder = s.args.find("EEPROM");
   if (placeholder != std::string::npos) s.args.replace(placeholder, 6, "'" + eepromPath + "'");
+  const size_t root = s.args.find("SYSFS");
+  if (root != std::string::npos) s.args.replace(root, 5, "'" + sysfsRoot + "'");
   std::string body = text.substr(eol + 1);
   if (body.size() >= 1 && body.back() == '\n' &&
       (body.size() < 3 || body.compare(body.size() - 3, 2, "»") != 0)) {
@@ -126,8 +131,9 @@ TEST(HostTest, EveryCutOfAScriptEnds) {
 TEST(HostTest, HelpListsTheOptions) {
   HostRun run = RunHost("--help", "");
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* option : {"--boards", "--ids", "--space0", "--real-time", "--fast",
-                             "--eeprom-file", "--vcd", "--help"}) {
+  for (const char* option :
+       {"--boards", "--ids", "--space0", "--real-time", "--fast", "--eeprom-file", "--vcd",
+        "--help", "--driver", "--sysfs-root", "--read-only"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
 }
@@ -154,30 +160,32 @@ TEST_P(BadCommandLineTest, IsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, BadCommandLineTest,
-    ::testing::Values(BadCommandLine{"--bogus", "unknown option --bogus"},
-                      BadCommandLine{"--boards", "option --boards needs a value"},
-                      BadCommandLine{"--boards=17",
-                                     "--boards takes a number from 0 to 16, not '17'"},
-                      BadCommandLine{"-b x", "--boards takes a number from 0 to 16, not 'x'"},
-                      BadCommandLine{"--ids 9050",
-                                     "--ids takes VVVV:DDDD pairs in hexadecimal separated by "
-                                     "commas, not '9050'"},
-                      BadCommandLine{"--ids 9050:10b5,12345:1",
-                                     "--ids takes VVVV:DDDD pairs in hexadecimal "
-                                     "separated by commas, not '9050:10b5,12345:1'"},
-                      BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
-                      BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
-                      BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
-                      BadCommandLine{"stray", "unexpected argument 'stray'"},
-                      BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
-                      // The option of a cluster that failed, not the program or the cluster.
-                      BadCommandLine{"-xf", "unknown option -x"},
-                      BadCommandLine{"-fx", "unknown option -x"},
-                      BadCommandLine{"-fb", "option -b needs a value"},
-                      BadCommandLine{"--bogus=1", "unknown option --bogus"},
-                      BadCommandLine{"--fast=1", "option --fast takes no value"},
-                      BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
-                      BadCommandLine{"--b", "option --boards needs a value"}),
+    ::testing::Values(
+        BadCommandLine{"--bogus", "unknown option --bogus"},
+        BadCommandLine{"--boards", "option --boards needs a value"},
+        BadCommandLine{"--boards=17", "--boards takes a number from 0 to 16, not '17'"},
+        BadCommandLine{"-b x", "--boards takes a number from 0 to 16, not 'x'"},
+        BadCommandLine{"--ids 9050",
+                       "--ids takes VVVV:DDDD pairs in hexadecimal separated by "
+                       "commas, not '9050'"},
+        BadCommandLine{"--ids 9050:10b5,12345:1",
+                       "--ids takes VVVV:DDDD pairs in hexadecimal "
+                       "separated by commas, not '9050:10b5,12345:1'"},
+        BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
+        BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
+        BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
+        BadCommandLine{"stray", "unexpected argument 'stray'"},
+        BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
+        // The option of a cluster that failed, not the program or the cluster.
+        BadCommandLine{"-xf", "unknown option -x"}, BadCommandLine{"-fx", "unknown option -x"},
+        BadCommandLine{"-fb", "option -b needs a value"},
+        BadCommandLine{"--bogus=1", "unknown option --bogus"},
+        BadCommandLine{"--fast=1", "option --fast takes no value"},
+        BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
+        BadCommandLine{"--b", "option --boards needs a value"},
+        BadCommandLine{"--driver=wd", "--driver takes 'sim' or 'sysfs', not 'wd'"},
+        BadCommandLine{"--read-only", "--read-only needs --driver=sysfs"},
+        BadCommandLine{"--sysfs-root=/tmp --driver=sim", "--sysfs-root needs --driver=sysfs"}),
     // Several lines differ only in punctuation, so the index keeps the names apart.
     [](const ::testing::TestParamInfo<BadCommandLine>& info) {
       return "Line" + std::to_string(info.index) + "_" +
@@ -215,6 +223,34 @@ TEST(HostTest, VcdRecordsTheEepromPins) {
   EXPECT_NE(dump.find("$enddefinitions"), std::string::npos);
   // A dword read clocks 2 x 27 rising edges with chip select high: far more than a few changes.
   EXPECT_GT(std::count(dump.begin(), dump.end(), '#'), 100);
+}
+
+// The bus scan over the sysfs driver, read-only, on a fabricated tree: a host bridge, a virtio
+// function whose 64-bit BAR above 4 GiB is left out, the board, and a function of another domain,
+// which the records cannot name. The board is found but, read-only, not opened: the driver's
+// reason goes to standard error.
+TEST(HostTest, BusScanOnAFabricatedSysfsTree) {
+  using Bar = testsupport::FakeSysfs::Bar;
+  constexpr uint64_t kIo = testsupport::FakeSysfs::kIo;
+  constexpr uint64_t kMem = testsupport::FakeSysfs::kMem;
+  testsupport::FakeSysfs tree;
+  ASSERT_TRUE(tree.ok());
+  tree.AddFunction("0000:00:00.0", 0x8086, 0x0d57);
+  tree.AddFunction("0000:00:03.0", 0x1af4, 0x1041,
+                   {Bar{0xc000, 0x20, kIo}, {}, {}, {}, Bar{0x4000100000ull, 0x80000, 0x140204}},
+                   11);
+  tree.AddFunction("0000:00:05.0", 0x9050, 0x10b5,
+                   {Bar{0xfe000000, 128, kMem}, Bar{0xc080, 128, kIo}, {}, Bar{0xc100, 32, kIo}},
+                   10);
+  tree.AddFunction("0001:00:00.0", 0x9050, 0x10b5);
+  const std::string before = tree.Read("0000:00:05.0/config");
+
+  Session s = LoadSession("sysfs_bus.txt", "", tree.root());
+  HostRun run = RunHost(s.args, s.transcript.input);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, s.transcript.output);
+  EXPECT_EQ(run.err, "p9050diag: read-only: card registration refused\n");
+  EXPECT_EQ(tree.Read("0000:00:05.0/config"), before);
 }
 
 }  // namespace

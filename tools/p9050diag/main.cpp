@@ -1,4 +1,5 @@
-// p9050diag: the console host of the PLX 9050 diagnostics, on a simulated PCI bus.
+// p9050diag: the console host of the PLX 9050 diagnostics, on a simulated PCI bus (or, with
+// --driver=sysfs, on this machine's real one).
 //
 // It builds the simulated machine the command line asks for, opens the default board when it is
 // the only one, runs the main menu until 99 or the end of standard input, then closes the board
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "options.h"
 #include "session_end.h"
 #include "sim_machine.h"
+#include "sysfs_host.h"
 
 namespace {
 
@@ -70,7 +73,10 @@ int main(int argc, char** argv) {
 
   p9050diag::SimMachine machine;
   std::vector<std::string> notes;
-  if (!machine.Start(options, &notes, &error)) {
+  std::unique_ptr<p9050diag::SysfsHost> realBus;
+  if (options.driver == p9050diag::Driver::kSysfs) {
+    realBus = std::make_unique<p9050diag::SysfsHost>(options);
+  } else if (!machine.Start(options, &notes, &error)) {
     std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
     return 1;
   }

@@ -20,9 +20,18 @@ struct OptionSpec {
 };
 
 const OptionSpec kOptions[] = {
-    {'b', "boards", true}, {'i', "ids", true},        {'s', "space0", true},
-    {'f', "fast", false},  {'r', "real-time", false}, {'e', "eeprom-file", true},
-    {'v', "vcd", true},    {'h', "help", false},
+    {'b', "boards", true},
+    {'i', "ids", true},
+    {'s', "space0", true},
+    {'f', "fast", false},
+    {'r', "real-time", false},
+    {'e', "eeprom-file", true},
+    {'v', "vcd", true},
+    {'h', "help", false},
+    // Long options without a short form.
+    {'\0', "driver", true},
+    {'\0', "sysfs-root", true},
+    {'\0', "read-only", false},
 };
 
 bool ParseHex16(const std::string& text, uint16_t* value) {
@@ -144,13 +153,35 @@ bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::s
       options->help = true;
       return true;
   }
+  const std::string name = o.longName;
+  if (name == "driver") {
+    if (arg == "sim") {
+      options->driver = Driver::kSim;
+    } else if (arg == "sysfs") {
+      options->driver = Driver::kSysfs;
+    } else {
+      *error = "--driver takes 'sim' or 'sysfs', not '" + arg + "'";
+      return false;
+    }
+  } else if (name == "sysfs-root") {
+    options->sysfsRoot = arg;
+  } else if (name == "read-only") {
+    options->readOnly = true;
+  }
   return true;
+}
+
+// The options that mean something only on the real bus.
+bool NeedsSysfs(const OptionSpec& o) {
+  const std::string name = o.longName;
+  return name == "sysfs-root" || name == "read-only";
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
   bool optionsEnded = false;
+  const char* sysfsOnly = nullptr;  // an option that needs --driver=sysfs
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (optionsEnded || word.size() < 2 || word[0] != '-') {
@@ -183,6 +214,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         return false;
       }
       if (!Apply(*o, arg, options, error)) return false;
+      if (NeedsSysfs(*o)) sysfsOnly = o->longName;
       continue;
     }
     // -abc: flags, the last of which may take the rest of the word or the next word as its value
@@ -205,7 +237,12 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
         at = word.size();
       }
       if (!Apply(*o, arg, options, error)) return false;
+      if (NeedsSysfs(*o)) sysfsOnly = o->longName;
     }
+  }
+  if (sysfsOnly != nullptr && options->driver != Driver::kSysfs) {
+    *error = std::string("--") + sysfsOnly + " needs --driver=sysfs";
+    return false;
   }
   if (options->eepromFiles.size() > static_cast<size_t>(options->boards)) {
     *error = "more --eeprom-file options than boards";
@@ -241,6 +278,12 @@ std::string Usage(const char* program) {
       "                          closed output), if changed; once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
+      "      --driver=sim|sysfs  the simulated bus (default), or this machine's real PCI bus\n"
+      "                          through Linux sysfs; the simulator's options then do nothing\n"
+      "      --sysfs-root=DIR    with --driver=sysfs: the PCI devices directory (default\n"
+      "                          /sys/bus/pci/devices)\n"
+      "      --read-only         with --driver=sysfs: scan and read configuration only; no card\n"
+      "                          is registered and no configuration register written\n"
       "  -h, --help              show this text and exit\n"
       "\n"
       "At start the program opens the board with IDs 9050:10b5 when exactly one is on the bus.\n";

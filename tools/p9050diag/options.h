@@ -18,6 +18,9 @@ struct BoardIds {
 constexpr BoardIds kDefaultIds{0x9050, 0x10B5};
 constexpr int kMaxBoards = 16;
 
+// Which driver the diagnostics talk to: the simulated bus, or the real one through Linux sysfs.
+enum class Driver { kSim, kSysfs };
+
 struct Options {
   int boards = 1;
   std::vector<BoardIds> ids;  // board i gets ids[min(i, size - 1)]; empty: kDefaultIds
@@ -26,6 +29,9 @@ struct Options {
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
   bool help = false;
+  Driver driver = Driver::kSim;
+  std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
+  bool readOnly = false;  // --driver=sysfs: scan and configuration reads only
 
   BoardIds IdsOf(int board) const;
 };

@@ -1,0 +1,19 @@
+// libzarerera.so on Linux: the sysfs driver for the real PCI bus is what the library falls back on
+// when the application installed no driver of its own, so a program linked against the shared
+// library reaches a real board with no extra call. Linked into the shared library alone: the
+// static libraries that tests, the simulator and the tools use leave it out.
+#include "driver/hosted_driver.h"
+#include "linux/sysfs_driver.h"
+
+namespace {
+
+WdHostedDriver* RealBus() {
+  static sysfs::SysfsDriver driver(sysfs::kDefaultRoot, sysfs::Access::kFull);
+  return &driver;
+}
+
+struct FallBackOnTheRealBus {
+  FallBackOnTheRealBus() { WdHosted_SetFallback(&RealBus); }
+} g_fallBackOnTheRealBus;
+
+}  // namespace

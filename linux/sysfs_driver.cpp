@@ -1,0 +1,616 @@
+// The Linux sysfs driver: request dispatch, the scan, card items, registrations and transfers (see
+// sysfs_driver.h for what each request does). Parsing of the files lives in sysfs_tree.cpp, the
+// file operations behind sysfs_files.h.
+#include "linux/sysfs_driver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "driver/precise_sleep.h"
+#include "driver/wd_status.h"
+
+namespace sysfs {
+
+namespace {
+
+constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
+constexpr uint32_t kConfigLimit = 4096;             // PCI Express configuration space
+constexpr size_t kMaxFileBytes = 64 * 1024;         // the small text files read whole
+constexpr char kVersionText[] = "zarerera Linux sysfs driver";
+
+// One cell of a mapping, packed so that an access at any offset is one load or store of T's width.
+template <typename T>
+struct __attribute__((packed)) Cell {
+  T value;
+};
+
+template <typename T>
+T LoadCell(const uint8_t* at) {
+  return reinterpret_cast<const volatile Cell<T>*>(at)->value;
+}
+
+template <typename T>
+void StoreCell(uint8_t* at, T value) {
+  reinterpret_cast<volatile Cell<T>*>(at)->value = value;
+}
+
+uint32_t LoadWidth(const uint8_t* at, unsigned width) {
+  switch (width) {
+    case 1:
+      return LoadCell<uint8_t>(at);
+    case 2:
+      return LoadCell<uint16_t>(at);
+    default:
+      return LoadCell<uint32_t>(at);
+  }
+}
+
+void StoreWidth(uint8_t* at, uint32_t value, unsigned width) {
+  switch (width) {
+    case 1:
+      StoreCell<uint8_t>(at, static_cast<uint8_t>(value));
+      break;
+    case 2:
+      StoreCell<uint16_t>(at, static_cast<uint16_t>(value));
+      break;
+    default:
+      StoreCell<uint32_t>(at, value);
+      break;
+  }
+}
+
+// A transfer command decoded: its element width (0 for a command not known) and what it does.
+// Port singles are 10-15 and port blocks 20-25, each read byte, word, dword then write byte,
+// word, dword; the memory commands are the same plus 20.
+struct Command {
+  unsigned width = 0;
+  bool memory = false;
+  bool write = false;
+  bool block = false;
+};
+
+Command Decode(uint32_t code) {
+  Command c;
+  if (code >= WD_RM_BYTE && code <= WD_WM_SDWORD) {
+    c.memory = true;
+    code -= WD_MEMORY_COMMAND_OFFSET;
+  }
+  const bool single = code >= WD_RP_BYTE && code <= WD_WP_DWORD;
+  c.block = code >= WD_RP_SBYTE && code <= WD_WP_SDWORD;
+  if (!single && !c.block) return Command{};
+  const uint32_t step = code - (single ? WD_RP_BYTE : WD_RP_SBYTE);
+  c.width = 1u << (step % 3);
+  c.write = step >= 3;
+  return c;
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Whether the record can hold a T.
+template <class T>
+bool Fits(const void* record, uint32_t size) {
+  return record != nullptr && size >= sizeof(T);
+}
+
+}  // namespace
+
+struct SysfsDriver::Range {
+  bool memory = false;
+  uint32_t start = 0;
+  uint32_t bytes = 0;
+  std::string path;          // the resourceN file
+  int fd = -1;               // I/O ranges
+  uint8_t* user = nullptr;   // memory ranges: the BAR's first byte in the mapping
+  void* map_base = nullptr;  // memory ranges: the mapping, whole pages
+  size_t map_length = 0;
+};
+
+struct SysfsDriver::Registration {
+  uint32_t card_handle = 0;
+  std::vector<Range> ranges;
+};
+
+struct SysfsDriver::Function {
+  FunctionAddress address;
+  std::vector<ResourceLine> lines;
+};
+
+SysfsDriver::SysfsDriver(std::string root, Access access, SysfsFiles* files)
+    : root_(std::move(root)),
+      access_(access),
+      files_(files != nullptr ? files : &SystemFiles()),
+      page_size_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {}
+
+SysfsDriver::~SysfsDriver() {
+  for (auto& r : registrations_) Release(*r);
+}
+
+std::string SysfsDriver::LastError() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return last_error_;
+}
+
+void SysfsDriver::SetErrorReporter(std::function<void(const std::string&)> reporter) {
+  std::lock_guard<std::mutex> guard(lock_);
+  reporter_ = std::move(reporter);
+}
+
+int SysfsDriver::registrations() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return static_cast<int>(registrations_.size());
+}
+
+int SysfsDriver::open_files() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  int n = 0;
+  for (const auto& r : registrations_) {
+    for (const Range& range : r->ranges) n += range.fd >= 0 ? 1 : 0;
+  }
+  return n;
+}
+
+bool SysfsDriver::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
+  if (code == WD_CODE_SLEEP && Fits<WdSleep>(record, size)) {
+    // Outside the lock: a sleeping thread holds up no other.
+    WdSleep sleep;
+    std::memcpy(&sleep, record, sizeof sleep);
+    WdPreciseSleepUs(sleep.microseconds);
+    *status = 0;
+    return true;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  *status = Dispatch(code, record, size);
+  return true;
+}
+
+uint32_t SysfsDriver::Dispatch(uint32_t code, void* record, uint32_t size) {
+  // Each request is served on a copy that goes back into the record only on success.
+  auto serve = [&](auto* copy, auto handler) -> uint32_t {
+    using T = std::remove_pointer_t<decltype(copy)>;
+    if (!Fits<T>(record, size)) return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
+    std::memcpy(copy, record, sizeof(T));
+    const uint32_t result = handler(*copy);
+    if (result == 0) std::memcpy(record, copy, sizeof(T));
+    return result;
+  };
+  switch (code) {
+    case WD_CODE_VERSION: {
+      WdVersion r;
+      return serve(&r, [this](WdVersion& v) { return DoVersion(v); });
+    }
+    case WD_CODE_PCI_SCAN: {
+      WdPciScan r;
+      return serve(&r, [this](WdPciScan& v) { return DoScan(v); });
+    }
+    case WD_CODE_PCI_CARD_INFO: {
+      WdPciCardInfo r;
+      return serve(&r, [this](WdPciCardInfo& v) { return DoCardInfo(v); });
+    }
+    case WD_CODE_CARD_REGISTER: {
+      WdCardRegister r;
+      return serve(&r, [this](WdCardRegister& v) { return DoRegister(v); });
+    }
+    case WD_CODE_CARD_UNREGISTER: {
+      WdCardRegister r;
+      return serve(&r, [this](WdCardRegister& v) { return DoUnregister(v); });
+    }
+    case WD_CODE_PCI_CONFIG: {
+      WdPciConfigDump r;
+      return serve(&r, [this](WdPciConfigDump& v) { return DoConfig(v); });
+    }
+    case WD_CODE_TRANSFER: {
+      // In place: a transfer writes at most its data field, and only when it succeeds.
+      if (!Fits<WdTransfer>(record, size))
+        return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
+      return DoTransfer(*static_cast<WdTransfer*>(record));
+    }
+    case WD_CODE_SLEEP:
+      return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
+    default:
+      return Fail(WD_STATUS_UNKNOWN_REQUEST, "unknown request " + Hex(code));
+  }
+}
+
+// --- Errors
+
+uint32_t SysfsDriver::Fail(uint32_t status, const std::string& reason) {
+  last_error_ = reason;
+  if (reporter_) reporter_(reason);
+  return status;
+}
+
+uint32_t SysfsDriver::FailErrno(int error, const char* doing, const std::string& path) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return Fail(WD_STATUS_RESOURCE_BUSY,
+                  std::string("permission denied: ") + doing + " " + path + " needs root");
+    case EBUSY:
+      return Fail(WD_STATUS_RESOURCE_BUSY, std::string("busy: ") + doing + " " + path);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no such file: ") + doing + " " + path);
+    case ENOMEM:
+      return Fail(WD_STATUS_NO_MEMORY, std::string("out of memory: ") + doing + " " + path);
+    default: {
+      std::string text = std::strerror(error);
+      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+      return Fail(WD_STATUS_INVALID_PARAMETER, text + ": " + doing + " " + path);
+    }
+  }
+}
+
+// --- Files
+
+std::string SysfsDriver::PathOf(const FunctionAddress& f, const char* file) const {
+  return root_ + "/" + FunctionName(f) + "/" + file;
+}
+
+uint32_t SysfsDriver::ReadText(const std::string& path, std::string* text) {
+  const int fd = files_->Open(path, false);
+  if (fd < 0) return FailErrno(-fd, "reading", path);
+  text->clear();
+  char chunk[1024];
+  for (;;) {
+    const long n = files_->Read(fd, chunk, sizeof chunk, text->size());
+    if (n < 0) {
+      files_->Close(fd);
+      return FailErrno(static_cast<int>(-n), "reading", path);
+    }
+    if (n == 0) break;
+    text->append(chunk, static_cast<size_t>(n));
+    if (text->size() > kMaxFileBytes) {
+      files_->Close(fd);
+      return Fail(WD_STATUS_INVALID_PARAMETER, "too long: " + path);
+    }
+  }
+  files_->Close(fd);
+  return 0;
+}
+
+uint32_t SysfsDriver::ReadResource(const FunctionAddress& f, std::vector<ResourceLine>* lines) {
+  const std::string path = PathOf(f, "resource");
+  std::string text;
+  if (const uint32_t status = ReadText(path, &text)) return status;
+  unsigned bad = 0;
+  if (!ParseResource(text, lines, &bad)) {
+    return Fail(WD_STATUS_INVALID_PARAMETER,
+                "malformed: line " + std::to_string(bad) + " of " + path);
+  }
+  return 0;
+}
+
+bool SysfsDriver::ReadIds(const FunctionAddress& f, uint32_t* vendor, uint32_t* device) {
+  const std::string config = PathOf(f, "config");
+  const int fd = files_->Open(config, false);
+  if (fd >= 0) {
+    uint8_t id[4] = {};
+    const long n = files_->Read(fd, id, sizeof id, 0);
+    files_->Close(fd);
+    if (n == static_cast<long>(sizeof id)) {
+      *vendor = static_cast<uint32_t>(id[0] | id[1] << 8);
+      *device = static_cast<uint32_t>(id[2] | id[3] << 8);
+      return true;
+    }
+  }
+  std::string text;
+  if (ReadText(PathOf(f, "vendor"), &text) != 0 || !ParseNumberFile(text, vendor)) return false;
+  if (ReadText(PathOf(f, "device"), &text) != 0 || !ParseNumberFile(text, device)) return false;
+  return true;
+}
+
+uint32_t SysfsDriver::ListFunctions(std::vector<FunctionAddress>* functions) {
+  std::vector<std::string> names;
+  if (const int error = files_->List(root_, &names); error < 0) {
+    return FailErrno(-error, "listing", root_);
+  }
+  functions->clear();
+  for (const std::string& name : names) {
+    FunctionAddress a;
+    // The records have no domain: functions of other domains cannot be named in them.
+    if (ParseFunctionName(name, &a) && a.domain == 0) functions->push_back(a);
+  }
+  std::sort(functions->begin(), functions->end());
+  return 0;
+}
+
+// --- Requests
+
+uint32_t SysfsDriver::DoVersion(WdVersion& r) {
+  r.version = kVersion;
+  std::memset(r.text, 0, sizeof r.text);
+  std::snprintf(r.text, sizeof r.text, "%s", kVersionText);
+  return 0;
+}
+
+uint32_t SysfsDriver::DoScan(WdPciScan& r) {
+  std::vector<FunctionAddress> functions;
+  if (const uint32_t status = ListFunctions(&functions)) return status;
+  r.cardCount = 0;
+  std::memset(r.ids, 0, sizeof r.ids);
+  std::memset(r.slots, 0, sizeof r.slots);
+  for (const FunctionAddress& f : functions) {
+    if (r.cardCount == WD_PCI_CARDS) break;
+    uint32_t vendor = 0;
+    uint32_t device = 0;
+    if (!ReadIds(f, &vendor, &device)) continue;  // the reason is kept
+    if (r.vendorId != 0 && r.vendorId != vendor) continue;
+    if (r.deviceId != 0 && r.deviceId != device) continue;
+    r.ids[r.cardCount] = WdPciId{vendor, device};
+    r.slots[r.cardCount] = WdPciSlot{f.bus, f.slot, f.function};
+    ++r.cardCount;
+  }
+  return 0;
+}
+
+uint32_t SysfsDriver::DoCardInfo(WdPciCardInfo& r) {
+  const FunctionAddress f{0, r.pciSlot.bus, r.pciSlot.slot, r.pciSlot.function};
+  std::vector<ResourceLine> lines;
+  if (const uint32_t status = ReadResource(f, &lines)) return status;
+  std::string irqText;
+  uint32_t irq = 0;
+  const std::string irqPath = PathOf(f, "irq");
+  if (ReadText(irqPath, &irqText) == 0 && !ParseNumberFile(irqText, &irq)) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, "malformed: " + irqPath);
+  }
+  WdCard card{};
+  for (unsigned bar = 0; bar < kBarLines && bar < lines.size(); ++bar) {
+    const ResourceLine& line = lines[bar];
+    if (!line.used() || line.end >= kAddressLimit) continue;
+    WdItem& item = card.items[card.itemCount++];
+    const auto start = static_cast<uint32_t>(line.start);
+    const auto bytes = static_cast<uint32_t>(line.bytes());
+    if (line.io()) {
+      item.kind = WD_ITEM_IO;
+      item.u.io.port = start;
+      item.u.io.bytes = bytes;
+      item.u.io.bar = bar;
+    } else {
+      item.kind = WD_ITEM_MEMORY;
+      item.u.mem.physAddress = start;
+      item.u.mem.bytes = bytes;
+      item.u.mem.transferAddress = start;
+      item.u.mem.bar = bar;
+    }
+  }
+  if (irq != 0) {
+    WdItem& item = card.items[card.itemCount++];
+    item.kind = WD_ITEM_INTERRUPT;
+    item.u.interrupt.irq = irq;
+  }
+  r.card = card;
+  return 0;
+}
+
+uint32_t SysfsDriver::MapRange(const WdItem& item, const std::vector<Function>& functions,
+                               Range* range) {
+  const bool memory = item.kind == WD_ITEM_MEMORY;
+  const uint32_t start = memory ? item.u.mem.physAddress : item.u.io.port;
+  const uint32_t bytes = memory ? item.u.mem.bytes : item.u.io.bytes;
+  const uint32_t bar = memory ? item.u.mem.bar : item.u.io.bar;
+  auto matches = [&](const ResourceLine& line) {
+    return line.used() && line.io() != memory && line.start == start &&
+           uint64_t{bytes} <= line.bytes();
+  };
+  // The function whose BAR starts there: the item's own BAR number first, then any.
+  const Function* owner = nullptr;
+  unsigned index = 0;
+  for (const Function& f : functions) {
+    if (bar < kBarLines && bar < f.lines.size() && matches(f.lines[bar])) {
+      owner = &f;
+      index = bar;
+      break;
+    }
+  }
+  for (size_t i = 0; owner == nullptr && i < functions.size(); ++i) {
+    for (unsigned b = 0; b < kBarLines && b < functions[i].lines.size(); ++b) {
+      if (matches(functions[i].lines[b])) {
+        owner = &functions[i];
+        index = b;
+        break;
+      }
+    }
+  }
+  if (owner == nullptr) {
+    return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no function under ") + root_ + " has " +
+                                            (memory ? "a memory" : "an I/O") + " BAR at " +
+                                            Hex(start) + " of " + std::to_string(bytes) + " bytes");
+  }
+  const std::string file = "resource" + std::to_string(index);
+  range->memory = memory;
+  range->start = start;
+  range->bytes = bytes;
+  range->path = PathOf(owner->address, file.c_str());
+  const int fd = files_->Open(range->path, true);
+  if (fd < 0) return FailErrno(-fd, "opening", range->path);
+  if (!memory) {
+    range->fd = fd;
+    return 0;
+  }
+  // The file maps from the page that holds the BAR's start.
+  const size_t inPage = start % page_size_;
+  range->map_length = (inPage + bytes + page_size_ - 1) / page_size_ * page_size_;
+  int error = 0;
+  range->map_base = files_->Map(fd, range->map_length, &error);
+  files_->Close(fd);  // the mapping stays without it
+  if (range->map_base == nullptr) return FailErrno(error, "mapping", range->path);
+  range->user = static_cast<uint8_t*>(range->map_base) + inPage;
+  return 0;
+}
+
+void SysfsDriver::Release(Registration& registration) {
+  for (Range& range : registration.ranges) {
+    if (range.map_base != nullptr) files_->Unmap(range.map_base, range.map_length);
+    if (range.fd >= 0) files_->Close(range.fd);
+  }
+  registration.ranges.clear();
+  last_hit_[0] = last_hit_[1] = nullptr;
+}
+
+uint32_t SysfsDriver::DoRegister(WdCardRegister& r) {
+  if (access_ == Access::kReadOnly) {
+    return Fail(WD_STATUS_RESOURCE_BUSY, "read-only: card registration refused");
+  }
+  if (r.checkLockOnly != 0) return 0;  // nothing is registered
+
+  std::vector<FunctionAddress> addresses;
+  if (const uint32_t status = ListFunctions(&addresses)) return status;
+  std::vector<Function> functions;
+  for (const FunctionAddress& a : addresses) {
+    Function f{a, {}};
+    if (ReadResource(a, &f.lines) == 0) functions.push_back(std::move(f));
+  }
+
+  auto reg = std::make_unique<Registration>();
+  const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
+  for (uint32_t i = 0; i < count; ++i) {
+    WdItem& item = r.card.items[i];
+    const bool range = (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
+                       (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
+    if (range) {
+      Range mapped;
+      if (const uint32_t status = MapRange(item, functions, &mapped)) {
+        reg->ranges.push_back(std::move(mapped));  // whatever part of it was acquired
+        Release(*reg);
+        return status;
+      }
+      if (mapped.memory) item.u.mem.userAddress = WD_TO_UPTR(mapped.user);
+      reg->ranges.push_back(std::move(mapped));
+    } else if (item.kind == WD_ITEM_INTERRUPT) {
+      item.u.interrupt.intHandle = next_int_handle_++;
+    }
+  }
+  reg->card_handle = next_card_handle_++;
+  if (next_card_handle_ == 0) next_card_handle_ = 1;
+  r.cardHandle = reg->card_handle;
+  registrations_.push_back(std::move(reg));
+  return 0;
+}
+
+uint32_t SysfsDriver::DoUnregister(WdCardRegister& r) {
+  auto it = std::find_if(registrations_.begin(), registrations_.end(), [&r](const auto& reg) {
+    return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
+  });
+  if (it == registrations_.end()) {
+    return Fail(WD_STATUS_NO_SUCH_CARD, "unknown card handle " + std::to_string(r.cardHandle));
+  }
+  Release(**it);
+  registrations_.erase(it);
+  return 0;
+}
+
+uint32_t SysfsDriver::DoConfig(WdPciConfigDump& r) {
+  if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
+      r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, "configuration access of " + std::to_string(r.bytes) +
+                                                 " bytes at " + Hex(r.offset) + " is out of range");
+  }
+  const FunctionAddress f{0, r.pciSlot.bus, r.pciSlot.slot, r.pciSlot.function};
+  const std::string path = PathOf(f, "config");
+  const bool write = r.isRead == 0;
+  if (write && access_ == Access::kReadOnly) {
+    return Fail(WD_STATUS_RESOURCE_BUSY, "read-only: writing " + path + " refused");
+  }
+  const int fd = files_->Open(path, write);
+  if (fd < 0) return FailErrno(-fd, write ? "writing" : "reading", path);
+  auto* buffer = WD_FROM_UPTR(uint8_t*, r.buffer);
+  uint8_t bytes[4] = {};
+  long n;
+  if (write) {
+    std::memcpy(bytes, buffer, r.bytes);
+    n = files_->Write(fd, bytes, r.bytes, r.offset);
+  } else {
+    n = files_->Read(fd, bytes, r.bytes, r.offset);
+  }
+  files_->Close(fd);
+  if (n < 0) return FailErrno(static_cast<int>(-n), write ? "writing" : "reading", path);
+  if (n != static_cast<long>(r.bytes)) {
+    return Fail(WD_STATUS_INVALID_PARAMETER,
+                std::string("short ") + (write ? "write" : "read") + ": " + std::to_string(n) +
+                    " of " + std::to_string(r.bytes) + " bytes at " + Hex(r.offset) + " of " +
+                    path + (write ? "" : " (only root reads past the first 64 bytes)"));
+  }
+  if (!write) std::memcpy(buffer, bytes, r.bytes);
+  return 0;
+}
+
+const SysfsDriver::Range* SysfsDriver::Covering(bool memory, uint32_t address, uint64_t bytes) {
+  auto covers = [&](const Range* range) {
+    return range->memory == memory && address >= range->start &&
+           uint64_t{address} - range->start + bytes <= range->bytes;
+  };
+  const Range*& last = last_hit_[memory ? 1 : 0];
+  if (last != nullptr && covers(last)) return last;
+  for (const auto& reg : registrations_) {
+    for (const Range& range : reg->ranges) {
+      if (covers(&range)) return last = &range;
+    }
+  }
+  return nullptr;
+}
+
+uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
+  const Command c = Decode(r.command);
+  if (c.width == 0) {
+    return Fail(WD_STATUS_INVALID_PARAMETER,
+                "unknown transfer command " + std::to_string(r.command));
+  }
+  uint8_t* buffer = nullptr;
+  uint32_t count = 1;
+  if (c.block) {
+    if (r.bytes % c.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) {
+      return Fail(WD_STATUS_INVALID_PARAMETER,
+                  "block of " + std::to_string(r.bytes) + " bytes is not whole elements");
+    }
+    buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
+    count = r.bytes / c.width;
+    if (count == 0) return 0;
+  }
+  const bool increment = c.block && r.autoIncrement != 0;
+  const uint64_t span = increment ? uint64_t{count} * c.width : c.width;
+  const Range* range = Covering(c.memory, r.address, span);
+  if (range == nullptr) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, std::string("no registered ") +
+                                                 (c.memory ? "memory" : "I/O") + " range covers " +
+                                                 Hex(r.address) + "-" + Hex(r.address + span - 1));
+  }
+  uint64_t offset = r.address - range->start;
+  auto* single = reinterpret_cast<uint8_t*>(&r.data);  // a single's value: the field's low bytes
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t value = 0;
+    if (c.write) std::memcpy(&value, buffer != nullptr ? buffer + i * c.width : single, c.width);
+    if (c.memory) {
+      if (c.write) {
+        StoreWidth(range->user + offset, value, c.width);
+      } else {
+        value = LoadWidth(range->user + offset, c.width);
+      }
+    } else {
+      const long n = c.write ? files_->Write(range->fd, &value, c.width, offset)
+                             : files_->Read(range->fd, &value, c.width, offset);
+      if (n < 0)
+        return FailErrno(static_cast<int>(-n), c.write ? "writing" : "reading", range->path);
+      if (n != static_cast<long>(c.width)) {
+        return Fail(WD_STATUS_INVALID_PARAMETER, std::string("short ") +
+                                                     (c.write ? "write" : "read") + " at " +
+                                                     Hex(offset) + " of " + range->path);
+      }
+    }
+    if (!c.write) std::memcpy(buffer != nullptr ? buffer + i * c.width : single, &value, c.width);
+    if (increment) offset += c.width;
+  }
+  return 0;
+}
+
+}  // namespace sysfs
