@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "p9050/console_io.h"
@@ -132,7 +133,7 @@ void End() {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(signo);
   }
-  _exit(status);
+  std::exit(status);
 }
 
 }  // namespace p9050diag::session
