@@ -149,24 +149,29 @@ TEST_P(BadCommandLineTest, IsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, BadCommandLineTest,
-    ::testing::Values(
-        BadCommandLine{"--bogus", "unknown option --bogus"},
-        BadCommandLine{"--boards", "option --boards needs a value"},
-        BadCommandLine{"--boards=17", "--boards takes a number from 0 to 16, not '17'"},
-        BadCommandLine{"-b x", "--boards takes a number from 0 to 16, not 'x'"},
-        BadCommandLine{"--ids 9050",
-                       "--ids takes VVVV:DDDD pairs in hexadecimal separated by "
-                       "commas, not '9050'"},
-        BadCommandLine{"--ids 9050:10b5,12345:1",
-                       "--ids takes VVVV:DDDD pairs in hexadecimal "
-                       "separated by commas, not '9050:10b5,12345:1'"},
-        BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
-        BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
-        BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
-        BadCommandLine{"stray", "unexpected argument 'stray'"},
-        BadCommandLine{"--driver=wd", "--driver takes 'sim' or 'sysfs', not 'wd'"},
-        BadCommandLine{"--read-only", "--read-only needs --driver=sysfs"},
-        BadCommandLine{"--sysfs-root=/tmp --driver=sim", "--sysfs-root needs --driver=sysfs"}));
+    ::testing::Values(BadCommandLine{"--bogus", "unknown option --bogus"},
+                      BadCommandLine{"--boards", "option --boards needs a value"},
+                      BadCommandLine{"--boards=17",
+                                     "--boards takes a number from 0 to 16, not '17'"},
+                      BadCommandLine{"-b x", "--boards takes a number from 0 to 16, not 'x'"},
+                      BadCommandLine{"--ids 9050",
+                                     "--ids takes VVVV:DDDD pairs in hexadecimal separated by "
+                                     "commas, not '9050'"},
+                      BadCommandLine{"--ids 9050:10b5,12345:1",
+                                     "--ids takes VVVV:DDDD pairs in hexadecimal "
+                                     "separated by commas, not '9050:10b5,12345:1'"},
+                      BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
+                      BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
+                      BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
+                      BadCommandLine{"stray", "unexpected argument 'stray'"}));
+
+// The real-bus options.
+INSTANTIATE_TEST_SUITE_P(
+    DriverLines, BadCommandLineTest,
+    ::testing::Values(BadCommandLine{"--driver=wd", "--driver takes 'sim' or 'sysfs', not 'wd'"},
+                      BadCommandLine{"--read-only", "--read-only needs --driver=sysfs"},
+                      BadCommandLine{"--sysfs-root=/tmp --driver=sim",
+                                     "--sysfs-root needs --driver=sysfs"}));
 
 // An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
 // as it was.
