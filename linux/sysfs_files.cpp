@@ -41,13 +41,17 @@ class SystemFileOps : public SysfsFiles {
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) return -errno;
     names->clear();
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(dir);
+      if (entry == nullptr) break;
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
         names->emplace_back(entry->d_name);
       }
     }
+    const int error = errno;  // 0 at the end of the directory
     closedir(dir);
-    return 0;
+    return -error;
   }
 };
 

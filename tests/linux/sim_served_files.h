@@ -6,9 +6,12 @@
 #ifndef ZARERERA_TESTS_LINUX_SIM_SERVED_FILES_H
 #define ZARERERA_TESTS_LINUX_SIM_SERVED_FILES_H
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "linux/sysfs_files.h"
 #include "sim/pci_config.h"

@@ -360,9 +360,9 @@ TEST_F(SysfsDriverTest, ReadOnlyRefusesConfigWritesAndRegistration) {
 TEST_F(SysfsDriverTest, RegistrationMapsMemoryOpensIoAndHandsOutDistinctHandles) {
   uint32_t status = 1;
   WdCardRegister a = Register(&status);
-  EXPECT_EQ(status, 0u);
+  ASSERT_EQ(status, 0u) << driver_.LastError();
   WdCardRegister b = Register(&status);
-  EXPECT_EQ(status, 0u);
+  ASSERT_EQ(status, 0u) << driver_.LastError();
   EXPECT_NE(a.cardHandle, 0u);
   EXPECT_NE(b.cardHandle, 0u);
   EXPECT_NE(a.cardHandle, b.cardHandle);
@@ -398,7 +398,8 @@ TEST_F(SysfsDriverTest, SubPageBarAtAnOffsetIsMappedWithItsPage) {
   tree_.Write("0000:00:07.0/resource0", std::string(static_cast<size_t>(page), '\0'));
   WdCardRegister reg{};
   reg.card = Items({0, 7, 0});
-  ASSERT_EQ(Request(WD_CODE_CARD_REGISTER, &reg), 0u);
+  ASSERT_EQ(Request(WD_CODE_CARD_REGISTER, &reg), 0u) << driver_.LastError();
+  ASSERT_NE(reg.card.items[0].u.mem.userAddress, 0u);
   const WdUPtr user = reg.card.items[0].u.mem.userAddress;
   EXPECT_EQ(user % static_cast<WdUPtr>(page), 0x800u);
   WdTransferData data{};
