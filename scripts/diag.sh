@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
 
 need=()
-for pkg in cmake ninja-build g++ libbenchmark-dev; do
+for pkg in cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -29,6 +29,10 @@ class SimMachine {
   // others are still written). The driver stays installed until the object goes.
   bool Stop(std::string* error);
 
+  // The machine built by Start, for tools that add to it before using it.
+  sim::Simulator& simulator() { return *simulator_; }
+  const std::vector<sim::SimBoard>& boards() const { return boards_; }
+
  private:
   std::unique_ptr<sim::Simulator> simulator_;
   std::unique_ptr<sim::ScopedInstall> install_;
