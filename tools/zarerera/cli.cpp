@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -23,16 +24,42 @@ CLI::App* Subcommand(CLI::App& parent, const std::string& name, const std::strin
                      Config& config, Command command) {
   CLI::App* sub = parent.add_subcommand(name, description);
   sub->fallthrough();
+  sub->footer(
+      "Global options (--board, -s, -d, --driver, --json, the simulated machine's) go "
+      "before or after the command: see zarerera --help.");
   sub->callback([&config, command] { config.command = command; });
   return sub;
 }
 
+template <class T>
+std::vector<std::string> Names(const std::map<std::string, T>& map) {
+  std::vector<std::string> names;
+  for (const auto& entry : map) names.push_back(entry.first);
+  return names;
+}
+
+// An option whose value is one of `map`'s names (any case), stored as the value it names.
+template <class T>
+CLI::Option* AddChoice(CLI::App* app, const std::string& name, T* target,
+                       const std::map<std::string, T>& map, const std::string& description) {
+  return app
+      ->add_option_function<std::string>(
+          name,
+          [target, &map](const std::string& value) {
+            std::string lower = value;
+            for (char& c : lower)
+              c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            *target = map.at(lower);
+          },
+          description)
+      ->check(CLI::IsMember(Names(map), CLI::ignore_case));
+}
+
 void AddFormat(CLI::App* sub, Config& config) {
-  sub->add_option("--format", config.format,
-                  "the file's form: text (the console host's EEPROM file, 64 words of four "
-                  "hexadecimal digits), hex (byte offsets and bytes, each word high byte first) "
-                  "or bin (the 128 bytes in that order)")
-      ->transform(CLI::CheckedTransformer(kFormats, CLI::ignore_case))
+  AddChoice(sub, "--format", &config.format, kFormats,
+            "the file's form: text (the console host's EEPROM file, 64 words of four "
+            "hexadecimal digits), hex (byte offsets and bytes, each word high byte first) "
+            "or bin (the 128 bytes in that order)")
       ->default_str("text");
 }
 
@@ -56,10 +83,9 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   app.fallthrough();
 
   // Global.
-  app.add_option("--driver", config.driver,
-                 "the driver to talk to: sim (a simulated machine, the default in this build), "
-                 "sysfs (real boards on Linux) or windows (the kernel driver)")
-      ->transform(CLI::CheckedTransformer(kDrivers, CLI::ignore_case))
+  AddChoice(&app, "--driver", &config.driver, kDrivers,
+            "the driver to talk to: sim (a simulated machine, the default in this build), "
+            "sysfs (real boards on Linux) or windows (the kernel driver)")
       ->default_str(DriverName(kDefaultDriver));
   app.add_option("--board", config.board,
                  "the board to work on: its index in `list` (with the same -d), from 0 (default)")
@@ -121,7 +147,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
                               config, Command::kRegs);
   regs->add_option("registers", config.regArgs,
                    "NAME to show one register, NAME=VALUE[:MASK] to set one, or NAME VALUE; "
-                   "names LAS0RR to CNTRL as the register editor shows them, or offsets 0-50");
+                   "names LAS0RR to CNTRL as the register editor shows them, in any case");
   regs->add_flag("--raw", config.raw, "every register as a hexadecimal dump by offset");
   regs->add_flag("-n,--dry-run", config.dryRun, "show what would be written; write nothing");
 
@@ -276,8 +302,11 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);  // help and version on standard output, errors on standard error
-    if (code != 0) return kExitUsage;
+    if (e.get_exit_code() != 0) {
+      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", e.what());
+      return kExitUsage;
+    }
+    app.exit(e);  // the help or version text, on standard output
     std::cout.flush();
     if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
       std::fprintf(stderr, "zarerera: %s\n", SystemError("standard output").c_str());
