@@ -334,9 +334,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PortCase>& info) { return info.param.name; });
 
 TEST(OutputTest, AnOutputErrorIsAFailure) {
-  const Result r = Zarerera({"--fast", "list"}, "/dev/full");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "zarerera: standard output: No space left on device\n");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--fast", "list"},
+                                               {"--fast", "--json", "di"},
+                                               {"--help"},
+                                               {"--fast", "eeprom", "dump", "--format=bin"}}) {
+    const Result r = Zarerera(args, "/dev/full");
+    EXPECT_EQ(r.exitCode, 1) << args.back();
+    EXPECT_EQ(r.err, "zarerera: standard output: No space left on device\n") << args.back();
+  }
 }
 
 TEST(OutputTest, EeprombinDumpIsTheBytesHighFirst) {
