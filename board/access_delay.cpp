@@ -1,9 +1,18 @@
 // The access delay: a busy loop of a fixed count, the board's only pacing between accesses.
+#include <atomic>
+
 #include "board/port_map.h"
+
+namespace {
+
+// Boards used from different threads pace at the same time: the count is one relaxed atomic
+// increment (a single locked add, no library behind it).
+std::atomic<uint32_t> g_delaysRun{0};
+
+}  // namespace
 
 extern "C" {
 int32_t AccessDelayCount = 20000;
-uint64_t Board_AccessDelays = 0;
 }
 
 extern "C" void Board_AccessDelay(void) {
@@ -13,5 +22,9 @@ extern "C" void Board_AccessDelay(void) {
   while (i < AccessDelayCount) {
     i = i + 1;
   }
-  ++Board_AccessDelays;
+  g_delaysRun.fetch_add(1, std::memory_order_relaxed);
+}
+
+extern "C" uint32_t Board_AccessDelays(void) {
+  return g_delaysRun.load(std::memory_order_relaxed);
 }

@@ -1,7 +1,8 @@
 // The board API: the eight exported functions. Each is a thin sequence of bridge-library byte
 // accesses on address space 3, paced by the access delay exactly where the board needs it.
+#include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "board/port_map.h"
 #include "p9050/console_io.h"
@@ -10,14 +11,21 @@
 
 namespace {
 
-// The choice typed at the card prompt, read as "%d" would read it. A number beyond int's range
-// (undefined behaviour for "%d") counts as out of range. Returns FALSE when nothing parses.
-BOOL ParseChoice(const char* text, long long* choice) {
-  char* end = NULL;
-  const long long value = strtoll(text, &end, 10);
-  if (end == text) return FALSE;
-  *choice = value;
-  return TRUE;
+// The choice typed at the card prompt, read as "%d" reads it; a line without a number, or with
+// one beyond 32 bits, leaves the preset. The result is the choice's 32 bits, compared unsigned.
+uint32_t ParseChoice(const char* text, uint32_t preset) {
+  uint32_t choice = preset;
+  (void)P9050_ParseNumber(text, P9050_CONV_DEC, &choice);
+  return choice;
+}
+
+// Whether counter group `group`'s ports, 4 * group + 0..3, all lie in the board's port window.
+// Summed in 64 bits, so that no group number lands modulo 2^32 on another group or on the digital
+// ports. A group inside has a number below 2^30, so its ports and its entries of the caller's
+// array, 3 * group + 0..2, are then computed without wrapping in 32 bits too.
+BOOL GroupInWindow(ZarereraCard card, uint32_t group) {
+  const uint64_t control = uint64_t{BOARD_GROUP_STRIDE} * group + BOARD_GROUP_CONTROL;
+  return control < card->addrDesc[BOARD_SPACE].bytes ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -41,10 +49,9 @@ ZARERERA_API ZarereraCard ZARERERA_CALL tamrelcheck(uint32_t vendorId, uint32_t 
     fprintf(out, "Select card (1-%d): ", (int)count);
     // Neither the read's result nor the parse is looked at: at end of input the buffer keeps the
     // previous line, and a line without a number leaves the preset.
-    long long choice = 2;
     P9050_ConsoleReadWholeLine();
-    ParseChoice(P9050_LineBuf, &choice);
-    if (choice < 1 || choice > (long long)count) {
+    const uint32_t choice = ParseChoice(P9050_LineBuf, 2);
+    if (choice < 1 || choice > count) {
       fprintf(out, "Choice out of range\n");
       fflush(out);
       return NULL;
@@ -93,7 +100,7 @@ ZARERERA_API void ZARERERA_CALL tamrelwrite(ZarereraCard card, uint32_t reserved
 ZARERERA_API void ZARERERA_CALL tamreljsset(ZarereraCard card, uint32_t reserved,
                                             const uint8_t* controls, uint32_t group) {
   (void)reserved;
-  if (card == NULL || controls == NULL) return;
+  if (card == NULL || controls == NULL || !GroupInWindow(card, group)) return;
   const uint32_t base = BOARD_GROUP_STRIDE * group;
   for (uint32_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
     // Control byte first, then the count as two zero bytes (low, high): a count of 0 is the
@@ -110,8 +117,9 @@ ZARERERA_API void ZARERERA_CALL tamreljsset(ZarereraCard card, uint32_t reserved
 ZARERERA_API void ZARERERA_CALL tamreljs(ZarereraCard card, uint32_t reserved, uint32_t* values,
                                          uint32_t group) {
   (void)reserved;
-  if (card == NULL || values == NULL) return;
+  if (card == NULL || values == NULL || !GroupInWindow(card, group)) return;
   const uint32_t base = BOARD_GROUP_STRIDE * group;
+  const size_t first = static_cast<size_t>(BOARD_GROUP_COUNTERS) * group;
   for (uint32_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
     // No latch command: the two bytes are read straight from the running counter, low first.
     Board_AccessDelay();
@@ -119,7 +127,7 @@ ZARERERA_API void ZARERERA_CALL tamreljs(ZarereraCard card, uint32_t reserved, u
     Board_AccessDelay();
     const uint32_t high = P9050_ReadByte(card, BOARD_SPACE, base + i);
     Board_AccessDelay();
-    values[BOARD_GROUP_COUNTERS * group + i] = high * 256 + low;
+    values[first + i] = high * 256 + low;
   }
 }
 

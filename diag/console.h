@@ -25,8 +25,9 @@ int DiagConsole_Printf(const char* format, ...);
  * the rest left for the next read). FALSE at end of input. */
 BOOL DiagConsole_ReadLine(void);
 
-/* Read a line and parse it with one conversion into a variable of exactly that conversion's type,
- * then narrow into *value. FALSE at end of input (value untouched). */
+/* Read a line and parse it with one conversion through P9050_ParseNumber, every conversion
+ * pinned to 32 bits: a line without a number, or with one outside the conversion's range, leaves
+ * *value as it was (the prompt's preset). FALSE at end of input (value untouched). */
 BOOL DiagConsole_ReadDec(int32_t* value);       /* "%d" */
 BOOL DiagConsole_ReadDecLong(int32_t* value);   /* "%ld" */
 BOOL DiagConsole_ReadUnsigned(uint32_t* value); /* "%u" */
@@ -34,14 +35,8 @@ BOOL DiagConsole_ReadHex(uint32_t* value);      /* "%x" */
 BOOL DiagConsole_ReadHexLong(uint32_t* value);  /* "%lx" */
 
 /* Parses the line already in P9050_LineBuf with "%x" into *value, which keeps its value when the
- * line holds no hexadecimal number (for prompts that look at the line before parsing it). */
+ * line holds no hexadecimal number in range (for prompts that look at the line before parsing). */
 void DiagConsole_ParseHex(uint32_t* value);
-
-/* Parses `line` as "%x" reads a 32-bit value (blanks, an optional sign and 0x, hexadecimal digits;
- * a negative number wraps modulo 2^32) but sees what "%x" would silently cut: *fits is FALSE when
- * the number's magnitude needs more than 32 bits. Returns FALSE, leaving *value, when the line
- * holds no number. */
-BOOL DiagConsole_ParseHex32(const char* line, uint32_t* value, BOOL* fits);
 
 /* Flushes the output stream (menus do before returning to their host). */
 void DiagConsole_Flush(void);

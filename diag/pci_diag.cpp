@@ -58,12 +58,10 @@ BOOL StartsWith(char upper) {
 }
 
 // Reads the editor's value as "%x" does (no number leaves 0), but refuses with FALSE a number
-// beyond 32 bits, which "%x" would silently cut to its low bits.
+// beyond 32 bits rather than treating it as no number: the refusal says why nothing is written.
 BOOL ParseHexValue(const char* line, uint32_t* value) {
   *value = 0;
-  BOOL fits = TRUE;
-  DiagConsole_ParseHex32(line, value, &fits);
-  return fits;
+  return P9050_ParseNumber(line, P9050_CONV_HEX, value) != P9050_PARSED_TOO_BIG ? TRUE : FALSE;
 }
 
 // A memory or I/O item's range: start and last byte, computed in 32 bits (a length of 0 shows

@@ -87,7 +87,7 @@ extern "C" int WdChannel_Control(WdDeviceHandle device, uint32_t code, void* rec
   if (h < kFirstHandle || h % kHandleStep != 0 || !IsOpen(s, h)) return 0;
   WdHostedDriver* driver = s.driver.load(std::memory_order_acquire);
   if (driver == nullptr) return 0;
-  return driver->Control(code, record, recordSize, status) ? 1 : 0;
+  return driver->ControlOn(h, code, record, recordSize, status) ? 1 : 0;
 }
 
 extern "C" void WdChannel_Close(WdDeviceHandle device) {

@@ -5,6 +5,16 @@
  * writes the address spaces and the bridge's registers, the bridge's serial configuration EEPROM,
  * and switches the bridge's PCI interrupt enable. Failures are reported by return value; the
  * reason is left in P9050_ErrorText, which the library never prints.
+ *
+ * Every access is bounded by its address space, memory and I/O ranges alike. A single access of
+ * width w at `offset` is made only when bytes offset to offset + w - 1 all lie in [0, bytes) of the
+ * space, summed without wrapping; otherwise a read returns 0 and a write is dropped, and nothing
+ * reaches the driver or the card. A block of n bytes likewise: one that does not fit sends no
+ * request and returns WD_STATUS_NONE (0xFFFFFFFF), its buffer untouched. An inactive space
+ * (bytes 0) and a space index of P9050_ADDR_SPACES or more are touched by nothing. Local-address
+ * operations move the window first and then access inside it, so they are bounded by the same
+ * rule. A 0 read back may therefore be either the card's value or a refused access: callers that
+ * need to tell them apart check offsets against addrDesc[space].bytes first.
  */
 #ifndef ZARERERA_P9050_LIB_H
 #define ZARERERA_P9050_LIB_H

@@ -2,6 +2,13 @@
  *
  * Open a board with tamrelcheck, use its digital input and output bytes and its counter groups,
  * and release it with tamrelclose. The card handle is opaque.
+ *
+ * Every port access is bounded by the board's port window (32 bytes on this board): an offset, or
+ * a counter group, whose bytes do not all lie inside the window touches nothing; a read gives 0 and
+ * a write is dropped. Offsets and group numbers are never taken modulo 2^32, so no value reaches
+ * the bridge's own registers or another port by wrapping. Counter groups 0-3 are the board's;
+ * groups 4 and 5 lie on the digital ports and are not refused; groups 8 and above lie outside the
+ * window and are not touched at all (tamreljs then leaves the caller's array as it was).
  */
 #ifndef ZARERERA_H
 #define ZARERERA_H
@@ -48,7 +55,8 @@ ZARERERA_API void ZARERERA_CALL tamrelwrite(ZarereraCard card, uint32_t reserved
  * count of zero. */
 ZARERERA_API void ZARERERA_CALL tamreljsset(ZarereraCard card, uint32_t reserved,
                                             const uint8_t* controls, uint32_t group);
-/* Reads the three counters of a group into values[3 * group + i]. */
+/* Reads the three counters of a group into values[3 * group + i]: the caller's array must hold
+ * at least 3 * (group + 1) entries. Only groups inside the port window are read or stored. */
 ZARERERA_API void ZARERERA_CALL tamreljs(ZarereraCard card, uint32_t reserved, uint32_t* values,
                                          uint32_t group);
 

@@ -5,11 +5,15 @@
 // request. Blocks always go through the driver. Local-address accesses first move the space's
 // window (its LASxBA register) so that the local address falls inside it.
 //
+// Every access is bounded by its space, memory and I/O alike: the bytes it touches, offset to
+// offset + width (or + the block's length), summed in 64 bits, must all lie in [0, bytes) of the
+// space. A single access outside touches nothing (a read yields 0, a write is dropped); a block
+// outside sends no request and returns WD_STATUS_NONE with its buffer untouched. An inactive space
+// has 0 bytes, so nothing reaches it. Unbounded, a port offset would be added modulo 2^32 to the
+// range's port and land on whatever the bus decodes there, the bridge's own registers included.
+//
 // The driver's statuses of single transfers are not looked at: a failed read yields what the
-// driver left in the zeroed record, 0. What is not checked beyond that is deliberate, except where
-// an unchecked value would reach memory the library does not own: a space index outside the table,
-// an offset outside a mapped range, and local-address operations on spaces that have no local base
-// register.
+// driver left in the zeroed record, 0.
 #include <string.h>
 
 #include "driver/driver_request.h"
@@ -40,11 +44,17 @@ P9050_AddrDesc* Desc(P9050_Handle* handle, uint32_t space) {
   return space < P9050_ADDR_SPACES ? &handle->addrDesc[space] : nullptr;
 }
 
-// Whether a memory access of T's width at `offset` lies wholly inside a mapped range: never for an
-// inactive space, nor for a range the driver left without a mapping.
+// Whether `length` bytes at `offset` lie wholly inside the space; never for an inactive space.
+bool Fits(const P9050_AddrDesc* desc, uint32_t offset, uint64_t length) {
+  return desc->bytes != 0 && offset < desc->bytes &&
+         static_cast<uint64_t>(offset) + length <= desc->bytes;
+}
+
+// Whether a single access of T's width at `offset` may be made: inside the space and, for a memory
+// range, through a mapping the driver gave.
 template <typename T>
 bool Inside(const P9050_AddrDesc* desc, uint32_t offset) {
-  return desc->bytes >= sizeof(T) && offset <= desc->bytes - sizeof(T) && desc->userAddress != 0;
+  return Fits(desc, offset, sizeof(T)) && (!desc->isMemory || desc->userAddress != 0);
 }
 
 template <typename T>
@@ -75,10 +85,8 @@ void PortWrite(P9050_Handle* handle, const P9050_AddrDesc* desc, uint32_t offset
 template <typename T>
 T ReadSingle(P9050_Handle* handle, uint32_t space, uint32_t offset, uint32_t command) {
   const P9050_AddrDesc* desc = Desc(handle, space);
-  if (desc == nullptr) return 0;
-  if (desc->isMemory) {
-    return Inside<T>(desc, offset) ? At<T>(desc, offset)->value : 0;
-  }
+  if (desc == nullptr || !Inside<T>(desc, offset)) return 0;
+  if (desc->isMemory) return At<T>(desc, offset)->value;
   const WdTransferData data = PortRead(handle, desc, offset, command);
   T value;
   memcpy(&value, &data, sizeof value);  // the driver puts the value at the start of the field
@@ -88,9 +96,9 @@ T ReadSingle(P9050_Handle* handle, uint32_t space, uint32_t offset, uint32_t com
 template <typename T>
 void WriteSingle(P9050_Handle* handle, uint32_t space, uint32_t offset, T value, uint32_t command) {
   const P9050_AddrDesc* desc = Desc(handle, space);
-  if (desc == nullptr) return;
+  if (desc == nullptr || !Inside<T>(desc, offset)) return;
   if (desc->isMemory) {
-    if (Inside<T>(desc, offset)) At<T>(desc, offset)->value = value;
+    At<T>(desc, offset)->value = value;
     return;
   }
   WdTransferData data;
@@ -163,7 +171,7 @@ extern "C" uint32_t P9050_ReadWriteBlock(P9050_Handle* handle, uint32_t offset, 
                                          uint32_t bytes, BOOL isRead, uint32_t space,
                                          uint32_t mode) {
   const P9050_AddrDesc* desc = Desc(handle, space);
-  if (desc == nullptr) return WD_STATUS_NONE;
+  if (desc == nullptr || !Fits(desc, offset, bytes)) return WD_STATUS_NONE;
   WdTransfer transfer;
   memset(&transfer, 0, sizeof transfer);
   transfer.address = desc->transferAddress + offset;

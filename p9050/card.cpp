@@ -167,10 +167,14 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
   handle->pciSlot = scan.slots[cardIndex];
 
   // The 9050 does not answer register accesses through BAR0 while BAR0's address has bit 7 set;
-  // moving the range before its resources are read makes the registers reachable.
+  // moving the range before its resources are read makes the registers reachable. BAR0 is written
+  // back only from a read the driver answered with success: the zeroed value of a failed read
+  // would move the registers to address 0. Without it, open goes on as without the option.
   if (options & P9050_OPEN_FIX_BAR0) {
-    const uint32_t bar0 = P9050_ReadPciReg(handle, kPciBar0);
-    (void)P9050_WritePciReg(handle, kPciBar0, bar0 & ~kBar0Bit7);
+    uint32_t bar0 = 0;
+    if (ConfigAccess(handle, kPciBar0, &bar0, 1) == 0) {
+      (void)P9050_WritePciReg(handle, kPciBar0, bar0 & ~kBar0Bit7);
+    }
   }
 
   (void)DriverRequest(WD_CODE_PCI_CARD_INFO, handle->device, &info, sizeof info, 0);

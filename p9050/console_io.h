@@ -5,6 +5,7 @@
 #ifndef ZARERERA_P9050_CONSOLE_IO_H
 #define ZARERERA_P9050_CONSOLE_IO_H
 
+#include <stdint.h>
 #include <stdio.h>
 
 #ifdef __cplusplus
@@ -30,6 +31,30 @@ int P9050_ConsoleReadLine(void);
  * consumed whatever its length, the first 255 characters kept. Returns 0 at end of input with
  * nothing read, leaving the buffer as it was. */
 int P9050_ConsoleReadWholeLine(void);
+
+/* The conversions a prompt parses its number with, each pinned to 32 bits on every target ("%ld"
+ * and "%lx" read as "%d" and "%x" do, whatever the width of long). */
+typedef enum P9050_Conversion {
+  P9050_CONV_DEC,      /* "%d", "%ld": -2147483648 to 2147483647 */
+  P9050_CONV_UNSIGNED, /* "%u": decimal, a magnitude up to 4294967295 */
+  P9050_CONV_HEX       /* "%x", "%lx": hexadecimal, "0x" allowed, a magnitude up to 0xffffffff */
+} P9050_Conversion;
+
+/* What P9050_ParseNumber found. */
+typedef enum P9050_Parsed {
+  P9050_PARSED_NONE,   /* the text does not begin with a number of the conversion's form */
+  P9050_PARSED_NUMBER, /* a number in the conversion's range, stored */
+  P9050_PARSED_TOO_BIG /* a number outside the conversion's range, not stored */
+} P9050_Parsed;
+
+/* The one number parser of every prompt. Reads as the scanf conversion reads: blanks, an optional
+ * sign, for "%x" an optional "0x", then digits up to the first that does not belong. A '-' before
+ * an unsigned or hexadecimal number negates it modulo 2^32, as scanf does ("-1" is 0xffffffff).
+ * Unlike scanf, whose result for a number beyond its type is undefined (C runtimes wrap or
+ * saturate), a number outside the conversion's range is reported and not stored, the same on every
+ * target; prompts treat it as no number, so their preset stays. A "%d" number is stored as the
+ * two's-complement bits of its 32-bit value. *value is written only for P9050_PARSED_NUMBER. */
+P9050_Parsed P9050_ParseNumber(const char* text, P9050_Conversion conversion, uint32_t* value);
 
 #ifdef __cplusplus
 }

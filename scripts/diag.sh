@@ -1,24 +1,30 @@
 #!/usr/bin/env bash
 # Builds the console host p9050diag (release build) and starts it on the simulated board.
 # Installs the build's packages first when they are missing (Debian/Ubuntu). Arguments go to
-# p9050diag: try `bash scripts/diag.sh --help`.
+# p9050diag: try `bash scripts/diag.sh --help`. The program runs in the caller's directory, so
+# relative paths (--eeprom-file=mine.txt) mean files there. With P9050DIAG_PROGRAM set, that
+# program is started instead of building one (the tests check this script so).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-export DEBIAN_FRONTEND=noninteractive
+root=$(cd "$(dirname "$0")/.." && pwd)
 
-need=()
-for pkg in cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "installing: ${need[*]}" >&2
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
+if [ -z "${P9050DIAG_PROGRAM:-}" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  need=()
+  for pkg in cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
+  done
+  if [ ${#need[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "installing: ${need[*]}" >&2
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
+  fi
+
+  jobs=$(nproc 2>/dev/null || echo 2)
+  # The presets are found in the checkout; the build runs there, the program here.
+  (cd "${root}" && cmake --preset release >/dev/null &&
+    cmake --build --preset release --target p9050diag -j "${jobs}" >&2)
+  P9050DIAG_PROGRAM="${root}/build/release/tools/p9050diag"
 fi
-
-jobs=$(nproc 2>/dev/null || echo 2)
-cmake --preset release >/dev/null
-cmake --build --preset release --target p9050diag -j "${jobs}" >&2
-exec build/release/tools/p9050diag "$@"
+exec "${P9050DIAG_PROGRAM}" "$@"

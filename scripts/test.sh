@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in a debug build and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the builds for the ABIs the library ships in: zarerera.dll for
-# i686 Windows (checked with objdump), the x86-64 DLL loaded by a test under wine64, the whole
-# suite as a 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under
-# wine64. Run from anywhere; build trees go to build/<preset>.
+# UndefinedBehaviorSanitizer, the tests of boards used from several threads under ThreadSanitizer
+# (tsan: only that program is built there), the libFuzzer targets, each run for a short smoke time
+# on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS, default 10), then the builds for the ABIs the
+# library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
+# a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
+# own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
+# 64-bit Windows program under wine64. Run from anywhere; build trees go to build/<preset>.
 #
-# Usage: scripts/test.sh [PRESET...]   (default: dev asan dll-i686 dll-win64 linux32 win64)
+# `valgrind` is no CMake preset: it runs the dev build's test programs (building build/dev if
+# needed) under valgrind memcheck, each program once, and fails on any error or leak. It covers
+# every program but test_tools (whose sessions run the console host through a shell, where
+# valgrind does not follow), less the two longest EEPROM sessions (every dword written and read
+# back; the menu's whole display-read-write session), whose steps shorter tests run too. It takes
+# about 30 s of CPU time (2 minutes of wall time measured on two cores shared with a dozen other
+# jobs), under the 3 minutes that keep a step in the default list.
+#
+# Usage: scripts/test.sh [PRESET...]
+#        (default: dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev asan dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
 
 wine_running=0
 stop_wine() {
@@ -46,7 +58,36 @@ run_ctest() {
   return "${status}"
 }
 
+valgrind_programs=(test_driver test_sim test_p9050 test_board test_diag test_threads)
+valgrind_filter="-EepromCard.AllThirtyTwoDwordsWriteAndReadBackWithTheDefaultWriteTime"
+valgrind_filter+=":EepromMenuTest.DisplayReadWriteSession"
+run_valgrind() {
+  local status=0 program log
+  for program in "${valgrind_programs[@]}"; do
+    log=$(mktemp)
+    if valgrind -q --error-exitcode=1 --leak-check=full "build/dev/tests/${program}" \
+      --gtest_filter="${valgrind_filter}" >"${log}" 2>&1; then
+      echo "valgrind: ${program} clean ($(grep -E '^\[  PASSED  \]' "${log}" | tail -n1))"
+      passed=$((passed + 1))
+    else
+      cat "${log}"
+      echo "valgrind: ${program} FAILED"
+      failed=$((failed + 1))
+      status=1
+    fi
+    rm -f "${log}"
+  done
+  return "${status}"
+}
+
 for preset in "${presets[@]}"; do
+  if [ "${preset}" = valgrind ]; then
+    echo "==> valgrind: memcheck over the dev build's test programs"
+    cmake --preset dev >/dev/null
+    cmake --build --preset dev -j "${jobs}"
+    run_valgrind
+    continue
+  fi
   echo "==> ${preset}: configure, build, test"
   case "${preset}" in
     win64 | dll-win64) start_wine ;;
@@ -55,6 +96,10 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
     dll-i686) scripts/check_dll.sh "build/${preset}/zarerera.dll" ;;
+    fuzz)
+      scripts/fuzz.sh --no-build "${FUZZ_SMOKE_SECONDS:-10}"
+      passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))
+      ;;
     dll-win64)
       scripts/check_dll.sh "build/${preset}/zarerera.dll"
       run_ctest "${preset}" --no-tests=error

@@ -5,6 +5,12 @@
 #   scripts/wine64-run.sh PROGRAM.exe [ARGS...]     run it; its exit status is returned
 #   scripts/wine64-run.sh --start                     boot the prefix, keep wine's services running
 #   scripts/wine64-run.sh --stop                      end the wine processes of the prefix
+#   scripts/wine64-run.sh --driver-start NAME FILE.sys
+#        a new session of the prefix (persistent server, services), the kernel driver FILE.sys
+#        installed as service NAME (C:\NAME.sys) and started; fails unless "sc query" then shows
+#        it running. A driver once stopped cannot start again in the same wineserver session, so
+#        any session still running in the prefix is ended first.
+#   scripts/wine64-run.sh --driver-stop NAME          stop the driver, then end the prefix's session
 #
 # The prefix is build/wineprefix in this repository unless WINEPREFIX says otherwise; it is made on
 # first use. Wine's services (started by the first program of a prefix when none run) keep the
@@ -35,7 +41,8 @@ prepare_prefix() {
 
 case "${1:-}" in
   "")
-    echo "usage: $0 PROGRAM.exe [ARGS...] | --start | --stop" >&2
+    echo "usage: $0 PROGRAM.exe [ARGS...] | --start | --stop | --driver-start NAME FILE.sys |" \
+    "--driver-stop NAME" >&2
     exit 2
     ;;
   --start)
@@ -47,6 +54,34 @@ case "${1:-}" in
     ;;
   --stop)
     [ -d "${WINEPREFIX}" ] && "${wineserver}" -k </dev/null >/dev/null 2>&1
+    exit 0
+    ;;
+  --driver-start)
+    name=${2:?driver service name}
+    file=${3:?driver file}
+    prepare_prefix
+    "${wineserver}" -k </dev/null >/dev/null 2>&1
+    "${wineserver}" -w </dev/null >/dev/null 2>&1
+    "${wineserver}" -p </dev/null >/dev/null 2>&1
+    "${wine64}" wineboot </dev/null >/dev/null 2>&1
+    cp "${file}" "${WINEPREFIX}/drive_c/${name}.sys" || exit 1
+    sc() { "${wine64}" sc "$@" </dev/null 2>&1 | tr -d '\r'; }
+    # The service stays registered in the prefix from one session to the next.
+    if ! sc query "${name}" | grep -q '^SERVICE_NAME'; then
+      sc create "${name}" type= kernel binPath= "C:\\${name}.sys"
+    fi
+    sc start "${name}" >/dev/null
+    state=$(sc query "${name}")
+    echo "${state}"
+    grep -Eq 'STATE +: 4 +RUNNING' <<<"${state}" || exit 1
+    exit 0
+    ;;
+  --driver-stop)
+    name=${2:?driver service name}
+    state=$("${wine64}" sc stop "${name}" </dev/null 2>&1 | tr -d '\r')
+    echo "${state}"
+    "${wineserver}" -k </dev/null >/dev/null 2>&1
+    grep -Eq 'STATE +: 1 +STOPPED' <<<"${state}" || exit 1
     exit 0
     ;;
 esac

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iosfwd>
 
 namespace sim {
 
@@ -20,6 +21,7 @@ class Region {
 };
 
 enum class BarKind { kNone, kMemory, kIo };
+std::ostream& operator<<(std::ostream& os, BarKind kind);  // "none", "memory", "I/O"
 
 struct BarSpec {
   BarKind kind = BarKind::kNone;

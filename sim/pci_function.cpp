@@ -1,9 +1,22 @@
 // Configuration space and BAR decoding of one simulated PCI function.
 #include "sim/pci_function.h"
 
+#include <ostream>
+
 #include "sim/pci_config.h"
 
 namespace sim {
+
+std::ostream& operator<<(std::ostream& os, BarKind kind) {
+  switch (kind) {
+    case BarKind::kMemory:
+      return os << "memory";
+    case BarKind::kIo:
+      return os << "I/O";
+    default:
+      return os << "none";
+  }
+}
 
 namespace {
 

@@ -145,6 +145,11 @@ bool Plx9050::RegistersReachableThroughBar0() const {
   return !(spec_.bar0Bit7Erratum && (bar0_address_ & kBar0Bit7) != 0);
 }
 
+void Plx9050::set_register_write_capacity(size_t writes) {
+  write_capacity_ = writes;
+  if (writes_.size() > writes) writes_.erase(writes_.begin(), writes_.end() - writes);
+}
+
 uint32_t Plx9050::ReadRegister(uint32_t offset) {
   if (offset == kIntcsr) return ReadIntcsr();
   if (offset == kCntrl) return ReadCntrl();
@@ -153,7 +158,12 @@ uint32_t Plx9050::ReadRegister(uint32_t offset) {
 
 void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
-  writes_.push_back({bar, offset, value});
+  if (write_capacity_ > 0) {
+    if (writes_.size() >= write_capacity_) {
+      writes_.erase(writes_.begin(), writes_.end() - (write_capacity_ - 1));
+    }
+    writes_.push_back({bar, offset, value});
+  }
   if (offset == kIntcsr) {
     WriteIntcsr(value);
   } else if (offset == kCntrl) {

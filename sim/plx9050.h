@@ -40,6 +40,7 @@
 #ifndef ZARERERA_SIM_PLX9050_H
 #define ZARERERA_SIM_PLX9050_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -158,9 +159,11 @@ class Plx9050 : public CardModel {
   uint32_t Peek(uint32_t offset) const;
   void Poke(uint32_t offset, uint32_t value);
 
-  // Every register write that reached the register file, in order.
+  // Every register write that reached the register file, in order: the latest `writes` of them
+  // once a capacity is set (0: none kept), so that a long-running host stays in bounded memory.
   const std::vector<RegisterWrite>& register_writes() const { return writes_; }
   void ClearRegisterWrites() { writes_.clear(); }
+  void set_register_write_capacity(size_t writes);
 
   // Where offset `offset` of local space `space` lands on the local bus now, and whether the
   // space decodes at all.
@@ -186,6 +189,7 @@ class Plx9050 : public CardModel {
   bool eeprom_present_ = false;
   bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels
   std::vector<RegisterWrite> writes_;
+  size_t write_capacity_ = SIZE_MAX;
 };
 
 // The function description the bus needs for a 9050 card.

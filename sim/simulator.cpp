@@ -2,13 +2,15 @@
 //
 // Each request is copied out of the caller's record, served on the copy and copied back only when
 // it succeeds, so a refused request leaves the record as it came. Memory windows are page-aligned
-// blocks this file owns; before every request their stores reach the card models, after it the
-// models' values are written back (see simulator.h).
+// blocks this file owns; before a request the stores in the windows of the requesting thread's
+// cards reach the card models, after it the models' values are written back (see simulator.h).
+// One mutex serialises requests. The windows of cards another thread uses are not touched, since
+// that thread may be loading and storing there meanwhile.
 //
 // Not modelled: interrupt delivery (registration hands out an interrupt handle, nothing waits on
-// it), DMA, 64-bit BARs, bus numbers behind bridges, locking across threads (requests are expected
-// from one thread at a time, as the library sends them), arbitration between functions whose BARs
-// a test has made overlap (which one answers is then not defined, as on a real bus).
+// it), DMA, 64-bit BARs, bus numbers behind bridges, registrations released when their device
+// handle closes (the library unregisters first), arbitration between functions whose BARs a test
+// has made overlap (which one answers is then not defined, as on a real bus).
 #include "sim/simulator.h"
 
 #include <algorithm>
@@ -16,9 +18,11 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <tuple>
 
 #include "sim/pci_config.h"
@@ -36,6 +40,7 @@ constexpr uint32_t kMaxWindowBytes = 64u << 20;  // larger memory items are not 
 constexpr uint32_t kBusTypePci = 5;
 constexpr uint32_t kSlotShift = 3;  // slot/function of a bus item: slot << 3 | function
 constexpr char kVersionText[] = "zarerera simulated WinDriver";
+constexpr uintptr_t kNoDevice = 0;  // a request sent without a device handle (Control)
 
 using SlotKey = std::tuple<uint32_t, uint32_t, uint32_t>;
 SlotKey KeyOf(const WdPciSlot& s) {
@@ -110,10 +115,13 @@ struct Window {
 
 struct Registration {
   uint32_t card_handle = 0;
+  uintptr_t device = 0;   // the device handle it was made on; 0: sent without one
+  std::thread::id owner;  // the thread that registered it or last sent a request on `device`
   std::vector<std::unique_ptr<Window>> windows;
 };
 
 struct Simulator::Impl {
+  std::mutex lock;  // held while a request is served
   std::map<SlotKey, std::unique_ptr<PciFunction>> functions;
   std::vector<PciFunction*> ordered;  // the same functions in bus/slot/function order
   std::vector<Registration> registrations;
@@ -175,9 +183,19 @@ struct Simulator::Impl {
     }
   }
 
-  // Stores the library made into its windows since the last request reach the models.
-  void FlushWindowStores() {
+  // A request on a card's device handle shows which thread uses the card now.
+  void TakeOwnership(uintptr_t device, std::thread::id requester) {
+    if (device == kNoDevice) return;
     for (Registration& r : registrations) {
+      if (r.device == device) r.owner = requester;
+    }
+  }
+
+  // Stores the requesting thread made into its cards' windows since its last request reach the
+  // models.
+  void FlushWindowStores(std::thread::id requester) {
+    for (Registration& r : registrations) {
+      if (r.owner != requester) continue;
       for (auto& w : r.windows) {
         if (std::memcmp(w->memory.get(), w->shadow.data(), w->modelled) == 0) continue;
         for (uint32_t off = 0; off < w->modelled; off += 4) {
@@ -190,9 +208,10 @@ struct Simulator::Impl {
     }
   }
 
-  // The models' current values go back into every window and its shadow.
-  void RefreshWindows() {
+  // The models' current values go back into the requesting thread's windows and their shadows.
+  void RefreshWindows(std::thread::id requester) {
     for (Registration& r : registrations) {
+      if (r.owner != requester) continue;
       for (auto& w : r.windows) RefreshWindow(*w);
     }
   }
@@ -321,6 +340,11 @@ size_t Simulator::Count(uint32_t code) const {
       std::count_if(log_.begin(), log_.end(), [code](const Request& r) { return r.code == code; }));
 }
 
+void Simulator::set_log_capacity(size_t requests) {
+  log_capacity_ = requests;
+  if (log_.size() > requests) log_.erase(log_.begin(), log_.end() - requests);
+}
+
 void Simulator::FailRequests(uint32_t code, uint32_t status) {
   impl_->failures[code] = status;
 }
@@ -346,10 +370,12 @@ void Simulator::OverrideScan(const WdPciScan& result) {
 }
 
 int Simulator::registrations() const {
+  std::lock_guard<std::mutex> guard(impl_->lock);
   return static_cast<int>(impl_->registrations.size());
 }
 
 int Simulator::mapped_windows() const {
+  std::lock_guard<std::mutex> guard(impl_->lock);
   int n = 0;
   for (const Registration& r : impl_->registrations) n += static_cast<int>(r.windows.size());
   return n;
@@ -370,7 +396,20 @@ bool Load(const void* record, uint32_t size, T* out) {
 }  // namespace
 
 bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
-  impl_->FlushWindowStores();
+  return Handle(kNoDevice, code, record, size, status);
+}
+
+bool Simulator::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                          uint32_t* status) {
+  return Handle(device, code, record, size, status);
+}
+
+bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                       uint32_t* status) {
+  std::lock_guard<std::mutex> guard(impl_->lock);
+  const std::thread::id requester = std::this_thread::get_id();
+  impl_->TakeOwnership(device, requester);
+  impl_->FlushWindowStores(requester);
 
   bool answered = true;
   uint32_t result = 0;
@@ -379,12 +418,13 @@ bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* st
   } else if (auto it = impl_->failures.find(code); it != impl_->failures.end()) {
     result = it->second;
   } else {
-    result = Dispatch(code, record, size);
+    result = Dispatch(device, code, record, size);
   }
 
-  impl_->RefreshWindows();
+  impl_->RefreshWindows(requester);
   if (answered) *status = result;
-  if (logging_) {
+  if (logging_ && log_capacity_ > 0) {
+    if (log_.size() >= log_capacity_) log_.erase(log_.begin(), log_.end() - (log_capacity_ - 1));
     Request r{code, {}, answered ? result : WD_STATUS_NONE, answered};
     if (record != nullptr) {
       const auto* bytes = static_cast<const uint8_t*>(record);
@@ -395,7 +435,7 @@ bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* st
   return answered;
 }
 
-uint32_t Simulator::Dispatch(uint32_t code, void* record, uint32_t size) {
+uint32_t Simulator::Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size) {
   switch (code) {
     case WD_CODE_VERSION:
       return Serve<WdVersion>(record, size, [this](WdVersion& r) { return DoVersion(r); });
@@ -404,8 +444,8 @@ uint32_t Simulator::Dispatch(uint32_t code, void* record, uint32_t size) {
     case WD_CODE_PCI_CARD_INFO:
       return Serve<WdPciCardInfo>(record, size, [this](WdPciCardInfo& r) { return DoCardInfo(r); });
     case WD_CODE_CARD_REGISTER:
-      return Serve<WdCardRegister>(record, size,
-                                   [this](WdCardRegister& r) { return DoRegister(r); });
+      return Serve<WdCardRegister>(
+          record, size, [this, device](WdCardRegister& r) { return DoRegister(r, device); });
     case WD_CODE_CARD_UNREGISTER:
       return Serve<WdCardRegister>(record, size,
                                    [this](WdCardRegister& r) { return DoUnregister(r); });
@@ -474,7 +514,7 @@ uint32_t Simulator::DoCardInfo(WdPciCardInfo& r) {
   return 0;
 }
 
-uint32_t Simulator::DoRegister(WdCardRegister& r) {
+uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   if (refuse_registration_) return kStatusResourceBusy;
   const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
   for (uint32_t i = 0; i < count; ++i) {
@@ -496,6 +536,8 @@ uint32_t Simulator::DoRegister(WdCardRegister& r) {
     }
   }
   reg.card_handle = impl_->next_card_handle++;
+  reg.device = device;
+  reg.owner = std::this_thread::get_id();
   r.cardHandle = reg.card_handle;
   impl_->registrations.push_back(std::move(reg));
   return 0;

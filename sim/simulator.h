@@ -4,10 +4,20 @@
 // written in place and the 4-byte status. Cards are PCI functions with a 256-byte configuration
 // space; their resources are derived from the BARs and the interrupt line. Memory BARs are mapped,
 // on registration, to page-aligned memory the simulator owns: the library loads and stores there
-// directly, and a card model sees those stores at the next request (each changed dword handed to
-// it as a write, lowest address first); after every request the model's current values are
-// written back into the window. A registration with the check-lock-only flag set answers 0 and
-// registers nothing.
+// directly, and a card model sees those stores at the next request of any kind from the thread
+// using the card (each changed dword handed to it as a write, lowest address first); after that
+// request the model's current values are written back into the window. A registration with the
+// check-lock-only flag set answers 0 and registers nothing.
+//
+// Like a kernel driver, it takes requests from several threads at once: they are served one at a
+// time. A card is used by one thread at a time, and its windows belong to that thread: the one
+// that registered it, until another thread sends a request on the card's device handle
+// (ControlOn; the hosted channel passes the handle). A request synchronises only the requesting
+// thread's windows, so it never reads or rewrites a window while another thread stores into it. A
+// thread that takes a card over sends a request on it before it loads or stores in its windows
+// (until then the thread that had it goes on synchronising them). The inspection and fault calls
+// below are for a test's own thread while no request is in flight, except registrations() and
+// mapped_windows().
 //
 // Bad input gets an error status (one of the kStatus constants below) and nothing is written into
 // the record: an unknown code, a record shorter than its code's record, configuration access of 0
@@ -16,10 +26,12 @@
 // decodes returns all ones with status 0 (a master abort); such a write is dropped. Configuration
 // access to an empty slot behaves the same way.
 //
-// For tests it keeps a log of every request and lets faults be injected per request code.
+// For tests it keeps a log of the requests (every one unless its capacity is set) and lets faults
+// be injected per request code.
 #ifndef ZARERERA_SIM_SIMULATOR_H
 #define ZARERERA_SIM_SIMULATOR_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -52,6 +64,8 @@ class Simulator : public WdHostedDriver {
   ~Simulator() override;
 
   bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override;
+  bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                 uint32_t* status) override;
 
   // The bus. BAR addresses are assigned when a function is added.
   PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& cfg,
@@ -79,6 +93,9 @@ class Simulator : public WdHostedDriver {
   void ClearLog() { log_.clear(); }
   size_t Count(uint32_t code) const;
   void set_logging(bool on) { logging_ = on; }  // benchmarks switch it off
+  // The log keeps the latest `requests` requests (0: none), so that a long-running host stays in
+  // bounded memory; unbounded until set.
+  void set_log_capacity(size_t requests);
 
   // Faults.
   void SetVersion(uint32_t version) { version_ = version; }
@@ -97,13 +114,14 @@ class Simulator : public WdHostedDriver {
 
  private:
   struct Impl;
-  uint32_t Dispatch(uint32_t code, void* record, uint32_t size);
+  bool Handle(uintptr_t device, uint32_t code, void* record, uint32_t size, uint32_t* status);
+  uint32_t Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size);
   template <class T, class F>
   uint32_t Serve(void* record, uint32_t size, F handler);
   uint32_t DoVersion(WdVersion& r);
   uint32_t DoScan(WdPciScan& r);
   uint32_t DoCardInfo(WdPciCardInfo& r);
-  uint32_t DoRegister(WdCardRegister& r);
+  uint32_t DoRegister(WdCardRegister& r, uintptr_t device);
   uint32_t DoUnregister(WdCardRegister& r);
   uint32_t DoConfig(WdPciConfigDump& r);
   uint32_t DoTransfer(uint8_t* record);
@@ -113,6 +131,7 @@ class Simulator : public WdHostedDriver {
   Clock clock_;
   std::vector<Request> log_;
   bool logging_ = true;
+  size_t log_capacity_ = SIZE_MAX;
   uint32_t version_ = kDefaultVersion;
   bool refuse_registration_ = false;
 };

@@ -26,7 +26,7 @@ struct PortAccess {
   uint32_t offset;
   uint32_t command;
   uint8_t value;          // the byte written; 0 for reads
-  uint64_t delaysBefore;  // access delays the library had run when the request arrived
+  uint32_t delaysBefore;  // access delays the library had run when the request arrived
   bool operator==(const PortAccess&) const = default;
 };
 
@@ -40,16 +40,16 @@ class DelayStampingDriver : public WdHostedDriver {
  public:
   explicit DelayStampingDriver(sim::Simulator& simulator) : simulator_(simulator) {}
   bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
-    stamps_.push_back(Board_AccessDelays);
+    stamps_.push_back(Board_AccessDelays());
     return simulator_.Control(code, record, size, status);
   }
   // One stamp for each entry of the simulator's log.
-  const std::vector<uint64_t>& stamps() const { return stamps_; }
+  const std::vector<uint32_t>& stamps() const { return stamps_; }
   void Clear() { stamps_.clear(); }
 
  private:
   sim::Simulator& simulator_;
-  std::vector<uint64_t> stamps_;
+  std::vector<uint32_t> stamps_;
 };
 
 class BoardFixture : public ::testing::Test {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "p9050_lib.h"
 
 namespace board_test {
 namespace {
@@ -21,7 +22,7 @@ class PortIo : public BoardFixture {
     card_ = tamrelcheck(0, 0, 0, 1);
     ASSERT_NE(card_, nullptr);
     ClearLogs();
-    delaysAtStart_ = Board_AccessDelays;
+    delaysAtStart_ = Board_AccessDelays();
   }
   void TearDown() override {
     EXPECT_EQ(tamrelclose(card_), 1);
@@ -35,11 +36,11 @@ class PortIo : public BoardFixture {
     for (PortAccess& a : out) a.delaysBefore -= delaysAtStart_;
     return out;
   }
-  uint64_t DelaysRun() const { return Board_AccessDelays - delaysAtStart_; }
+  uint32_t DelaysRun() const { return Board_AccessDelays() - delaysAtStart_; }
 
   sim::SimBoard board_;
   ZarereraCard card_ = nullptr;
-  uint64_t delaysAtStart_ = 0;
+  uint32_t delaysAtStart_ = 0;
 };
 
 // One call, and the transfers that must reach the board, each stamped with the delays before it.
@@ -47,7 +48,7 @@ struct SequenceCase {
   std::string name;
   std::function<void(ZarereraCard)> call;
   std::vector<PortAccess> accesses;
-  uint64_t delays;  // in all
+  uint32_t delays;  // in all
 };
 
 void PrintTo(const SequenceCase& c, std::ostream* os) {
@@ -65,7 +66,7 @@ TEST_P(Sequence, TransfersAndDelaysInOrder) {
 }
 
 const uint8_t kControls[3] = {0x34, 0x72, 0xB6};
-uint32_t g_values[12];
+uint32_t g_values[24];  // room for the last group the window holds, group 7
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, Sequence,
@@ -110,6 +111,22 @@ INSTANTIATE_TEST_SUITE_P(
             [](ZarereraCard c) { tamreljs(c, 0, g_values, 1); },
             {{4, R, 0, 1}, {4, R, 0, 2}, {5, R, 0, 4}, {5, R, 0, 5}, {6, R, 0, 7}, {6, R, 0, 8}},
             9},
+        // The window's last byte and its last group are reachable.
+        SequenceCase{
+            "ReadLastByte", [](ZarereraCard c) { tamrelread(c, 0, 0x1F); }, {{0x1F, R, 0, 0}}, 0},
+        SequenceCase{"WriteLastByte",
+                     [](ZarereraCard c) { tamrelwrite(c, 0, 0x1F, 0x66); },
+                     {{0x1F, W, 0x66, 0}},
+                     0},
+        SequenceCase{"CounterReadGroup7",
+                     [](ZarereraCard c) { tamreljs(c, 0, g_values, 7); },
+                     {{28, R, 0, 1},
+                      {28, R, 0, 2},
+                      {29, R, 0, 4},
+                      {29, R, 0, 5},
+                      {30, R, 0, 7},
+                      {30, R, 0, 8}},
+                     9},
         SequenceCase{"CounterReadGroup3",
                      [](ZarereraCard c) { tamreljs(c, 0, g_values, 3); },
                      {{12, R, 0, 1},
@@ -203,6 +220,72 @@ TEST_F(PortIo, NullCardOrArrayTouchesNothing) {
   EXPECT_TRUE(simulator_.log().empty());
   EXPECT_EQ(DelaysRun(), 0u);
 }
+
+// Calls whose ports lie outside the board's 32-byte window, where offsets and group numbers summed
+// in 32 bits would wrap onto the bridge's registers (through BAR1, next to the window's ports), the
+// digital ports or another group: nothing is sent, no delay runs, the caller's array is left as it
+// was, and the board keeps working.
+struct OutsideCase {
+  std::string name;
+  std::function<void(ZarereraCard, uint32_t*)> call;
+};
+
+void PrintTo(const OutsideCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OutsideWindow : public PortIo, public ::testing::WithParamInterface<OutsideCase> {};
+
+TEST_P(OutsideWindow, TouchesNothing) {
+  tamreldo(card_, 0, 0xA5);
+  board_.ports->set_digital_in(0x3C);
+  const uint32_t las1ba = board_.bridge->Peek(P9050_LAS1BA);
+  board_.bridge->ClearRegisterWrites();
+  ClearLogs();
+  delaysAtStart_ = Board_AccessDelays();
+  const uint64_t outWrites = board_.ports->digital_out_writes();
+  std::array<uint32_t, 12> values;
+  values.fill(0xDEADBEEF);
+
+  GetParam().call(card_, values.data());
+
+  EXPECT_TRUE(simulator_.log().empty());
+  EXPECT_EQ(DelaysRun(), 0u);
+  for (uint32_t v : values) EXPECT_EQ(v, 0xDEADBEEFu);
+  EXPECT_TRUE(board_.bridge->register_writes().empty());
+  EXPECT_EQ(board_.bridge->Peek(P9050_LAS1BA), las1ba);
+  EXPECT_EQ(board_.ports->digital_out(), 0xA5);
+  EXPECT_EQ(board_.ports->digital_out_writes(), outWrites);
+  EXPECT_EQ(tamreldi(card_), 0x3C);  // the window still answers
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, OutsideWindow,
+    ::testing::Values(
+        // 0xffffff98 added to the window's port in 32 bits is LAS1BA's port behind BAR1.
+        OutsideCase{"WriteWrappingOntoTheBridge",
+                    [](ZarereraCard c, uint32_t*) { tamrelwrite(c, 0, 0xFFFFFF98u, 0); }},
+        OutsideCase{"WriteOnePastTheWindow",
+                    [](ZarereraCard c, uint32_t*) { tamrelwrite(c, 0, 0x20, 0x5A); }},
+        OutsideCase{"ReadOnePastTheWindow",
+                    [](ZarereraCard c, uint32_t*) { EXPECT_EQ(tamrelread(c, 0, 0x20), 0); }},
+        OutsideCase{"ReadWrapping",
+                    [](ZarereraCard c, uint32_t*) { EXPECT_EQ(tamrelread(c, 0, 0xFFFFFFFFu), 0); }},
+        OutsideCase{"CounterSetGroup8",
+                    [](ZarereraCard c, uint32_t*) { tamreljsset(c, 0, kControls, 8); }},
+        // 4 * 0x40000005 is 0x14, the digital-output latch, in 32 bits.
+        OutsideCase{"CounterSetWrappingOntoDigitalOut",
+                    [](ZarereraCard c, uint32_t*) { tamreljsset(c, 0, kControls, 0x40000005u); }},
+        OutsideCase{"CounterSetWrappingOntoGroup0",
+                    [](ZarereraCard c, uint32_t*) { tamreljsset(c, 0, kControls, 0x40000000u); }},
+        OutsideCase{"CounterReadGroup8", [](ZarereraCard c, uint32_t* v) { tamreljs(c, 0, v, 8); }},
+        // Its entries would lie 12 GB past the array.
+        OutsideCase{"CounterReadGroup0x40000000",
+                    [](ZarereraCard c, uint32_t* v) { tamreljs(c, 0, v, 0x40000000u); }},
+        // 3 * 0x55555556 is 2 in 32 bits: entries 2-4 of the caller's array.
+        OutsideCase{"CounterReadGroup0x55555556",
+                    [](ZarereraCard c, uint32_t* v) { tamreljs(c, 0, v, 0x55555556u); }}),
+    [](const ::testing::TestParamInfo<OutsideCase>& info) { return info.param.name; });
 
 class MemoryWindow : public BoardFixture {};
 

@@ -218,7 +218,8 @@ TEST_P(AddressSpacesEndTest, EndOfInputReturns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Prompts, AddressSpacesEndTest,
-                         ::testing::Values("", "1\n", "2\n", "3\n", "4\n", "4\n10\n"));
+                         ::testing::Values("", "1\n", "2\n", "3\n", "4\n", "4\n10\n"),
+                         testsupport::ByText());
 
 }  // namespace
 }  // namespace diag_test

@@ -17,6 +17,7 @@
 #include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
+#include "support/param_name.h"
 #include "support/transcript.h"
 
 namespace diag_test {

@@ -115,7 +115,8 @@ TEST_P(EepromEndTest, EndOfInputReturns) {
   EXPECT_EQ(part.image(), Pattern());
 }
 
-INSTANTIATE_TEST_SUITE_P(Prompts, EepromEndTest, ::testing::Values("", "2\n", "3\n", "3\n10\n"));
+INSTANTIATE_TEST_SUITE_P(Prompts, EepromEndTest, ::testing::Values("", "2\n", "3\n", "3\n10\n"),
+                         testsupport::ByText());
 
 }  // namespace
 }  // namespace diag_test

@@ -87,21 +87,26 @@ TEST_P(OutOfRangeTest, PrintsChoiceOutOfRange) {
   EXPECT_EQ(simulator_.Count(WD_CODE_CARD_REGISTER), 0u);
 }
 
-// Numbers beyond 32 bits stay out of range with every C runtime's "%ld" (msvcrt's would wrap
-// "4294967297" and "-4294967295" to 1).
+// Numbers beyond 32 bits count as no number, leaving the preset 0, with every C runtime (msvcrt's
+// "%ld" would wrap "4294967297" and "-4294967295" to 1).
 INSTANTIATE_TEST_SUITE_P(Answers, OutOfRangeTest,
                          ::testing::Values("0", "3", "-1", "", "two", "4294967297", "-4294967295",
-                                           " 4294967298"));
+                                           " 4294967298"),
+                         testsupport::ByText());
 
-// A hexadecimal ID beyond 32 bits is pinned to 0xffffffff, not wrapped onto a real card's ID.
-TEST_F(OpenBoardTest, IdBeyond32BitsMatchesNoCard) {
-  AddCard();
-  EXPECT_EQ(OpenSession("Enter VendorID: «100009050»\n"
-                        "Enter DeviceID: «10b5»\n"
-                        "no cards found\n",
-                        0, kDevice),
-            nullptr);
-  EXPECT_EQ(simulator_.registrations(), 0);
+// A hexadecimal ID beyond 32 bits is no number: the vendor stays 0, which matches any vendor, as
+// an empty answer does; it is not cut to its low bits (a real card's ID).
+TEST_F(OpenBoardTest, IdBeyond32BitsCountsAsNoNumber) {
+  sim::Plx9050Spec other;
+  other.vendorId = 0x1234;
+  AddCard(other);
+  P9050_Handle* h = OpenSession(
+      "Enter VendorID: «100009050»\n"
+      "Enter DeviceID: «10b5»\n"
+      "PLX 9050 PCI card found!\n",
+      0, kDevice);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(SlotOf(h), 3u);
 }
 
 // The end of input at any of the chooser's prompts returns NULL without opening anything.
@@ -118,7 +123,8 @@ TEST_P(OpenEndTest, EndOfInputReturnsNull) {
   EXPECT_EQ(simulator_.Count(WD_CODE_CARD_REGISTER), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Prompts, OpenEndTest, ::testing::Values(0u, kVendor));
+INSTANTIATE_TEST_SUITE_P(Prompts, OpenEndTest, ::testing::Values(0u, kVendor),
+                         testsupport::ByHex());
 
 }  // namespace
 }  // namespace diag_test

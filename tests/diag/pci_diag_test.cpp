@@ -15,6 +15,7 @@
 #include "p9050/console_io.h"
 #include "sim/simulator.h"
 #include "sim/typical_machine.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -132,6 +133,10 @@ struct VersionCase {
   const char* output;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << "version " << c.version;
+}
+
 class OpenDriverVersion : public PciBusTest, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(OpenDriverVersion, AcceptsFrom622AndNamesTheVersionFound) {
@@ -157,7 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{621, false, "Incorrect WinDriver version. Expected 6.22, got 6.21\n"},
         VersionCase{550, false, "Incorrect WinDriver version. Expected 6.22, got 5.50\n"},
         VersionCase{5, false, "Incorrect WinDriver version. Expected 6.22, got 0.05\n"},
-        VersionCase{622, true, ""}, VersionCase{1000, true, ""}));
+        VersionCase{622, true, ""}, VersionCase{1000, true, ""}),
+    testsupport::ByPrinted());
 
 // Every interactive operation, with no driver, a refused version query and an old driver.
 struct OperationCase {
@@ -358,6 +364,10 @@ struct PauseCase {
   const char* unread;
 };
 
+void PrintTo(const PauseCase& c, std::ostream* os) {
+  *os << "line of " << c.length << " characters";
+}
+
 class PauseBuffer : public PciBusTest, public ::testing::WithParamInterface<PauseCase> {};
 
 TEST_P(PauseBuffer, LongLineIsConsumedInPieces) {
@@ -369,10 +379,11 @@ TEST_P(PauseBuffer, LongLineIsConsumedInPieces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, PauseBuffer,
-                         ::testing::Values(PauseCase{98, ""},           // whole line, b, c
-                                           PauseCase{99, "c\n"},        // 99, newline, b
-                                           PauseCase{198, "b\nc\n"},    // 99, 99, newline
-                                           PauseCase{250, "b\nc\n"}));  // 99, 99, 52 + newline
+                         ::testing::Values(PauseCase{98, ""},          // whole line, b, c
+                                           PauseCase{99, "c\n"},       // 99, newline, b
+                                           PauseCase{198, "b\nc\n"},   // 99, 99, newline
+                                           PauseCase{250, "b\nc\n"}),  // 99, 99, 52 + newline
+                         testsupport::ByPrinted());
 
 // ---- configuration editor ------------------------------------------------------------------
 
@@ -436,7 +447,8 @@ TEST_P(EditorChoice, OutOfRangeOrNotANumberRedrawsSilently) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, EditorChoice,
-                         ::testing::Values("0\n", "22\n", "-5\n", "abc\n", "\n"));
+                         ::testing::Values("0\n", "22\n", "-5\n", "abc\n", "\n"),
+                         testsupport::ByText());
 
 // Registers the card does not let change, so both grids are the same.
 struct ValueCase {
@@ -446,6 +458,10 @@ struct ValueCase {
   bool refused;
   std::vector<WriteTap::Write> writes;
 };
+
+void PrintTo(const ValueCase& c, std::ostream* os) {
+  *os << c.name << " answered \"" << c.answer << '"';
+}
 
 class EditorValue : public PciBusTest, public ::testing::WithParamInterface<ValueCase> {};
 
@@ -474,7 +490,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"1", "VID", "x", false, {}},
                       ValueCase{"1", "VID", "Xylophone", false, {}},
                       ValueCase{"1", "VID", " X", false, {{0x00, 2, 0}}},
-                      ValueCase{"1", "VID", "", false, {{0x00, 2, 0}}}));
+                      ValueCase{"1", "VID", "", false, {{0x00, 2, 0}}}),
+    [](const auto& info) {
+      return std::string(info.param.name) + "_" + testsupport::NameFromText(info.param.answer);
+    });
 
 TEST_F(PciBusTest, EditorShowsWhatTheRegisterReadsAfterAWrite) {
   sim::AddTypicalMachine(sim_);
@@ -521,6 +540,10 @@ struct ReadCase {
   uint32_t offset, bytes, value;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << "offset 0x" << std::hex << c.offset << ", " << std::dec << c.bytes << " bytes";
+}
+
 class ReadConfig : public PciBusTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(ReadConfig, ReturnsTheRequestedBytesInTheLowEnd) {
@@ -539,7 +562,8 @@ TEST_P(ReadConfig, ReturnsTheRequestedBytesInTheLowEnd) {
 INSTANTIATE_TEST_SUITE_P(Widths, ReadConfig,
                          ::testing::Values(ReadCase{0x00, 4, 0x15028086}, ReadCase{0x02, 2, 0x1502},
                                            ReadCase{0x09, 3, 0x020000}, ReadCase{0x08, 1, 0x04},
-                                           ReadCase{0x3D, 1, 0x01}, ReadCase{0x3C, 2, 0x010b}));
+                                           ReadCase{0x3D, 1, 0x01}, ReadCase{0x3C, 2, 0x010b}),
+                         testsupport::ByPrinted());
 
 TEST_F(PciBusTest, WriteConfigSendsOnlyTheLowBytesAndReturnsTheStatus) {
   sim::AddTypicalMachine(sim_);
@@ -561,6 +585,10 @@ struct ChooserCase {
   WdPciSlot slot;  // {7, 7, 7}: untouched
   const char* output;
 };
+
+void PrintTo(const ChooserCase& c, std::ostream* os) {
+  *os << "input " << ::testing::PrintToString(c.input);
+}
 
 class Chooser : public PciBusTest, public ::testing::WithParamInterface<ChooserCase> {};
 
@@ -606,7 +634,8 @@ INSTANTIATE_TEST_SUITE_P(
         // End of input at any prompt gives up at once.
         ChooserCase{"10b5\n", FALSE, {7, 7, 7}, IDS},
         ChooserCase{"10b5\n9050\n", FALSE, {7, 7, 7}, IDS THREE},
-        ChooserCase{"1234\n5678\n", FALSE, {7, 7, 7}, IDS "Could not find PCI card\n" RETRY}));
+        ChooserCase{"1234\n5678\n", FALSE, {7, 7, 7}, IDS "Could not find PCI card\n" RETRY}),
+    [](const auto& info) { return testsupport::NameFromText(info.param.input); });
 
 TEST_F(PciBusTest, ChooserScansForTheIdsTyped) {
   AddMachineWithThreeBoards();

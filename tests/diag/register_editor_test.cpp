@@ -82,6 +82,10 @@ struct EditorCase {
   std::vector<Write> writes;
 };
 
+void PrintTo(const EditorCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class EditorAnswerTest : public RegisterEditorTest,
                          public ::testing::WithParamInterface<EditorCase> {};
 

@@ -7,6 +7,7 @@
 #include "driver/driver_request.h"
 #include "driver/hosted_driver.h"
 #include "sim/simulator.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -101,12 +102,18 @@ TEST_P(StatusPassThroughTest, ReturnsTheDriversStatusUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Statuses, StatusPassThroughTest,
                          ::testing::Values(0u, 1u, 0x20000001u, 0x7FFFFFFFu, 0xFFFFFFFEu,
-                                           0xFFFFFFFFu));
+                                           0xFFFFFFFFu),
+                         testsupport::ByHex());
 
 struct CodeSize {
+  const char* name;
   uint32_t code;
   uint32_t size;
 };
+
+void PrintTo(const CodeSize& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SilentSimTest : public DriverRequestTest, public ::testing::WithParamInterface<CodeSize> {};
 
@@ -124,16 +131,17 @@ TEST_P(SilentSimTest, ZeroedRecordComesBackZeroWithPresetStatus) {
   EXPECT_EQ(simulator.log()[0].code, GetParam().code);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, SilentSimTest,
-                         ::testing::Values(CodeSize{WD_CODE_VERSION, sizeof(WdVersion)},
-                                           CodeSize{WD_CODE_PCI_SCAN, sizeof(WdPciScan)},
-                                           CodeSize{WD_CODE_PCI_CARD_INFO, sizeof(WdPciCardInfo)},
-                                           CodeSize{WD_CODE_CARD_REGISTER, sizeof(WdCardRegister)},
-                                           CodeSize{WD_CODE_CARD_UNREGISTER,
-                                                    sizeof(WdCardRegister)},
-                                           CodeSize{WD_CODE_PCI_CONFIG, sizeof(WdPciConfigDump)},
-                                           CodeSize{WD_CODE_TRANSFER, sizeof(WdTransfer)},
-                                           CodeSize{WD_CODE_SLEEP, sizeof(WdSleep)}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SilentSimTest,
+    ::testing::Values(CodeSize{"Version", WD_CODE_VERSION, sizeof(WdVersion)},
+                      CodeSize{"PciScan", WD_CODE_PCI_SCAN, sizeof(WdPciScan)},
+                      CodeSize{"PciCardInfo", WD_CODE_PCI_CARD_INFO, sizeof(WdPciCardInfo)},
+                      CodeSize{"CardRegister", WD_CODE_CARD_REGISTER, sizeof(WdCardRegister)},
+                      CodeSize{"CardUnregister", WD_CODE_CARD_UNREGISTER, sizeof(WdCardRegister)},
+                      CodeSize{"PciConfig", WD_CODE_PCI_CONFIG, sizeof(WdPciConfigDump)},
+                      CodeSize{"Transfer", WD_CODE_TRANSFER, sizeof(WdTransfer)},
+                      CodeSize{"Sleep", WD_CODE_SLEEP, sizeof(WdSleep)}),
+    testsupport::ByNameMember());
 
 TEST_F(DriverRequestTest, VersionRuleAcceptsFromSixTwentyTwo) {
   // The simulated driver reports what it is told; the threshold sits between 621 and 622.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge_fixture.h"
+#include "support/param_name.h"
 
 namespace bridge_test {
 namespace {
@@ -251,14 +252,207 @@ TEST_P(AccessTest, BlocksMoveTheData) {
   EXPECT_EQ(Transfers().back().address, h_->addrDesc[2].transferAddress + 0xF0);
 }
 
-// An inactive space is not a memory range: its accesses are transfers at the bare offset.
-TEST_P(AccessTest, InactiveSpaceReadsAreTransfersAtTheOffset) {
-  (void)P9050_ReadByte(h_, 4, 0x10);
-  const auto t = Transfers();
-  ASSERT_EQ(t.size(), 1u);
-  EXPECT_EQ(t[0].command, 10u);
-  EXPECT_EQ(t[0].address, 0x10u);
+// An inactive space (no range behind its BAR) is touched by nothing: no request, no register.
+TEST_P(AccessTest, InactiveSpaceIsTouchedByNothing) {
+  ASSERT_FALSE(P9050_IsAddrSpaceActive(h_, 4));
+  const uint32_t cntrl = card_->Peek(P9050_CNTRL);
+  for (uint32_t offset : {0u, 0x10u, uint32_t{P9050_CNTRL}}) {
+    EXPECT_EQ(P9050_ReadByte(h_, 4, offset), 0u);
+    EXPECT_EQ(P9050_ReadWord(h_, 4, offset), 0u);
+    EXPECT_EQ(P9050_ReadDword(h_, 4, offset), 0u);
+    P9050_WriteByte(h_, 4, offset, 0xFF);
+    P9050_WriteWord(h_, 4, offset, 0xFFFF);
+    P9050_WriteDword(h_, 4, offset, 0x02000000u);
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    EXPECT_EQ(P9050_ReadBlock(h_, offset, buffer, 0, 4, 2), WD_STATUS_NONE);
+    EXPECT_EQ(P9050_ReadBlock(h_, offset, buffer, sizeof buffer, 4, 2), WD_STATUS_NONE);
+    EXPECT_EQ(P9050_WriteBlock(h_, offset, buffer, sizeof buffer, 4, 2), WD_STATUS_NONE);
+    EXPECT_EQ(buffer[0] + buffer[1] + buffer[2] + buffer[3], 10);
+  }
+  EXPECT_TRUE(simulator_.log().empty());
+  Sync();
+  EXPECT_TRUE(card_->register_writes().empty());
+  EXPECT_EQ(card_->Peek(P9050_CNTRL), cntrl);
 }
+
+// Space indexes past the table, on an opened handle whose interrupt area (the bytes after the
+// table) has been filled by P9050_IntEnable: nothing there is taken for a space.
+TEST_P(AccessTest, IndexPastTheTableIgnoresTheInterruptArea) {
+  ASSERT_TRUE(P9050_IntEnable(h_, nullptr));
+  ASSERT_NE(h_->commands, nullptr);
+  Sync();  // the INTCSR store of a memory BAR0 reaches the card
+  card_->ClearRegisterWrites();
+  simulator_.ClearLog();
+  for (uint32_t space : {7u, 8u}) {
+    uint8_t buffer[4] = {};
+    EXPECT_FALSE(P9050_IsAddrSpaceActive(h_, space)) << space;
+    EXPECT_EQ(P9050_ReadByte(h_, space, 0), 0u) << space;
+    EXPECT_EQ(P9050_ReadDword(h_, space, 0), 0u) << space;
+    P9050_WriteByte(h_, space, 0, 0x5A);
+    P9050_WriteDword(h_, space, 0, 0x5A5A5A5Au);
+    EXPECT_EQ(P9050_ReadBlock(h_, 0, buffer, sizeof buffer, space, 2), WD_STATUS_NONE) << space;
+    EXPECT_EQ(P9050_WriteBlock(h_, 0, buffer, sizeof buffer, space, 2), WD_STATUS_NONE) << space;
+  }
+  EXPECT_TRUE(simulator_.log().empty());
+  Sync();
+  EXPECT_TRUE(card_->register_writes().empty());
+}
+
+// --- Bounds of every access, memory and I/O, on an opened card -----------------------------------
+
+enum class Where { kInside, kLastByte, kOnePast, kWrapping };
+
+struct RangeCase {
+  bool io;         // space 3 (I/O) or space 2 (memory), 256 bytes each
+  unsigned width;  // 1, 2 or 4: a single access; 0: a block of kBlockBytes
+  Where where;
+};
+
+constexpr uint32_t kRangeBytes = 256;
+constexpr uint32_t kBlockBytes = 16;
+
+const char* WhereName(Where w) {
+  switch (w) {
+    case Where::kInside:
+      return "Inside";
+    case Where::kLastByte:
+      return "LastByte";
+    case Where::kOnePast:
+      return "OnePast";
+    default:
+      return "Wrapping";
+  }
+}
+
+std::string RangeCaseName(const RangeCase& c) {
+  return std::string(c.io ? "Io" : "Memory") +
+         (c.width == 0 ? std::string("Block") : "Width" + std::to_string(c.width)) +
+         WhereName(c.where);
+}
+
+void PrintTo(const RangeCase& c, std::ostream* os) {
+  *os << RangeCaseName(c);
+}
+
+uint32_t Length(const RangeCase& c) {
+  return c.width == 0 ? kBlockBytes : c.width;
+}
+
+// The access's offset: its last byte is the range's last byte, one past it, or it starts at
+// 0xffffffff, where offset + length wraps in 32 bits to a small number (and a port address to
+// one just below the range).
+uint32_t OffsetOf(const RangeCase& c) {
+  switch (c.where) {
+    case Where::kInside:
+      return 0x20;
+    case Where::kLastByte:
+      return kRangeBytes - Length(c);
+    case Where::kOnePast:
+      return kRangeBytes - Length(c) + 1;
+    default:
+      return 0xFFFFFFFFu;
+  }
+}
+
+std::vector<RangeCase> AllRangeCases() {
+  std::vector<RangeCase> out;
+  for (bool io : {false, true}) {
+    for (unsigned width : {1u, 2u, 4u, 0u}) {
+      for (Where w : {Where::kInside, Where::kLastByte, Where::kOnePast, Where::kWrapping}) {
+        out.push_back({io, width, w});
+      }
+    }
+  }
+  return out;
+}
+
+class RangeBoundsTest : public ::testing::TestWithParam<RangeCase>, public BridgeFixture {
+ protected:
+  void SetUp() override {
+    card_ = &sim::AddPlx9050(simulator_, 0, 4, 0);
+    ramMem_ = card_->AttachRam(kSpace0Base, 0x400);  // space 2 at its reset local base
+    ramIo_ = card_->AttachRam(0, 0x400);             // space 3
+    h_ = Open();
+    ASSERT_NE(h_, nullptr);
+    ASSERT_EQ(h_->addrDesc[Space()].bytes, kRangeBytes);
+    ASSERT_EQ(h_->addrDesc[Space()].isMemory, GetParam().io ? 0u : 1u);
+    card_->ClearRegisterWrites();
+    simulator_.ClearLog();
+  }
+  uint32_t Space() const { return GetParam().io ? 3 : 2; }
+  // Any request lets the card see the stores made into its memory windows.
+  void Sync() { (void)P9050_ReadPciReg(h_, 0); }
+  sim::Ram& Ram() { return GetParam().io ? *ramIo_ : *ramMem_; }
+
+  sim::Plx9050* card_ = nullptr;
+  std::shared_ptr<sim::Ram> ramMem_, ramIo_;
+  P9050_Handle* h_ = nullptr;
+};
+
+// A write then a read of the case's width at its offset: inside the range both reach the card
+// (a transfer each for I/O and for blocks, none for memory singles); outside, nothing reaches the
+// driver or the card, reads give 0 and blocks return WD_STATUS_NONE with the buffer untouched.
+TEST_P(RangeBoundsTest, OnlyAccessesWhollyInsideTheRangeReachTheCard) {
+  const RangeCase& c = GetParam();
+  const uint32_t offset = OffsetOf(c);
+  const uint32_t n = Length(c);
+  const bool fits = c.where == Where::kInside || c.where == Where::kLastByte;
+  const std::vector<uint8_t> before = Ram().bytes();
+
+  std::array<uint8_t, kBlockBytes> pattern{}, buffer{};
+  for (uint32_t i = 0; i < kBlockBytes; i++) pattern[i] = static_cast<uint8_t>(0xC1 + i);
+  uint32_t value = 0;
+  std::memcpy(&value, pattern.data(), 4);
+  uint32_t read = 0;
+  buffer.fill(0xEE);
+  switch (c.width) {
+    case 1:
+      P9050_WriteByte(h_, Space(), offset, static_cast<uint8_t>(value));
+      read = P9050_ReadByte(h_, Space(), offset);
+      break;
+    case 2:
+      P9050_WriteWord(h_, Space(), offset, static_cast<uint16_t>(value));
+      read = P9050_ReadWord(h_, Space(), offset);
+      break;
+    case 4:
+      P9050_WriteDword(h_, Space(), offset, value);
+      read = P9050_ReadDword(h_, Space(), offset);
+      break;
+    default:
+      EXPECT_EQ(P9050_WriteBlock(h_, offset, pattern.data(), n, Space(), P9050_MODE_BYTE),
+                fits ? 0u : WD_STATUS_NONE);
+      EXPECT_EQ(P9050_ReadBlock(h_, offset, buffer.data(), n, Space(), P9050_MODE_BYTE),
+                fits ? 0u : WD_STATUS_NONE);
+      break;
+  }
+
+  const auto t = Transfers();
+  const bool requests = fits && (c.io || c.width == 0);
+  ASSERT_EQ(simulator_.log().size(), requests ? 2u : 0u);
+  if (requests) {
+    const uint32_t port = h_->addrDesc[Space()].transferAddress + offset;
+    EXPECT_EQ(t[0].address, port);
+    EXPECT_EQ(t[1].address, port);
+    EXPECT_EQ(t[0].bytes, c.width == 0 ? n : 0u);
+  }
+
+  Sync();
+  std::vector<uint8_t> expected = before;
+  if (fits) std::memcpy(&expected[offset], pattern.data(), n);
+  EXPECT_EQ(Ram().bytes(), expected);
+  if (c.width == 0) {
+    std::array<uint8_t, kBlockBytes> untouched;
+    untouched.fill(0xEE);
+    EXPECT_EQ(buffer, fits ? pattern : untouched);
+  } else {
+    const uint32_t ones = c.width == 4 ? 0xFFFFFFFFu : (1u << (8 * c.width)) - 1;
+    EXPECT_EQ(read, fits ? (value & ones) : 0u);
+  }
+  EXPECT_TRUE(card_->register_writes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Accesses, RangeBoundsTest, ::testing::ValuesIn(AllRangeCases()),
+                         [](const auto& info) { return RangeCaseName(info.param); });
 
 // --- Bounds of a memory range, on a hand-made mapping --------------------------------------------
 
@@ -314,7 +508,11 @@ INSTANTIATE_TEST_SUITE_P(Edges, MemoryBoundsTest,
                                            BoundCase{2, 15, false}, BoundCase{4, 12, true},
                                            BoundCase{4, 13, false}, BoundCase{4, 1, true},
                                            BoundCase{4, 0xFFFFFFFEu, false},
-                                           BoundCase{1, 0xFFFFFFFFu, false}));
+                                           BoundCase{1, 0xFFFFFFFFu, false}),
+                         [](const auto& info) {
+                           return "Width" + std::to_string(info.param.width) + "At" +
+                                  testsupport::Hex(info.param.offset);
+                         });
 
 // A memory range the driver left without a mapping is not dereferenced.
 TEST(UnmappedRangeTest, MemoryRangeWithoutUserAddressIsNotTouched) {

@@ -223,12 +223,74 @@ INSTANTIATE_TEST_SUITE_P(
                   "Card does not have all items expected for PLX 9050\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Configuration-space faults do not stop the sequence: their results are not looked at.
-TEST_F(CardTest, ConfigurationFaultsDoNotStopOpen) {
+// The BAR0 fix writes BAR0 back only from a configuration read that succeeded; a failed or
+// unanswered read sends no write (its zeroed value would move the registers to address 0) and open
+// goes on as without the option.
+struct ConfigFault {
+  const char* name;
+  std::function<void(sim::Simulator&)> fault;
+};
+
+void PrintTo(const ConfigFault& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ConfigFaultTest : public ::testing::TestWithParam<ConfigFault>, public BridgeFixture {};
+
+TEST_P(ConfigFaultTest, FailedReadWritesNoBar0AndOpenGoesOn) {
   sim::AddPlx9050(simulator_, 0, 4, 0);
-  simulator_.FailRequests(WD_CODE_PCI_CONFIG, 0x20000003u);
-  EXPECT_NE(Open(0, P9050_OPEN_FIX_BAR0), nullptr);
-  EXPECT_EQ(simulator_.Count(WD_CODE_PCI_CONFIG), 2u);
+  GetParam().fault(simulator_);
+  P9050_Handle* h = Open(0, P9050_OPEN_FIX_BAR0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Codes(), (std::vector<uint32_t>{WD_CODE_VERSION, WD_CODE_PCI_SCAN, WD_CODE_PCI_CONFIG,
+                                            WD_CODE_PCI_CARD_INFO, WD_CODE_CARD_REGISTER}));
+  EXPECT_EQ(simulator_.log()[2].As<WdPciConfigDump>().isRead, 1u);
+  EXPECT_TRUE(P9050_IsAddrSpaceActive(h, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ConfigFaultTest,
+                         ::testing::Values(ConfigFault{"Fails",
+                                                       [](sim::Simulator& s) {
+                                                         s.FailRequests(
+                                                             WD_CODE_PCI_CONFIG,
+                                                             sim::kStatusInvalidParameter);
+                                                       }},
+                                           ConfigFault{"Silent",
+                                                       [](sim::Simulator& s) {
+                                                         s.SilenceRequests(WD_CODE_PCI_CONFIG);
+                                                       }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Refuses configuration reads and passes everything else, writes included, to the simulator.
+class ReadRefusingDriver : public WdHostedDriver {
+ public:
+  explicit ReadRefusingDriver(sim::Simulator& simulator) : simulator_(simulator) {}
+  bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
+    if (code == WD_CODE_PCI_CONFIG && static_cast<WdPciConfigDump*>(record)->isRead != 0) {
+      *status = sim::kStatusInvalidParameter;
+      return true;
+    }
+    return simulator_.Control(code, record, size, status);
+  }
+
+ private:
+  sim::Simulator& simulator_;
+};
+
+// Where only the read fails, a write would reach the card: BAR0 must stay where it was.
+TEST_F(CardTest, FailedBar0ReadLeavesTheCardWhereItIs) {
+  sim::Plx9050Spec cfg;
+  cfg.bar0Address = 0xFD000080u;
+  sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
+  ReadRefusingDriver refusing(simulator_);
+  WdHosted_Install(&refusing);
+  P9050_Handle* h = nullptr;
+  const BOOL opened = P9050_Open(&h, kVendor, kDevice, 0, P9050_OPEN_FIX_BAR0);
+  if (h != nullptr) handles_.push_back(h);
+  WdHosted_Install(&simulator_);
+  EXPECT_TRUE(opened) << P9050_ErrorText;
+  EXPECT_EQ(simulator_.Count(WD_CODE_PCI_CONFIG), 0u);  // the refused read never got there
+  EXPECT_EQ(simulator_.Find(0, 4, 0)->ConfigRead(0x10, 4), 0xFD000080u);
 }
 
 TEST_F(CardTest, RefusedAllocationReturnsNullAndSendsNothing) {
@@ -254,6 +316,20 @@ TEST_F(CardTest, CardWithOnlyAnIoRangeOpens) {
   EXPECT_FALSE(P9050_IsAddrSpaceActive(h, 0));
   EXPECT_TRUE(P9050_IsAddrSpaceActive(h, 1));
   EXPECT_EQ(h->intHandle, 0u);
+}
+
+// Any one active space among 0-5 makes a card usable, the last one too.
+TEST_F(CardTest, CardWithOnlyBar5Opens) {
+  sim::Plx9050Spec cfg;
+  for (auto& bar : cfg.bars) bar = {};
+  cfg.bars[5] = {sim::BarKind::kIo, 64};
+  sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
+  P9050_Handle* h = Open();
+  ASSERT_NE(h, nullptr);
+  for (uint32_t space = 0; space < P9050_ADDR_SPACES; space++) {
+    EXPECT_EQ(P9050_IsAddrSpaceActive(h, space), space == 5 ? TRUE : FALSE) << space;
+  }
+  EXPECT_EQ(h->addrDesc[5].bytes, 64u);
 }
 
 TEST_F(CardTest, FixBar0RewritesBar0BeforeReadingResourcesAndReachesTheRegisters) {
@@ -403,6 +479,13 @@ TEST_P(DetectTest, FillsTheTableFromTheItems) {
   EXPECT_EQ(h.handler, nullptr);
 }
 
+// A live item just past the count is not part of the card.
+WdCard ItemPastTheCount() {
+  WdCard card = CardWith({IoItem(1, 0xC000, 128)});
+  card.items[1] = MemItem(2, 0xFE000000, 4096);
+  return card;
+}
+
 WdCard Overlong() {
   WdCard card = CardWith({IoItem(1, 0xD000, 128)});
   card.itemCount = 0xFFFFFFFFu;  // only the 20 items the record holds are walked
@@ -431,7 +514,9 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"SecondInterruptAfterZeroHandle",
                    CardWith({IntItem(10, 0), IntItem(11, 8), IoItem(1, 0xC000, 128)}), TRUE, 0x2,
                    8},
-        DetectCase{"OverlongItemCount", Overlong(), TRUE, 0x2, 0}),
+        DetectCase{"OverlongItemCount", Overlong(), TRUE, 0x2, 0},
+        DetectCase{"ItemPastTheCountIgnored", ItemPastTheCount(), TRUE, 0x2, 0},
+        DetectCase{"OnlyBar5", CardWith({IoItem(5, 0xC200, 64)}), TRUE, 0x20, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DetectMemoryTest, MemoryAndIoEntriesCarryTheirAddresses) {

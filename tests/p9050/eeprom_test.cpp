@@ -53,6 +53,10 @@ struct StepCase {
   std::vector<std::string> requests;
 };
 
+void PrintTo(const StepCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class EepromStepTest : public EepromCard, public ::testing::WithParamInterface<StepCase> {};
 
 TEST_P(EepromStepTest, SendsExactlyTheseRequests) {
@@ -222,6 +226,10 @@ struct PaceCase {
   std::function<BOOL(P9050_Handle*)> op;
   size_t sleeps;
 };
+
+void PrintTo(const PaceCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EepromPaceTest : public EepromCard, public ::testing::WithParamInterface<PaceCase> {};
 

@@ -53,6 +53,10 @@ struct EnableCase {
   uint32_t maskData;
 };
 
+void PrintTo(const EnableCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class IntEnableTest : public InterruptTest, public ::testing::WithParamInterface<EnableCase> {};
 
 TEST_P(IntEnableTest, SetsOnlyBit6AndPreparesBothCommands) {

@@ -6,6 +6,7 @@
 
 #include "sim/pci_config.h"
 #include "sim_fixture.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ScanCase{0x9050, 0x10B5, {{0, 3, 1}, {1, 2, 0}}},
                       ScanCase{0x9050, 0, {{0, 3, 0}, {0, 3, 1}, {1, 2, 0}}},  // device wildcard
                       ScanCase{0, 0x1234, {{0, 5, 0}}},                        // vendor wildcard
-                      ScanCase{0x9050, 0x1234, {}}, ScanCase{0x10B5, 0x9050, {}}));
+                      ScanCase{0x9050, 0x1234, {}}, ScanCase{0x10B5, 0x9050, {}}),
+    testsupport::ByPrinted());
 
 TEST_F(BusTest, ScanReportsAtMostOneHundredCards) {
   for (uint32_t i = 0; i < 105; ++i) sim_.AddFunction(i / 32, i % 32, 0, Ids(0x9050, 0x10B5));
@@ -183,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigBoundsCase{0x00, 1, true}, ConfigBoundsCase{0x09, 3, true},
                       ConfigBoundsCase{0xFC, 4, true}, ConfigBoundsCase{0xFD, 4, false},
                       ConfigBoundsCase{0xFF, 1, true}, ConfigBoundsCase{0xFF, 2, false},
-                      ConfigBoundsCase{0x100, 1, false}, ConfigBoundsCase{0xFFFFFFFF, 2, false}));
+                      ConfigBoundsCase{0x100, 1, false}, ConfigBoundsCase{0xFFFFFFFF, 2, false}),
+    testsupport::ByPrinted());
 
 TEST_F(BusTest, ConfigAccessWithoutBufferIsRefused) {
   auto card = AddCard(0, 1, 0, BoardLikeSpec());
@@ -311,7 +314,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BarSizingTest,
                                            BarCase{sim::BarKind::kMemory, 128, 0xFFFFFF80},
                                            BarCase{sim::BarKind::kMemory, 1u << 20, 0xFFF00000},
                                            BarCase{sim::BarKind::kIo, 4, 0xFFFFFFFD},
-                                           BarCase{sim::BarKind::kIo, 256, 0xFFFFFF01}));
+                                           BarCase{sim::BarKind::kIo, 256, 0xFFFFFF01}),
+                         testsupport::ByPrinted());
 
 TEST_F(BusTest, PartialBarWritesMergeBytes) {
   AddCard(0, 1, 0, BoardLikeSpec());

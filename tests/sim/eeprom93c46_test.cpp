@@ -143,6 +143,10 @@ struct ProgramCase {
   void (*expect)(Eeprom93C46::Image& image);
 };
 
+void PrintTo(const ProgramCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Eeprom93C46ProgramTest : public Eeprom93C46Test,
                                public ::testing::WithParamInterface<ProgramCase> {};
 

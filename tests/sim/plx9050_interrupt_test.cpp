@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/plx9050.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -15,6 +16,11 @@ struct LineCase {
   uint32_t read;  // INTCSR as read back
   bool asserted;
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+  *os << "written 0x" << std::hex << c.written << ", LINT1 " << (c.lint1 ? "high" : "low")
+      << ", LINT2 " << (c.lint2 ? "high" : "low");
+}
 
 class IntcsrTest : public ::testing::TestWithParam<LineCase> {};
 
@@ -45,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Input 1 active high, input 2 active low, both enabled and active.
         LineCase{0x4B, true, false, 0x6F, true},
         // The software interrupt needs only the PCI enable.
-        LineCase{0x80, true, true, 0x80, false}, LineCase{0xC0, true, true, 0xC0, true}));
+        LineCase{0x80, true, true, 0x80, false}, LineCase{0xC0, true, true, 0xC0, true}),
+    testsupport::ByPrinted());
 
 TEST(Plx9050InterruptTest, TheLineFollowsTheInputWithoutAnotherWrite) {
   sim::Plx9050 bridge;

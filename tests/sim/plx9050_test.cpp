@@ -8,6 +8,7 @@
 #include "sim/pci_config.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -65,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         // EEPROM data out (27) follows the pin, present (28) the setting.
         RegisterCase{plx::kCntrl, plx::kCntrlEeDataOut, 0x6FFFFFFFu, plx::kCntrlEeDataOut},
         // Past CNTRL: reserved.
-        RegisterCase{0x54, 0, 0, 0}, RegisterCase{0x7C, 0, 0, 0}));
+        RegisterCase{0x54, 0, 0, 0}, RegisterCase{0x7C, 0, 0, 0}),
+    testsupport::ByPrinted());
 
 TEST(Plx9050Test, PartialWritesMergeIntoTheRegisterTheyCover) {
   Plx9050 card;
@@ -114,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{0x0FFFFF01u, 0x00123401u, 0xFF, 0x1234FF},
                       DecodeCase{0x0FFFF000u, 0x00345671u, 0x0ABC, 0x345ABC},
                       DecodeCase{0x0FFFFFFDu, 0x00000009u, 0x0B, 0x0B},  // I/O: 4 bytes
-                      DecodeCase{0x0FFFFFF0u, 0x0ABCDEF1u, 0x05, 0x0ABCDEF5u}));
+                      DecodeCase{0x0FFFFFF0u, 0x0ABCDEF1u, 0x05, 0x0ABCDEF5u}),
+    testsupport::ByPrinted());
 
 TEST(Plx9050Test, DisabledSpaceAndMissingDeviceReadAllOnes) {
   Plx9050 card;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim_fixture.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -74,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Commands, SingleTransferTest,
                                            SingleCase{WD_RM_DWORD, 0xFE00007C, 0, 0x7C, 4, false},
                                            SingleCase{WD_WM_BYTE, 0xFE000040, 0, 0x40, 1, true},
                                            SingleCase{WD_WM_WORD, 0xFE001002, 2, 2, 2, true},
-                                           SingleCase{WD_WM_DWORD, 0xFE000050, 0, 0x50, 4, true}));
+                                           SingleCase{WD_WM_DWORD, 0xFE000050, 0, 0x50, 4, true}),
+                         testsupport::ByPrinted());
 
 struct UnclaimedCase {
   uint32_t command;
@@ -108,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnclaimedCase{WD_RM_BYTE, 0x1000, 0x123456FF},
                       UnclaimedCase{WD_WP_DWORD, 0xC07E, 0x12345678},
                       UnclaimedCase{WD_WM_DWORD, 0xFE002000, 0x12345678},
-                      UnclaimedCase{WD_WP_BYTE, 0x80, 0x12345678}));
+                      UnclaimedCase{WD_WP_BYTE, 0x80, 0x12345678}),
+    testsupport::ByPrinted());
 
 struct BlockCase {
   uint32_t command;
@@ -179,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockCase{WD_WM_SDWORD, 0xFE001100, 2, 0x100, 4, true, 1},
                       BlockCase{WD_RP_SBYTE, 0xC084, 3, 4, 1, false, 0},  // one port, a FIFO
                       BlockCase{WD_WP_SWORD, 0xC010, 1, 0x10, 2, true, 0},
-                      BlockCase{WD_RM_SDWORD, 0xFE001100, 2, 0x100, 4, false, 0}));
+                      BlockCase{WD_RM_SDWORD, 0xFE001100, 2, 0x100, 4, false, 0}),
+    testsupport::ByPrinted());
 
 TEST_F(RequestTest, BadTransfersAreRefusedAndWriteNothing) {
   uint8_t buffer[8] = {};

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/param_name.h"
 #include "support/transcript.h"
 
 namespace {
@@ -73,19 +74,24 @@ Session LoadSession(const std::string& name, const std::string& eepromPath = "")
   return s;
 }
 
-void ExpectSession(const std::string& name, const std::string& eepromPath = "") {
+void ExpectSession(const std::string& name, const std::string& eepromPath = "",
+                   const std::string& expectedErr = "") {
   Session s = LoadSession(name, eepromPath);
   HostRun run = RunHost(s.args, s.transcript.input);
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, expectedErr);
   EXPECT_EQ(run.out, s.transcript.output) << name;
 }
 
 // Open at start, the register editor, an EEPROM write read back, exit; the next run finds the
-// written dword in the EEPROM file and on the simulated part.
+// written dword in the EEPROM file and on the simulated part. The first run says once that the
+// file is new.
 TEST(HostTest, WholeSessionAndTheEepromKeptAcrossRuns) {
   TempFile eeprom("eeprom");
-  ExpectSession("whole_session.txt", eeprom.path());
+  ExpectSession("whole_session.txt", eeprom.path(),
+                "p9050diag: " + eeprom.path() +
+                    " does not exist: the EEPROM starts with its default contents, and the file "
+                    "is made when the program ends\n");
   const std::string saved = eeprom.Read();
   EXPECT_EQ(saved.substr(0, 80),
             "10b5 9050 0680 0001 0000 0000 0100 0000\n"
@@ -103,7 +109,8 @@ TEST_P(HostSessionTest, OutputMatches) {
 
 INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
                          ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt",
-                                           "pci_bus.txt"));
+                                           "pci_bus.txt"),
+                         testsupport::ByText());
 
 // Every menu and prompt of the host ends at the end of input: a script cut anywhere exits 0.
 TEST(HostTest, EveryCutOfAScriptEnds) {
@@ -129,6 +136,10 @@ struct BadCommandLine {
   const char* args;
   const char* message;
 };
+
+void PrintTo(const BadCommandLine& c, std::ostream* os) {
+  *os << c.args;
+}
 
 class BadCommandLineTest : public ::testing::TestWithParam<BadCommandLine> {};
 
@@ -157,7 +168,21 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
                       BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
                       BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
-                      BadCommandLine{"stray", "unexpected argument 'stray'"}));
+                      BadCommandLine{"stray", "unexpected argument 'stray'"},
+                      BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
+                      // The option of a cluster that failed, not the program or the cluster.
+                      BadCommandLine{"-xf", "unknown option -x"},
+                      BadCommandLine{"-fx", "unknown option -x"},
+                      BadCommandLine{"-fb", "option -b needs a value"},
+                      BadCommandLine{"--bogus=1", "unknown option --bogus"},
+                      BadCommandLine{"--fast=1", "option --fast takes no value"},
+                      BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
+                      BadCommandLine{"--b", "option --boards needs a value"}),
+    // Several lines differ only in punctuation, so the index keeps the names apart.
+    [](const ::testing::TestParamInfo<BadCommandLine>& info) {
+      return "Line" + std::to_string(info.index) + "_" +
+             testsupport::NameFromWords(info.param.args);
+    });
 
 // An EEPROM file that is not 64 hexadecimal words stops the host before it starts, and is left
 // as it was.

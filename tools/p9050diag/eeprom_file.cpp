@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
+
+#include "files.h"
 
 namespace p9050diag {
 
@@ -35,13 +35,24 @@ bool ParseWord(const std::string& token, uint16_t* word) {
 }  // namespace
 
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec) && !ec) return LoadResult::kMissing;
-  std::ifstream in(path);
-  if (!in) {
-    *error = path + ": cannot read";
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    if (errno == ENOENT) return LoadResult::kMissing;
+    *error = path + ": " + std::strerror(errno);
     return LoadResult::kBad;
   }
+  std::string text;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  const bool readError = std::ferror(file) != 0;
+  const int readErrno = errno;
+  std::fclose(file);
+  if (readError) {
+    *error = path + ": " + std::strerror(readErrno);
+    return LoadResult::kBad;
+  }
+  std::istringstream in(text);
   EepromImage words{};
   size_t count = 0;
   std::string token;
@@ -66,30 +77,19 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
   return LoadResult::kLoaded;
 }
 
-bool SaveEepromFile(const std::string& path, const EepromImage& image, std::string* error) {
-  std::ostringstream text;
+std::string FormatEepromImage(const EepromImage& image) {
+  std::string text;
   char word[8];
   for (size_t i = 0; i < kEepromWords; ++i) {
     std::snprintf(word, sizeof word, "%04x", static_cast<unsigned>(image[i]));
-    text << word << ((i % 8 == 7) ? '\n' : ' ');
+    text += word;
+    text += (i % 8 == 7) ? '\n' : ' ';
   }
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << text.str();
-    out.flush();
-    if (!out) {
-      *error = temporary + ": cannot write";
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return text;
+}
+
+bool SaveEepromFile(const std::string& path, const EepromImage& image, std::string* error) {
+  return ReplaceFile(path, FormatEepromImage(image), error);
 }
 
 }  // namespace p9050diag

@@ -14,11 +14,15 @@ using EepromImage = std::array<uint16_t, kEepromWords>;
 
 enum class LoadResult { kLoaded, kMissing, kBad };
 
-// Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else).
+// Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else). kMissing
+// when there is no such file; kBad with "path: reason" when it cannot be read or is not an image.
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error);
 
-// Writes the image through a temporary file renamed over `path`, so an interrupted save never
-// leaves a half-written file.
+// The file's text for `image`: eight words a line.
+std::string FormatEepromImage(const EepromImage& image);
+
+// Replaces `path` with the image (see ReplaceFile in files.h: never half a file, the file's mode
+// and a symbolic link kept). False with "path: reason".
 bool SaveEepromFile(const std::string& path, const EepromImage& image, std::string* error);
 
 }  // namespace p9050diag

@@ -2,36 +2,56 @@
 //
 // It builds the simulated machine the command line asks for, opens the default board when it is
 // the only one, runs the main menu until 99 or the end of standard input, then closes the board
-// and saves what it was asked to keep. Interactive use and piped scripts take the same path.
-#include <signal.h>
-
+// and saves what it was asked to keep. Interactive use and piped scripts take the same path. A
+// signal or a failed output ends the session at its next step, and the files are saved then too
+// (session_end.h).
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "diag/console.h"
 #include "main_menu.h"
 #include "options.h"
+#include "session_end.h"
 #include "sim_machine.h"
 
 namespace {
 
-void Interrupted(int) {}
-
-// Ctrl-C and SIGTERM interrupt the line read that waits for the user instead of killing the
-// process: the read fails like the end of input, every menu returns, and the host closes the board
-// and saves the EEPROM files on its normal way out.
-void EndInputOnSignals() {
-  struct sigaction action {};
-  action.sa_handler = Interrupted;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: the waiting read returns with EINTR
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+// Flushes the output and saves the files; the exit status.
+int Finish(p9050diag::SimMachine* machine) {
+  namespace session = p9050diag::session;
+  int status = 0;
+  FILE* out = P9050_ConsoleOut();
+  errno = 0;
+  const bool flushed = std::fflush(out) == 0;
+  if (!flushed || session::EndAsked()) {
+    const int error = session::OutputError() != 0 ? session::OutputError() : errno;
+    // A reader that went away is the usual end of `p9050diag | head`: the signal says it.
+    if (!flushed || error != 0) {
+      if (session::EndSignal() != SIGPIPE) {
+        std::fprintf(stderr, "p9050diag: standard output: %s\n",
+                     std::strerror(error != 0 ? error : EIO));
+      }
+      status = 1;
+    }
+  }
+  std::vector<std::string> errors;
+  if (!machine->Stop(&errors)) {
+    for (const std::string& e : errors) std::fprintf(stderr, "p9050diag: %s\n", e.c_str());
+    status = 1;
+  }
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  namespace session = p9050diag::session;
+  session::KeepStandardDescriptors();
+
   p9050diag::Options options;
   std::string error;
   if (!p9050diag::ParseOptions(argc, argv, &options, &error)) {
@@ -41,25 +61,33 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(p9050diag::Usage("p9050diag").c_str(), stdout);
+    if (std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "p9050diag: standard output: %s\n", std::strerror(errno));
+      return 1;
+    }
     return 0;
   }
 
   p9050diag::SimMachine machine;
-  if (!machine.Start(options, &error)) {
+  std::vector<std::string> notes;
+  if (!machine.Start(options, &notes, &error)) {
     std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& note : notes) std::fprintf(stderr, "p9050diag: %s\n", note.c_str());
 
-  EndInputOnSignals();
+  FILE* input = nullptr;
+  if (!session::CatchSignals(&error) || (input = session::OpenInput(&error)) == nullptr) {
+    std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
+    return 1;
+  }
+  P9050_ConsoleSetStreams(input, nullptr);
+  session::SetEndAction([&machine] { return Finish(&machine); });
+  machine.set_before_request(session::EndIfAsked);
+
   p9050diag::HostState state;
   p9050diag::OpenDefaultBoard(&state);
   p9050diag::RunMainMenu(&state);
   p9050diag::CloseBoard(&state);
-  DiagConsole_Flush();
-
-  if (!machine.Stop(&error)) {
-    std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  session::End();
 }

@@ -1,7 +1,8 @@
-// Command-line parsing of the console host, with getopt_long.
+// Command-line parsing of the console host: short options (clustered, "-b2" or "-b 2"), long
+// options ("--boards=2" or "--boards 2", a unique prefix is enough), "--" ends the options. A
+// parser of its own rather than getopt: getopt keeps state between calls (a second parse would
+// start inside the first argv), and its error cases do not say which option of a cluster failed.
 #include "options.h"
-
-#include <getopt.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,18 +13,17 @@ namespace p9050diag {
 
 namespace {
 
-const option kLongOptions[] = {
-    {"boards", required_argument, nullptr, 'b'},
-    {"ids", required_argument, nullptr, 'i'},
-    {"space0", required_argument, nullptr, 's'},
-    {"fast", no_argument, nullptr, 'f'},
-    {"real-time", no_argument, nullptr, 'r'},
-    {"eeprom-file", required_argument, nullptr, 'e'},
-    {"vcd", required_argument, nullptr, 'v'},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+struct OptionSpec {
+  char shortName;
+  const char* longName;
+  bool takesValue;
 };
-const char kShortOptions[] = ":b:i:s:fre:v:h";  // leading colon: a missing value returns ':'
+
+const OptionSpec kOptions[] = {
+    {'b', "boards", true}, {'i', "ids", true},        {'s', "space0", true},
+    {'f', "fast", false},  {'r', "real-time", false}, {'e', "eeprom-file", true},
+    {'v', "vcd", true},    {'h', "help", false},
+};
 
 bool ParseHex16(const std::string& text, uint16_t* value) {
   if (text.empty() || text.size() > 4) return false;
@@ -72,65 +72,140 @@ BoardIds Options::IdsOf(int board) const {
   return ids[std::min(static_cast<size_t>(board), ids.size() - 1)];
 }
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  opterr = 0;  // messages of our own
-  optind = 1;
-  for (;;) {
-    int index = 0;
-    int c = getopt_long(argc, argv, kShortOptions, kLongOptions, &index);
-    if (c == -1) break;
-    std::string arg = optarg != nullptr ? optarg : "";
-    switch (c) {
-      case 'b':
-        if (!ParseBoards(arg, &options->boards)) {
-          *error = "--boards takes a number from 0 to " + std::to_string(kMaxBoards) + ", not '" +
-                   arg + "'";
-          return false;
-        }
-        break;
-      case 'i':
-        if (!ParseIds(arg, &options->ids)) {
-          *error =
-              "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" + arg + "'";
-          return false;
-        }
-        break;
-      case 's':
-        if (arg == "mem" || arg == "memory") {
-          options->space0Io = false;
-        } else if (arg == "io") {
-          options->space0Io = true;
-        } else {
-          *error = "--space0 takes 'mem' or 'io', not '" + arg + "'";
-          return false;
-        }
-        break;
-      case 'f':
-        options->realTime = false;
-        break;
-      case 'r':
-        options->realTime = true;
-        break;
-      case 'e':
-        options->eepromFiles.push_back(arg);
-        break;
-      case 'v':
-        options->vcdFiles.push_back(arg);
-        break;
-      case 'h':
-        options->help = true;
-        break;
-      case ':':
-        *error = std::string("option ") + argv[optind - 1] + " needs a value";
-        return false;
-      default:
-        *error = std::string("unknown option ") + argv[optind - 1];
-        return false;
+namespace {
+
+const OptionSpec* FindShort(char name) {
+  for (const OptionSpec& o : kOptions) {
+    if (o.shortName == name) return &o;
+  }
+  return nullptr;
+}
+
+// The option `name` names exactly or as the prefix of one option only.
+const OptionSpec* FindLong(const std::string& name, std::string* error) {
+  const OptionSpec* found = nullptr;
+  int prefixOf = 0;
+  if (name.empty()) {
+    *error = "unknown option --";
+    return nullptr;
+  }
+  for (const OptionSpec& o : kOptions) {
+    const std::string full = o.longName;
+    if (full == name) return &o;
+    if (full.compare(0, name.size(), name) == 0) {
+      found = &o;
+      ++prefixOf;
     }
   }
-  if (optind < argc) {
-    *error = std::string("unexpected argument '") + argv[optind] + "'";
-    return false;
+  if (prefixOf == 1) return found;
+  *error = (prefixOf == 0 ? "unknown option --" : "ambiguous option --") + name;
+  return nullptr;
+}
+
+bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::string* error) {
+  switch (o.shortName) {
+    case 'b':
+      if (!ParseBoards(arg, &options->boards)) {
+        *error = "--boards takes a number from 0 to " + std::to_string(kMaxBoards) + ", not '" +
+                 arg + "'";
+        return false;
+      }
+      return true;
+    case 'i':
+      if (!ParseIds(arg, &options->ids)) {
+        *error =
+            "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" + arg + "'";
+        return false;
+      }
+      return true;
+    case 's':
+      if (arg == "mem" || arg == "memory") {
+        options->space0Io = false;
+      } else if (arg == "io") {
+        options->space0Io = true;
+      } else {
+        *error = "--space0 takes 'mem' or 'io', not '" + arg + "'";
+        return false;
+      }
+      return true;
+    case 'f':
+      options->realTime = false;
+      return true;
+    case 'r':
+      options->realTime = true;
+      return true;
+    case 'e':
+      options->eepromFiles.push_back(arg);
+      return true;
+    case 'v':
+      options->vcdFiles.push_back(arg);
+      return true;
+    case 'h':
+      options->help = true;
+      return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+      *error = "unexpected argument '" + word + "'";
+      return false;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (word[1] == '-') {  // --name, --name=value, --name value
+      const size_t equals = word.find('=');
+      const std::string name =
+          word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const OptionSpec* o = FindLong(name, error);
+      if (o == nullptr) return false;
+      const std::string shown = std::string("--") + o->longName;
+      std::string arg;
+      if (!o->takesValue) {
+        if (equals != std::string::npos) {
+          *error = "option " + shown + " takes no value";
+          return false;
+        }
+      } else if (equals != std::string::npos) {
+        arg = word.substr(equals + 1);
+      } else if (i + 1 < argc) {
+        arg = argv[++i];
+      } else {
+        *error = "option " + shown + " needs a value";
+        return false;
+      }
+      if (!Apply(*o, arg, options, error)) return false;
+      continue;
+    }
+    // -abc: flags, the last of which may take the rest of the word or the next word as its value
+    for (size_t at = 1; at < word.size(); ++at) {
+      const OptionSpec* o = FindShort(word[at]);
+      if (o == nullptr) {
+        *error = std::string("unknown option -") + word[at];
+        return false;
+      }
+      std::string arg;
+      if (o->takesValue) {
+        if (at + 1 < word.size()) {
+          arg = word.substr(at + 1);
+        } else if (i + 1 < argc) {
+          arg = argv[++i];
+        } else {
+          *error = std::string("option -") + o->shortName + " needs a value";
+          return false;
+        }
+        at = word.size();
+      }
+      if (!Apply(*o, arg, options, error)) return false;
+    }
   }
   if (options->eepromFiles.size() > static_cast<size_t>(options->boards)) {
     *error = "more --eeprom-file options than boards";
@@ -161,8 +236,9 @@ std::string Usage(const char* program) {
       "                          dword read takes about 0.1 s, a full display about 7 s\n"
       "  -f, --fast              virtual time: sleeps take no time\n"
       "  -e, --eeprom-file=FILE  keep a board's EEPROM contents in FILE (64 hexadecimal words):\n"
-      "                          loaded at start when it exists, saved at exit (99, end of input,\n"
-      "                          Ctrl-C or SIGTERM); once per board, in board order\n"
+      "                          loaded at start when it exists, saved when the program ends,\n"
+      "                          however it ends (99, end of input, Ctrl-C, SIGTERM, SIGHUP, a\n"
+      "                          closed output), if changed; once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
       "  -h, --help              show this text and exit\n"

@@ -30,9 +30,10 @@ struct Options {
   BoardIds IdsOf(int board) const;
 };
 
-// Parses argv (getopt-style: short and long options, "--" ends them). Returns false with a
-// message in *error on a bad command line.
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+// Parses argv[1..argc) into *options, over the values already there (getopt-style: short options
+// clustered, long options or a unique prefix of one, "--" ends them). Returns false with a message
+// in *error on a bad command line. Keeps no state between calls.
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);
 
 // The --help text.
 std::string Usage(const char* program);

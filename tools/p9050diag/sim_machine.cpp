@@ -3,7 +3,8 @@
 
 #include <type_traits>
 
-#include "eeprom_file.h"
+#include "driver/hosted_driver.h"
+#include "files.h"
 #include "sim/eeprom93c46.h"
 #include "sim/typical_machine.h"
 
@@ -13,16 +14,69 @@ namespace {
 
 constexpr uint32_t kFirstBoardSlot = 5;  // after the chipset's host bridge, before its slots 0x19+
 
+// Whether any two of the files are one; the message names the pair.
+bool NamesTwice(const Options& options, std::string* error) {
+  struct Named {
+    const std::string* path;
+    const char* option;
+  };
+  std::vector<Named> files;
+  for (const std::string& f : options.eepromFiles) files.push_back({&f, "--eeprom-file"});
+  for (const std::string& f : options.vcdFiles) files.push_back({&f, "--vcd"});
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t j = i + 1; j < files.size(); ++j) {
+      if (SameFile(*files[i].path, *files[j].path)) {
+        *error = std::string(files[i].option) + " " + *files[i].path + " and " + files[j].option +
+                 " " + *files[j].path + " name the same file";
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 // The file holds exactly the part's contents.
 static_assert(std::is_same_v<EepromImage, sim::Eeprom93C46::Image>);
 
+// The simulator as the process's driver, behind the host's hook.
+struct SimMachine::Driver : WdHostedDriver {
+  explicit Driver(SimMachine* owner) : machine(owner) { WdHosted_Install(this); }
+  ~Driver() override { WdHosted_Install(nullptr); }
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
+    if (machine->before_request_) machine->before_request_();
+    return machine->simulator_->Control(code, record, size, status);
+  }
+
+  SimMachine* machine;
+};
+
+SimMachine::SimMachine() = default;
 SimMachine::~SimMachine() = default;
 
-bool SimMachine::Start(const Options& options, std::string* error) {
+bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
+                       std::string* error) {
+  // Every file is checked before anything runs, so that a session's work is never lost at exit.
+  std::vector<bool> exists;
+  for (const std::string& path : options.eepromFiles) {
+    bool there = false;
+    if (!CheckReplaceable(path, &there, error)) return false;
+    exists.push_back(there);
+  }
+  for (const std::string& path : options.vcdFiles) {
+    bool there = false;
+    if (!CheckReplaceable(path, &there, error)) return false;
+  }
+  if (NamesTwice(options, error)) return false;
+
   simulator_ = std::make_unique<sim::Simulator>(options.realTime ? sim::Clock::Mode::kReal
                                                                  : sim::Clock::Mode::kVirtual);
+  // Nothing here reads the logs the tests use: a long session stays in bounded memory.
+  simulator_->set_log_capacity(0);
   sim::AddTypicalMachine(*simulator_);
   for (int i = 0; i < options.boards; ++i) {
     sim::BoardSpec cfg;
@@ -34,16 +88,23 @@ bool SimMachine::Start(const Options& options, std::string* error) {
       cfg.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
     }
     boards_.push_back(sim::AddBoard(*simulator_, cfg));
+    boards_.back().bridge->set_register_write_capacity(0);
+    boards_.back().ports->set_logging(false);
   }
 
   eeprom_files_ = options.eepromFiles;
+  on_disk_.assign(eeprom_files_.size(), std::nullopt);
   for (size_t i = 0; i < eeprom_files_.size(); ++i) {
     EepromImage image{};
-    switch (LoadEepromFile(eeprom_files_[i], &image, error)) {
+    switch (exists[i] ? LoadEepromFile(eeprom_files_[i], &image, error) : LoadResult::kMissing) {
       case LoadResult::kLoaded:
         boards_[i].eeprom->set_image(image);
+        on_disk_[i] = image;
         break;
-      case LoadResult::kMissing:  // made at exit from the part's default contents
+      case LoadResult::kMissing:
+        notes->push_back(eeprom_files_[i] +
+                         " does not exist: the EEPROM starts with its default contents, and the "
+                         "file is made when the program ends");
         break;
       case LoadResult::kBad:
         return false;
@@ -52,23 +113,30 @@ bool SimMachine::Start(const Options& options, std::string* error) {
   vcd_files_ = options.vcdFiles;
   for (size_t i = 0; i < vcd_files_.size(); ++i) boards_[i].eeprom->StartTrace();
 
-  install_ = std::make_unique<sim::ScopedInstall>(*simulator_);
+  driver_ = std::make_unique<Driver>(this);
   return true;
 }
 
-bool SimMachine::Stop(std::string* error) {
+bool SimMachine::Stop(std::vector<std::string>* errors) {
+  if (stopped_) return true;
+  stopped_ = true;
   bool ok = true;
   for (size_t i = 0; i < eeprom_files_.size(); ++i) {
+    const EepromImage image = boards_[i].eeprom->image();
+    if (on_disk_[i] == image) continue;  // the file already says so
     std::string message;
-    if (!SaveEepromFile(eeprom_files_[i], boards_[i].eeprom->image(), &message)) {
-      if (ok) *error = message;
+    if (SaveEepromFile(eeprom_files_[i], image, &message)) {
+      on_disk_[i] = image;
+    } else {
+      errors->push_back(message);
       ok = false;
     }
   }
   for (size_t i = 0; i < vcd_files_.size(); ++i) {
     boards_[i].eeprom->StopTrace();
-    if (!boards_[i].eeprom->WriteTraceVcd(vcd_files_[i])) {
-      if (ok) *error = vcd_files_[i] + ": cannot write the recording";
+    std::string message;
+    if (!ReplaceFile(vcd_files_[i], boards_[i].eeprom->TraceVcd(), &message)) {
+      errors->push_back(message);
       ok = false;
     }
   }

@@ -4,10 +4,13 @@
 #ifndef ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
 #define ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "eeprom_file.h"
 #include "options.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -16,29 +19,39 @@ namespace p9050diag {
 
 class SimMachine {
  public:
-  SimMachine() = default;
+  SimMachine();
   ~SimMachine();
   SimMachine(const SimMachine&) = delete;
   SimMachine& operator=(const SimMachine&) = delete;
 
-  // Builds the bus, loads the EEPROM files that exist, starts the pin recordings and installs the
-  // driver. False with a message on a file that cannot be used; nothing is installed then.
-  bool Start(const Options& options, std::string* error);
+  // Checks that every file can be written, builds the bus, loads the EEPROM files that exist,
+  // starts the pin recordings and installs the driver. A file that does not exist yet adds a line
+  // to *notes. False with a message on a file that cannot be used; nothing is installed then.
+  bool Start(const Options& options, std::vector<std::string>* notes, std::string* error);
 
-  // Saves every EEPROM file and writes every recording; false with a message when one fails (the
-  // others are still written). The driver stays installed until the object goes.
-  bool Stop(std::string* error);
+  // Runs `hook` before every request the driver gets (the host ends a session there).
+  void set_before_request(std::function<void()> hook) { before_request_ = std::move(hook); }
+
+  // Saves every EEPROM file whose image changed (or that did not exist) and writes every
+  // recording; false with a message per file that failed (the others are still written). Once:
+  // later calls do nothing. The driver stays installed until the object goes.
+  bool Stop(std::vector<std::string>* errors);
 
   // The machine built by Start, for tools that add to it before using it.
   sim::Simulator& simulator() { return *simulator_; }
   const std::vector<sim::SimBoard>& boards() const { return boards_; }
 
  private:
+  struct Driver;
+
   std::unique_ptr<sim::Simulator> simulator_;
-  std::unique_ptr<sim::ScopedInstall> install_;
+  std::unique_ptr<Driver> driver_;
+  std::function<void()> before_request_;
   std::vector<sim::SimBoard> boards_;
   std::vector<std::string> eeprom_files_;
+  std::vector<std::optional<EepromImage>> on_disk_;  // per EEPROM file; none when missing
   std::vector<std::string> vcd_files_;
+  bool stopped_ = false;
 };
 
 }  // namespace p9050diag

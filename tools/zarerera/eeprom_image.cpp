@@ -46,10 +46,7 @@ std::string ImageText(const EepromImage& image, EepromFormat format) {
   std::string out;
   switch (format) {
     case EepromFormat::kText:
-      for (size_t i = 0; i < kEepromWords; ++i) {
-        out += Format("%04x", static_cast<unsigned>(image[i]));
-        out += (i % 8 == 7) ? '\n' : ' ';
-      }
+      out = p9050diag::FormatEepromImage(image);
       break;
     case EepromFormat::kHex:
       for (size_t b = 0; b < kBytes; ++b) {

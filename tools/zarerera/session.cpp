@@ -1,6 +1,7 @@
 // Starting the driver and opening the board.
 #include "session.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -75,8 +76,8 @@ void Session::StartSim() {
   args.push_back(s.fast ? "--fast" : "--real-time");
   for (const std::string& file : s.eepromFiles) args.push_back("--eeprom-file=" + file);
   for (const std::string& file : s.vcdFiles) args.push_back("--vcd=" + file);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
   argv.push_back(nullptr);
   p9050diag::Options options;
   std::string error;
@@ -98,7 +99,9 @@ void Session::StartSim() {
   }
 
   machine_ = std::make_unique<p9050diag::SimMachine>();
-  if (!machine_->Start(options, &error)) throw Failure(error);
+  std::vector<std::string> notes;
+  if (!machine_->Start(options, &notes, &error)) throw Failure(error);
+  for (const std::string& note : notes) std::fprintf(stderr, "zarerera: %s\n", note.c_str());
 
   sim::Simulator& simulator = machine_->simulator();
   for (unsigned i = 0; simulator.functions().size() < s.functions; ++i) {
@@ -186,8 +189,12 @@ void Session::Finish() {
   }
   if (machine_) {
     WritePortLog();
-    std::string error;
-    if (!machine_->Stop(&error)) throw Failure(error);
+    std::vector<std::string> errors;
+    if (!machine_->Stop(&errors)) {
+      std::string message;
+      for (const std::string& e : errors) message += (message.empty() ? "" : "; ") + e;
+      throw Failure(message);
+    }
   }
 }
 
