@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${P9050DIAG_PROGRAM:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   need=()
-  for pkg in cmake ninja-build g++ libbenchmark-dev; do
+  for pkg in cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
   done
   if [ ${#need[@]} -gt 0 ]; then

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
+#include <string>
 
 namespace sim {
 
@@ -93,6 +95,16 @@ void Eeprom93C46::set_word(unsigned index, uint16_t value) {
 void Eeprom93C46::set_image(const Image& image) {
   Settle();
   cells_ = image;
+}
+
+void Eeprom93C46::set_worn_out(unsigned index, bool worn) {
+  if (index >= kWords) throw std::out_of_range("Eeprom93C46: no cell " + std::to_string(index));
+  const uint64_t bit = uint64_t{1} << index;
+  worn_out_ = worn ? (worn_out_ | bit) : (worn_out_ & ~bit);
+}
+
+bool Eeprom93C46::worn_out(unsigned index) const {
+  return index < kWords && ((worn_out_ >> index) & 1u) != 0;
 }
 
 void Eeprom93C46::Drive(bool chipSelect, bool clock, bool dataIn) {
@@ -239,6 +251,9 @@ void Eeprom93C46::StartProgramming() {
     target_.fill(kErased);
   } else {
     target_.fill(static_cast<uint16_t>(data_));  // WRAL
+  }
+  for (unsigned i = 0; i < kWords; ++i) {
+    if (worn_out(i)) target_[i] = cells_[i];
   }
   ++counters_.writes;
   programming_ = true;

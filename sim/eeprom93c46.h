@@ -19,6 +19,9 @@
 // Time comes from the simulator's clock: the part is busy until the clock reaches the end of its
 // write time, and the cell takes its new value then.
 //
+// A cell can be marked worn out: programming commands leave it as it is (its old value stays), as
+// a cell past its endurance or a write-protected area does; reads and the rest of the part work.
+//
 // Not modelled: the 8-bit organisation (ORG pin) and the 93C56/66 address widths; setup, hold and
 // minimum pulse times (every edge the bridge makes is taken, however close); power-on ramps and
 // data retention; the cells' indeterminate contents during programming (they read as before until
@@ -69,6 +72,10 @@ class Eeprom93C46 : public SerialEeprom {
   // Plausible PLX 9050 configuration words: IDs 0x9050/0x10B5, class "other bridge", an interrupt
   // pin, and the local space ranges, bases and descriptors of a board with I/O in local space 1.
   static Image DefaultImage();
+
+  // A worn-out cell keeps its value through WRITE, ERASE, ERAL and WRAL.
+  void set_worn_out(unsigned index, bool worn);
+  bool worn_out(unsigned index) const;
 
   void set_write_time_ns(uint64_t ns) { write_time_ns_ = ns; }
   uint64_t write_time_ns() const { return write_time_ns_; }
@@ -126,6 +133,7 @@ class Eeprom93C46 : public SerialEeprom {
   mutable bool programming_ = false;
   uint64_t ready_at_ns_ = 0;
 
+  uint64_t worn_out_ = 0;  // bit i: cell i keeps its value when programmed
   bool write_enabled_ = false;
   bool cs_ = false;
   bool sk_ = false;

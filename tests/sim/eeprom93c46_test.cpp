@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,32 @@ TEST_F(Eeprom93C46Test, DeselectBeforeTheLastDataBitAbortsTheWrite) {
   EXPECT_FALSE(part_.busy());
   clock_.Advance(Eeprom93C46::kDefaultWriteTimeNs);
   EXPECT_EQ(part_.image(), image_);
+}
+
+// A worn-out cell keeps its value through WRITE and ERAL while its neighbours take theirs, and
+// the part still goes busy and ready as for any write.
+TEST_F(Eeprom93C46Test, WornOutCellKeepsItsValueThroughProgramming) {
+  part_.set_worn_out(7, true);
+  EXPECT_TRUE(part_.worn_out(7));
+  EXPECT_FALSE(part_.worn_out(6));
+  pins_.Ewen();
+  pins_.Frame(1, 7, 16, 0xBEEF);
+  EXPECT_TRUE(part_.busy());
+  clock_.Advance(Eeprom93C46::kDefaultWriteTimeNs);
+  pins_.Frame(1, 6, 16, 0xCAFE);
+  clock_.Advance(Eeprom93C46::kDefaultWriteTimeNs);
+  EXPECT_EQ(part_.word(7), image_[7]);
+  EXPECT_EQ(part_.word(6), 0xCAFE);
+  EXPECT_EQ(pins_.Read(7, 1)[0], image_[7]);
+  pins_.Frame(0, 0x20);  // ERAL
+  clock_.Advance(Eeprom93C46::kDefaultWriteTimeNs);
+  EXPECT_EQ(part_.word(7), image_[7]);
+  EXPECT_EQ(part_.word(8), 0xFFFF);
+  part_.set_worn_out(7, false);
+  pins_.Frame(1, 7, 16, 0x1234);
+  clock_.Advance(Eeprom93C46::kDefaultWriteTimeNs);
+  EXPECT_EQ(part_.word(7), 0x1234);
+  EXPECT_THROW(part_.set_worn_out(64, true), std::out_of_range);
 }
 
 TEST_F(Eeprom93C46Test, DataInIsIgnoredDuringASequentialRead) {

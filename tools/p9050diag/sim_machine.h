@@ -37,6 +37,10 @@ class SimMachine {
   // later calls do nothing. The driver stays installed until the object goes.
   bool Stop(std::vector<std::string>* errors);
 
+  // The machine built by Start, for tools that add to it before using it.
+  sim::Simulator& simulator() { return *simulator_; }
+  const std::vector<sim::SimBoard>& boards() const { return boards_; }
+
  private:
   struct Driver;
 

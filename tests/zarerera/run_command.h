@@ -1,0 +1,100 @@
+// Runs the built zarerera program as a person or a script would: with arguments, its standard
+// output and error captured separately (both pipes to files, not terminals), or on a
+// pseudo-terminal.
+#ifndef ZARERERA_TESTS_ZARERERA_RUN_COMMAND_H
+#define ZARERERA_TESTS_ZARERERA_RUN_COMMAND_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/transcript.h"
+
+extern char** environ;
+
+namespace cmdtest {
+
+struct Result {
+  int exitCode = -1;  // -1: ended by a signal or not started
+  std::string out;
+  std::string err;
+};
+
+inline std::vector<char*> Argv(const std::vector<std::string>& args,
+                               std::vector<std::string>* keep) {
+  keep->clear();
+  keep->push_back(ZARERERA_CMD_PATH);
+  keep->insert(keep->end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : *keep) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+inline int ExitCode(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program with `args`; standard input is /dev/null. `stdoutPath` replaces the capture
+// file for standard output (e.g. /dev/full).
+inline Result Zarerera(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
+  testsupport::TempFile out("cmd_out");
+  testsupport::TempFile err("cmd_err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string outPath = stdoutPath.empty() ? out.path() : stdoutPath;
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<std::string> keep;
+  std::vector<char*> argv = Argv(args, &keep);
+  pid_t pid = -1;
+  Result r;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exitCode = ExitCode(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  if (stdoutPath.empty()) r.out = out.Read();
+  r.err = err.Read();
+  return r;
+}
+
+// Runs the program with standard input, output and error on a pseudo-terminal; `out` is all the
+// terminal showed.
+inline Result RunOnTerminal(const std::vector<std::string>& args) {
+  std::vector<std::string> keep;
+  std::vector<char*> argv = Argv(args, &keep);
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  Result r;
+  if (pid < 0) return r;
+  if (pid == 0) {
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;  // EIO once the child has gone and the terminal is closed
+    r.out.append(buffer, static_cast<size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exitCode = ExitCode(status);
+  return r;
+}
+
+}  // namespace cmdtest
+
+#endif  // ZARERERA_TESTS_ZARERERA_RUN_COMMAND_H

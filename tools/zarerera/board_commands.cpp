@@ -1,0 +1,335 @@
+// The board's commands: the bridge registers, the digital input and output, the counters, single
+// bytes of the port window, and watching the inputs over time. Each goes through the board API or
+// the bridge library, one call per value.
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "board/port_map.h"
+#include "commands.h"
+#include "errors.h"
+#include "zarerera.h"
+
+namespace zcmd {
+
+namespace {
+
+// The bridge registers, named as the register editor names them; every one a dword.
+struct Register {
+  const char* name;
+  uint32_t offset;
+};
+constexpr Register kRegisters[] = {
+    {"LAS0RR", P9050_LAS0RR},   {"LAS1RR", P9050_LAS1RR},   {"LAS2RR", P9050_LAS2RR},
+    {"LAS3RR", P9050_LAS3RR},   {"EROMRR", P9050_EROMRR},   {"LAS0BA", P9050_LAS0BA},
+    {"LAS1BA", P9050_LAS1BA},   {"LAS2BA", P9050_LAS2BA},   {"LAS3BA", P9050_LAS3BA},
+    {"EROMBA", P9050_EROMBA},   {"LAS0BRD", P9050_LAS0BRD}, {"LAS1BRD", P9050_LAS1BRD},
+    {"LAS2BRD", P9050_LAS2BRD}, {"LAS3BRD", P9050_LAS3BRD}, {"EROMBRD", P9050_EROMBRD},
+    {"CS0BASE", P9050_CS0BASE}, {"CS1BASE", P9050_CS1BASE}, {"CS2BASE", P9050_CS2BASE},
+    {"CS3BASE", P9050_CS3BASE}, {"INTCSR", P9050_INTCSR},   {"CNTRL", P9050_CNTRL},
+};
+constexpr uint32_t kCounterGroups = 4;
+
+// A register by name, in any case. Offsets are not taken: in `regs NAME VALUE` a value could not
+// be told from an offset, and a read must never turn into a write.
+const Register& FindRegister(const std::string& text) {
+  std::string upper = text;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  for (const Register& r : kRegisters) {
+    if (upper == r.name) return r;
+  }
+  throw UsageError("no bridge register '" + text + "' (the names are LAS0RR to CNTRL)");
+}
+
+bool IsRegisterName(const std::string& text) {
+  try {
+    FindRegister(text);
+    return true;
+  } catch (const UsageError&) {
+    return false;
+  }
+}
+
+struct RegOp {
+  const Register* reg;
+  bool write = false;
+  uint32_t value = 0;
+  uint32_t mask = 0xFFFFFFFFu;
+};
+
+// NAME, NAME=VALUE[:MASK], or the pair NAME VALUE (two words, the second not a register name).
+// Everything is checked before anything runs.
+std::vector<RegOp> ParseRegArgs(const std::vector<std::string>& args) {
+  std::vector<RegOp> ops;
+  if (args.size() == 2 && args[0].find('=') == std::string::npos &&
+      args[1].find('=') == std::string::npos && !IsRegisterName(args[1])) {
+    RegOp op{&FindRegister(args[0])};
+    op.write = true;
+    op.value = ParseHex(args[1], 0xFFFFFFFFu, std::string("the value for ") + op.reg->name);
+    ops.push_back(op);
+    return ops;
+  }
+  for (const std::string& arg : args) {
+    const size_t equals = arg.find('=');
+    RegOp op{&FindRegister(arg.substr(0, equals))};
+    if (equals != std::string::npos) {
+      op.write = true;
+      const std::string rest = arg.substr(equals + 1);
+      const size_t colon = rest.find(':');
+      const std::string what = std::string("the value for ") + op.reg->name;
+      op.value = ParseHex(rest.substr(0, colon), 0xFFFFFFFFu, what);
+      if (colon != std::string::npos) {
+        op.mask = ParseHex(rest.substr(colon + 1), 0xFFFFFFFFu,
+                           std::string("the mask for ") + op.reg->name);
+      }
+    }
+    ops.push_back(op);
+  }
+  return ops;
+}
+
+uint32_t PortWindowBytes(P9050_Handle* board) {
+  return board->addrDesc[BOARD_SPACE].bytes;
+}
+
+void CheckPort(P9050_Handle* board, uint32_t offset) {
+  const uint32_t bytes = PortWindowBytes(board);
+  if (offset >= bytes) {
+    throw Failure(
+        Format("offset 0x%x is outside the board's port window (%u bytes)", offset, bytes));
+  }
+}
+
+uint32_t CheckGroup(P9050_Handle* board, int group) {
+  if (group < 0 || static_cast<uint32_t>(group) >= kCounterGroups) {
+    throw UsageError("--group takes a number from 0 to " + std::to_string(kCounterGroups - 1));
+  }
+  const uint32_t g = static_cast<uint32_t>(group);
+  CheckPort(board, BOARD_GROUP_STRIDE * g + BOARD_GROUP_CONTROL);
+  return g;
+}
+
+// The 8254's read-back command: latch the counts (not the status) of all three counters at once,
+// so that the three values belong to one instant and no count changes between its two bytes.
+constexpr uint8_t kLatchAllCounts = 0xC0 | 0x10 | 0x0E;
+
+std::array<uint32_t, 3> ReadCounters(P9050_Handle* board, uint32_t group) {
+  tamrelwrite(board, 0, BOARD_GROUP_STRIDE * group + BOARD_GROUP_CONTROL, kLatchAllCounts);
+  uint32_t values[BOARD_GROUP_COUNTERS * kCounterGroups] = {};
+  tamreljs(board, 0, values, group);
+  return {values[3 * group], values[3 * group + 1], values[3 * group + 2]};
+}
+
+std::string Timestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  return Format("%s.%03d", text, static_cast<int>(ms));
+}
+
+std::atomic<bool> g_stop{false};
+void StopWatching(int) {
+  g_stop = true;
+}
+
+}  // namespace
+
+int RunRegs(Session& session, const Config& config) {
+  const std::vector<RegOp> ops = ParseRegArgs(config.regArgs);
+  if (config.raw && !ops.empty()) throw UsageError("--raw shows every register; it takes no names");
+  if (config.dryRun &&
+      std::none_of(ops.begin(), ops.end(), [](const RegOp& op) { return op.write; })) {
+    throw UsageError("--dry-run goes with a register write");
+  }
+  P9050_Handle* board = session.Board();
+
+  nlohmann::ordered_json registers = nlohmann::ordered_json::array();
+  nlohmann::ordered_json writes = nlohmann::ordered_json::array();
+  std::string text;
+  auto show = [&](const Register& r, uint32_t value, bool alone) {
+    registers.push_back({{"name", r.name}, {"offset", r.offset}, {"value", value}});
+    text += alone ? Format("%08x\n", value) : Format("%02x %-7s %08x\n", r.offset, r.name, value);
+  };
+
+  if (ops.empty() && config.raw) {
+    for (const Register& r : kRegisters) {
+      const uint32_t value = P9050_ReadReg(board, r.offset);
+      registers.push_back({{"name", r.name}, {"offset", r.offset}, {"value", value}});
+      if (r.offset % 16 == 0) text += Format("%02x:", r.offset);
+      text += Format(" %08x", value);
+      if (r.offset % 16 == 12 || r.offset == P9050_CNTRL) text += "\n";
+    }
+  } else if (ops.empty()) {
+    for (const Register& r : kRegisters) show(r, P9050_ReadReg(board, r.offset), false);
+  }
+  for (const RegOp& op : ops) {
+    const uint32_t old = P9050_ReadReg(board, op.reg->offset);
+    if (!op.write) {
+      show(*op.reg, old, ops.size() == 1);
+      continue;
+    }
+    const uint32_t value = (old & ~op.mask) | (op.value & op.mask);
+    nlohmann::ordered_json w = {{"name", op.reg->name},
+                                {"offset", op.reg->offset},
+                                {"old", old},
+                                {"new", value},
+                                {"written", !config.dryRun}};
+    text += Format("%02x %-7s %08x -> %08x", op.reg->offset, op.reg->name, old, value);
+    if (config.dryRun) {
+      text += " (dry run: not written)\n";
+    } else {
+      P9050_WriteReg(board, op.reg->offset, value);
+      const uint32_t readBack = P9050_ReadReg(board, op.reg->offset);
+      w["read_back"] = readBack;
+      text += Format(", reads %08x\n", readBack);
+    }
+    writes.push_back(w);
+  }
+  if (config.json) {
+    nlohmann::ordered_json doc = {{"slot", SlotText(session.BoardSlot())}};
+    if (!registers.empty()) doc["registers"] = registers;
+    if (!writes.empty()) doc["writes"] = writes;
+    PrintJson(doc);
+  } else {
+    Print(text);
+  }
+  return kExitOk;
+}
+
+int RunDi(Session& session, const Config& config) {
+  const int value = tamreldi(session.Board());
+  if (config.json) {
+    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"di", value}});
+  } else {
+    Print(Format("%02x\n", static_cast<unsigned>(value)));
+  }
+  return kExitOk;
+}
+
+int RunDo(Session& session, const Config& config) {
+  const uint32_t value = ParseHex(config.value, 0xFF, "do");
+  tamreldo(session.Board(), 0, value);
+  if (config.json) PrintJson({{"slot", SlotText(session.BoardSlot())}, {"do", value}});
+  return kExitOk;
+}
+
+int RunCounters(Session& session, const Config& config) {
+  P9050_Handle* board = session.Board();
+  const uint32_t group = CheckGroup(board, config.group);
+  const std::array<uint32_t, 3> values = ReadCounters(board, group);
+  if (config.json) {
+    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"group", group}, {"counters", values}});
+  } else {
+    Print(Format("%u %u %u\n", values[0], values[1], values[2]));
+  }
+  return kExitOk;
+}
+
+int RunCounterSet(Session& session, const Config& config) {
+  uint8_t controls[BOARD_GROUP_COUNTERS];
+  for (size_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
+    controls[i] = static_cast<uint8_t>(
+        ParseHex(config.controls[i], 0xFF, "control byte " + std::to_string(i)));
+  }
+  P9050_Handle* board = session.Board();
+  const uint32_t group = CheckGroup(board, config.group);
+  tamreljsset(board, 0, controls, group);
+  if (config.json) {
+    PrintJson({{"slot", SlotText(session.BoardSlot())},
+               {"group", group},
+               {"controls", {controls[0], controls[1], controls[2]}}});
+  }
+  return kExitOk;
+}
+
+int RunRead(Session& session, const Config& config) {
+  const uint32_t offset = ParseHex(config.offset, 0xFFFFFFFFu, "read");
+  P9050_Handle* board = session.Board();
+  CheckPort(board, offset);
+  const int value = tamrelread(board, 0, offset);
+  if (config.json) {
+    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"offset", offset}, {"value", value}});
+  } else {
+    Print(Format("%02x\n", static_cast<unsigned>(value)));
+  }
+  return kExitOk;
+}
+
+int RunWrite(Session& session, const Config& config) {
+  const uint32_t offset = ParseHex(config.offset, 0xFFFFFFFFu, "write's offset");
+  const uint32_t value = ParseHex(config.value, 0xFF, "write's value");
+  P9050_Handle* board = session.Board();
+  CheckPort(board, offset);
+  tamrelwrite(board, 0, offset, value);
+  if (config.json) {
+    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"offset", offset}, {"value", value}});
+  }
+  return kExitOk;
+}
+
+// One line per sample: the time, then the value(s). With --json each line is a JSON object of
+// its own, so that a reader can take the samples as they come.
+int RunWatch(Session& session, const Config& config) {
+  P9050_Handle* board = session.Board();
+  const bool counters = config.watchWhat == "counters";
+  const uint32_t group = counters ? CheckGroup(board, config.group) : 0;
+
+  g_stop = false;
+  struct sigaction action {};
+  action.sa_handler = StopWatching;
+  sigemptyset(&action.sa_mask);
+  struct sigaction oldInt {};
+  struct sigaction oldTerm {};
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+  struct Restore {
+    struct sigaction& i;
+    struct sigaction& t;
+    ~Restore() {
+      sigaction(SIGINT, &i, nullptr);
+      sigaction(SIGTERM, &t, nullptr);
+    }
+  } restore{oldInt, oldTerm};
+
+  const auto interval = std::chrono::milliseconds(config.intervalMs);
+  auto next = std::chrono::steady_clock::now();
+  for (unsigned n = 0; !g_stop && (config.count == 0 || n < config.count); ++n) {
+    if (n > 0) {
+      next += interval;
+      // Short naps, so that Ctrl-C ends the watch at once.
+      while (!g_stop && std::chrono::steady_clock::now() < next) {
+        const auto left = next - std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+      }
+      if (g_stop) break;
+    }
+    const std::string time = Timestamp();
+    if (counters) {
+      const std::array<uint32_t, 3> v = ReadCounters(board, group);
+      Print(config.json
+                ? nlohmann::ordered_json{{"time", time}, {"group", group}, {"counters", v}}.dump() +
+                      "\n"
+                : Format("%s %u %u %u\n", time.c_str(), v[0], v[1], v[2]));
+    } else {
+      const int value = tamreldi(board);
+      Print(config.json ? nlohmann::ordered_json{{"time", time}, {"di", value}}.dump() + "\n"
+                        : Format("%s %02x\n", time.c_str(), static_cast<unsigned>(value)));
+    }
+    FlushOutput();
+  }
+  return kExitOk;
+}
+
+}  // namespace zcmd

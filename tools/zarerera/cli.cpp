@@ -1,0 +1,320 @@
+// The command-line definitions and the program's entry.
+#include "cli.h"
+
+#include <signal.h>
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+#include "commands.h"
+#include "errors.h"
+
+namespace zcmd {
+
+namespace {
+
+const std::map<std::string, Driver> kDrivers = {
+    {"sim", Driver::kSim}, {"sysfs", Driver::kSysfs}, {"windows", Driver::kWindows}};
+const std::map<std::string, EepromFormat> kFormats = {
+    {"text", EepromFormat::kText}, {"hex", EepromFormat::kHex}, {"bin", EepromFormat::kBin}};
+
+CLI::App* Subcommand(CLI::App& parent, const std::string& name, const std::string& description,
+                     Config& config, Command command) {
+  CLI::App* sub = parent.add_subcommand(name, description);
+  sub->fallthrough();
+  sub->footer(
+      "Global options (--board, -s, -d, --driver, --json, the simulated machine's) go "
+      "before or after the command: see zarerera --help.");
+  sub->callback([&config, command] { config.command = command; });
+  return sub;
+}
+
+template <class T>
+std::vector<std::string> Names(const std::map<std::string, T>& map) {
+  std::vector<std::string> names;
+  for (const auto& entry : map) names.push_back(entry.first);
+  return names;
+}
+
+// An option whose value is one of `map`'s names (any case), stored as the value it names.
+template <class T>
+CLI::Option* AddChoice(CLI::App* app, const std::string& name, T* target,
+                       const std::map<std::string, T>& map, const std::string& description) {
+  return app
+      ->add_option_function<std::string>(
+          name,
+          [target, &map](const std::string& value) {
+            std::string lower = value;
+            for (char& c : lower)
+              c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            *target = map.at(lower);
+          },
+          description)
+      ->check(CLI::IsMember(Names(map), CLI::ignore_case));
+}
+
+void AddFormat(CLI::App* sub, Config& config) {
+  AddChoice(sub, "--format", &config.format, kFormats,
+            "the file's form: text (the console host's EEPROM file, 64 words of four "
+            "hexadecimal digits), hex (byte offsets and bytes, each word high byte first) "
+            "or bin (the 128 bytes in that order)")
+      ->default_str("text");
+}
+
+void AddGroup(CLI::App* sub, Config& config) {
+  sub->add_option("-g,--group", config.group, "the counter group, 0 to 3")
+      ->check(CLI::Range(0, 3))
+      ->default_str("0");
+}
+
+}  // namespace
+
+void DefineCommandLine(CLI::App& app, Config& config) {
+  app.description(
+      "One-shot commands for PLX 9050 I/O boards and the PCI bus: list the boards, show and set "
+      "the bridge's registers, read the inputs and counters, set the outputs, back up, write "
+      "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
+      "unless they are counts; results go to standard output, one JSON document with --json. "
+      "Exit status: 0 success, 1 the operation failed, 2 usage error.");
+  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_CMD_VERSION);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+
+  // Global.
+  AddChoice(&app, "--driver", &config.driver, kDrivers,
+            "the driver to talk to: sim (a simulated machine, the default in this build), "
+            "sysfs (real boards on Linux) or windows (the kernel driver)")
+      ->default_str(DriverName(kDefaultDriver));
+  app.add_option("--board", config.board,
+                 "the board to work on: its index in `list` (with the same -d), from 0 (default)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("-s,--slot", config.slot,
+                 "the board at bus:slot.function BB:SS.F, as `list` shows");
+  app.add_option("-d,--device", config.ids,
+                 "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5)");
+  app.add_flag("--json", config.json, "print the result as one JSON document");
+
+  const std::string sim = "Simulated machine (--driver=sim)";
+  SimConfig& s = config.sim;
+  app.add_option("--boards", s.boards, "boards on the simulated bus, 0 to 16 (default 1)")
+      ->group(sim);
+  app.add_option("--ids", s.ids,
+                 "vendor and device ID V:D of each simulated board, comma-separated; the last "
+                 "pair is used for the remaining boards (default 9050:10b5)")
+      ->group(sim);
+  app.add_option("--space0", s.space0,
+                 "decode the bridge registers (BAR0) as a mem or an io range (default mem)")
+      ->group(sim);
+  CLI::Option* fast =
+      app.add_flag("--fast", s.fast, "virtual time: sleeps take no time")->group(sim);
+  CLI::Option* realTime =
+      app.add_flag("--real-time", s.realTime,
+                   "sleeps take real time, as on the hardware (default): an EEPROM word read "
+                   "takes about 50 ms, a word write about 120 ms")
+          ->group(sim);
+  fast->excludes(realTime);
+  app.add_option("--eeprom-file", s.eepromFiles,
+                 "keep a board's EEPROM contents in FILE (the console host's file): loaded at "
+                 "start when it exists, saved at exit; once per board, in board order")
+      ->group(sim);
+  app.add_option("--vcd", s.vcdFiles,
+                 "record a board's EEPROM pins to FILE in VCD format; once per board")
+      ->group(sim);
+  app.add_option("--sim-di", s.digitalIn, "the byte the first board's digital input shows")
+      ->group(sim);
+  app.add_option("--sim-worn-out-word", s.wornOutWords,
+                 "an EEPROM cell (word 0-63) of the first board that keeps its value when "
+                 "written; repeatable")
+      ->group(sim);
+  app.add_option("--sim-functions", s.functions,
+                 "fill the bus with plain PCI functions up to this many (at most 100 are listed)")
+      ->group(sim);
+  app.add_option("--sim-port-log", s.portLog,
+                 "write every byte access the first board's ports saw to FILE at exit")
+      ->group(sim);
+
+  // Subcommands.
+  CLI::App* list = Subcommand(app, "list", "list the boards (or every PCI function) on the bus",
+                              config, Command::kList);
+  list->add_flag("-a,--all", config.all, "every PCI function, whatever its IDs");
+  list->add_flag("-v,--verbose", config.verbose, "each function's regions and interrupt");
+
+  CLI::App* regs = Subcommand(app, "regs",
+                              "show the bridge's registers, or set them like setpci: NAME VALUE "
+                              "or NAME=VALUE[:MASK] (only the MASK bits change)",
+                              config, Command::kRegs);
+  regs->add_option("registers", config.regArgs,
+                   "NAME to show one register, NAME=VALUE[:MASK] to set one, or NAME VALUE; "
+                   "names LAS0RR to CNTRL as the register editor shows them, in any case");
+  regs->add_flag("--raw", config.raw, "every register as a hexadecimal dump by offset");
+  regs->add_flag("-n,--dry-run", config.dryRun, "show what would be written; write nothing");
+
+  Subcommand(app, "di", "read the digital input byte", config, Command::kDi);
+
+  CLI::App* out = Subcommand(app, "do", "set the digital output byte", config, Command::kDo);
+  out->add_option("value", config.value, "the byte, 0-ff")->required();
+
+  CLI::App* counters =
+      Subcommand(app, "counters", "read the three counters of a group, latched together", config,
+                 Command::kCounters);
+  AddGroup(counters, config);
+
+  CLI::App* counterSet = Subcommand(app, "counter-set",
+                                    "program the three counters of a group: each gets its "
+                                    "control byte and a count of zero",
+                                    config, Command::kCounterSet);
+  counterSet->add_option("controls", config.controls, "the control bytes of counters 0, 1, 2")
+      ->expected(3)
+      ->required();
+  AddGroup(counterSet, config);
+
+  CLI::App* read =
+      Subcommand(app, "read", "read a byte of the board's port window", config, Command::kRead);
+  read->add_option("offset", config.offset, "the offset in the port window")->required();
+
+  CLI::App* write =
+      Subcommand(app, "write", "write a byte of the board's port window", config, Command::kWrite);
+  write->add_option("offset", config.offset, "the offset in the port window")->required();
+  write->add_option("value", config.value, "the byte, 0-ff")->required();
+
+  CLI::App* eeprom = app.add_subcommand("eeprom", "the bridge's serial configuration EEPROM");
+  eeprom->fallthrough();
+  eeprom->require_subcommand(1, 1);
+  CLI::App* dump = Subcommand(*eeprom, "dump", "print the EEPROM's 64 words, or save them to FILE",
+                              config, Command::kEepromDump);
+  dump->add_option("file", config.file, "where to save the image (default: standard output)");
+  AddFormat(dump, config);
+  CLI::App* ewrite = Subcommand(*eeprom, "write",
+                                "write FILE's image: back up the EEPROM first, write only the "
+                                "words that differ and read each one back",
+                                config, Command::kEepromWrite);
+  ewrite->add_option("file", config.file, "the image to write")->required();
+  AddFormat(ewrite, config);
+  ewrite->add_flag("--no-backup", config.noBackup, "do not back up the EEPROM first");
+  ewrite->add_option("--backup-dir", config.backupDir,
+                     "where the backup eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt goes (default: the "
+                     "current directory)");
+  ewrite->add_flag("--force", config.force,
+                   "write an image whose ID words (0 and 1) are 0000 or ffff");
+  CLI::App* verify =
+      Subcommand(*eeprom, "verify", "compare the EEPROM with FILE; exit status 0 only when equal",
+                 config, Command::kEepromVerify);
+  verify->add_option("file", config.file, "the image to compare with")->required();
+  AddFormat(verify, config);
+
+  CLI::App* watch = Subcommand(app, "watch",
+                               "sample the digital input or a counter group, one timestamped "
+                               "line per sample (with --json one JSON object per line)",
+                               config, Command::kWatch);
+  watch->add_option("what", config.watchWhat, "di or counters")
+      ->required()
+      ->check(CLI::IsMember({"di", "counters"}));
+  watch->add_option("-i,--interval", config.intervalMs, "milliseconds between samples")
+      ->default_str("1000");
+  watch->add_option("-c,--count", config.count,
+                    "stop after this many samples (default: until Ctrl-C)");
+  AddGroup(watch, config);
+}
+
+int Run(const Config& config) {
+  std::unique_ptr<Session> session;
+  int status = kExitOk;
+  std::string error;
+  bool usage = false;
+  try {
+    session = std::make_unique<Session>(config);
+    switch (config.command) {
+      case Command::kList:
+        status = RunList(*session, config);
+        break;
+      case Command::kRegs:
+        status = RunRegs(*session, config);
+        break;
+      case Command::kDi:
+        status = RunDi(*session, config);
+        break;
+      case Command::kDo:
+        status = RunDo(*session, config);
+        break;
+      case Command::kCounters:
+        status = RunCounters(*session, config);
+        break;
+      case Command::kCounterSet:
+        status = RunCounterSet(*session, config);
+        break;
+      case Command::kRead:
+        status = RunRead(*session, config);
+        break;
+      case Command::kWrite:
+        status = RunWrite(*session, config);
+        break;
+      case Command::kEepromDump:
+        status = RunEepromDump(*session, config);
+        break;
+      case Command::kEepromWrite:
+        status = RunEepromWrite(*session, config);
+        break;
+      case Command::kEepromVerify:
+        status = RunEepromVerify(*session, config);
+        break;
+      case Command::kWatch:
+        status = RunWatch(*session, config);
+        break;
+      case Command::kNone:
+        throw UsageError("no command given");
+    }
+    FlushOutput();
+  } catch (const UsageError& e) {
+    error = e.what();
+    usage = true;
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  // The machine is stopped whatever happened: what reached the simulated board (a half-written
+  // EEPROM too) is kept, as the hardware would keep it.
+  if (session) {
+    try {
+      session->Finish();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zarerera: %s\n", e.what());
+      if (error.empty()) status = kExitFailed;
+    }
+  }
+  if (usage) {
+    std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", error.c_str());
+    return kExitUsage;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "zarerera: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  return status;
+}
+
+int Main(int argc, char** argv) {
+  // A closed pipe is an output error like any other, reported and turned into exit status 1.
+  signal(SIGPIPE, SIG_IGN);
+  CLI::App app{"", "zarerera"};
+  Config config;
+  DefineCommandLine(app, config);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() != 0) {
+      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", e.what());
+      return kExitUsage;
+    }
+    app.exit(e);  // the help or version text, on standard output
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "zarerera: %s\n", SystemError("standard output").c_str());
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+  return Run(config);
+}
+
+}  // namespace zcmd

@@ -1,0 +1,89 @@
+// What the command line asked for: the global options (driver, board, simulated machine, output
+// form) and the chosen subcommand with its arguments. Filled by the definitions in cli.cpp.
+#ifndef ZARERERA_TOOLS_ZARERERA_CONFIG_H
+#define ZARERERA_TOOLS_ZARERERA_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zcmd {
+
+// The driver the command talks to. Only the simulator is built in today; the sysfs driver (real
+// boards on Linux) and the Windows kernel driver plug in here. The default is the platform's real
+// driver once it is part of the build.
+enum class Driver { kSim, kSysfs, kWindows };
+constexpr Driver kDefaultDriver = Driver::kSim;
+const char* DriverName(Driver driver);
+
+enum class Command {
+  kNone,
+  kList,
+  kRegs,
+  kDi,
+  kDo,
+  kCounters,
+  kCounterSet,
+  kRead,
+  kWrite,
+  kEepromDump,
+  kEepromWrite,
+  kEepromVerify,
+  kWatch,
+};
+
+enum class EepromFormat { kText, kHex, kBin };
+
+// The simulated machine: p9050diag's options, and a few of this command's own for scripted tests
+// and benchmarks.
+struct SimConfig {
+  int boards = 1;
+  std::string ids;  // V:D[,V:D...], as p9050diag takes it; empty: the default board
+  std::string space0;
+  bool fast = false;
+  bool realTime = false;
+  std::vector<std::string> eepromFiles;
+  std::vector<std::string> vcdFiles;
+  std::string digitalIn;               // hex byte the first board's input shows
+  std::vector<unsigned> wornOutWords;  // EEPROM cells of the first board that keep their value
+  unsigned functions = 0;              // fill the bus up to this many functions
+  std::string portLog;                 // file for the first board's port accesses
+};
+
+struct Config {
+  // Global.
+  Driver driver = kDefaultDriver;
+  int board = -1;    // index among the boards with `ids`; -1: not given (0, or -s)
+  std::string slot;  // BB:SS.F
+  std::string ids;   // VVVV:DDDD; empty: 9050:10b5
+  bool json = false;
+  SimConfig sim;
+
+  Command command = Command::kNone;
+
+  // list
+  bool all = false;
+  bool verbose = false;
+  // regs
+  bool raw = false;
+  bool dryRun = false;
+  std::vector<std::string> regArgs;
+  // do, counter-set, read, write, counters, watch
+  std::string value;
+  std::string offset;
+  std::vector<std::string> controls;
+  int group = 0;
+  std::string watchWhat;
+  unsigned intervalMs = 1000;
+  unsigned count = 0;  // 0: until interrupted
+  // eeprom
+  std::string file;
+  EepromFormat format = EepromFormat::kText;
+  bool noBackup = false;
+  bool force = false;
+  std::string backupDir;  // empty: the current directory
+};
+
+}  // namespace zcmd
+
+#endif  // ZARERERA_TOOLS_ZARERERA_CONFIG_H

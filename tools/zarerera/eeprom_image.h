@@ -1,0 +1,29 @@
+// EEPROM images in files, in three forms:
+//   text  the console host's file: 64 words as four hexadecimal digits, eight to a line;
+//   hex   a dump with byte offsets, sixteen bytes to a line ("0010: 12 34 ..."), each word's
+//         high byte first (the order the part shifts its bits out, and the order of the dwords
+//         the console's EEPROM menu shows);
+//   bin   the same 128 bytes, raw.
+// Files are written through a temporary file renamed over the target.
+#ifndef ZARERERA_TOOLS_ZARERERA_EEPROM_IMAGE_H
+#define ZARERERA_TOOLS_ZARERERA_EEPROM_IMAGE_H
+
+#include <string>
+
+#include "config.h"
+#include "p9050diag/eeprom_file.h"
+
+namespace zcmd {
+
+using EepromImage = p9050diag::EepromImage;
+constexpr size_t kEepromWords = p9050diag::kEepromWords;
+
+std::string ImageText(const EepromImage& image, EepromFormat format);
+
+// Loads `path` (Failure when it is missing or malformed) / saves it (Failure when it cannot).
+EepromImage LoadImage(const std::string& path, EepromFormat format);
+void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format);
+
+}  // namespace zcmd
+
+#endif  // ZARERERA_TOOLS_ZARERERA_EEPROM_IMAGE_H

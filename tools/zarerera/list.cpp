@@ -1,0 +1,139 @@
+// `list`: the boards on the bus, like lspci: one line each, and with -v their resources.
+#include <cstring>
+#include <vector>
+
+#include "commands.h"
+#include "driver/driver_request.h"
+#include "errors.h"
+
+namespace zcmd {
+
+namespace {
+
+struct Region {
+  uint32_t bar;
+  bool memory;
+  uint32_t address;
+  uint32_t bytes;
+};
+
+struct Function {
+  WdPciSlot slot;
+  WdPciId ids;
+  std::vector<Region> regions;
+  bool hasIrq = false;
+  uint32_t irq = 0;
+};
+
+// lspci's sizes: bytes, or K, M, G when the size is a whole number of them.
+std::string SizeText(uint32_t bytes) {
+  static const char* const kUnits[] = {"", "K", "M", "G"};
+  uint32_t value = bytes;
+  size_t unit = 0;
+  while (value != 0 && value % 1024 == 0 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    value /= 1024;
+    ++unit;
+  }
+  return std::to_string(value) + kUnits[unit];
+}
+
+void ReadResources(WdDeviceHandle device, Function* f) {
+  WdPciCardInfo info;
+  std::memset(&info, 0, sizeof info);
+  info.pciSlot = f->slot;
+  if (DriverRequest(WD_CODE_PCI_CARD_INFO, device, &info, sizeof info, 0) != 0) {
+    throw Failure("cannot read the resources of " + SlotText(f->slot));
+  }
+  const uint32_t items = info.card.itemCount < WD_CARD_ITEMS ? info.card.itemCount : WD_CARD_ITEMS;
+  for (uint32_t i = 0; i < items; ++i) {
+    const WdItem& item = info.card.items[i];
+    switch (item.kind) {
+      case WD_ITEM_MEMORY:
+        f->regions.push_back({item.u.mem.bar, true, item.u.mem.physAddress, item.u.mem.bytes});
+        break;
+      case WD_ITEM_IO:
+        f->regions.push_back({item.u.io.bar, false, item.u.io.port, item.u.io.bytes});
+        break;
+      case WD_ITEM_INTERRUPT:
+        f->hasIrq = true;
+        f->irq = item.u.interrupt.irq;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int RunList(Session& session, const Config& config) {
+  const PciIds ids = ParseIds(config.ids);
+  WdPciScan scan;
+  std::memset(&scan, 0, sizeof scan);
+  if (!config.all) {
+    scan.vendorId = ids.vendorId;
+    scan.deviceId = ids.deviceId;
+  }
+  WdDeviceHandle device = session.OpenDevice();
+  std::vector<Function> functions;
+  try {
+    const uint32_t status = DriverRequest(WD_CODE_PCI_SCAN, device, &scan, sizeof scan, 0);
+    if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
+    const uint32_t count = scan.cardCount < WD_PCI_CARDS ? scan.cardCount : WD_PCI_CARDS;
+    for (uint32_t i = 0; i < count; ++i) {
+      Function f;
+      f.slot = scan.slots[i];
+      f.ids = scan.ids[i];
+      if (config.verbose || config.json) ReadResources(device, &f);
+      functions.push_back(f);
+    }
+  } catch (...) {
+    WdChannel_Close(device);
+    throw;
+  }
+  WdChannel_Close(device);
+
+  if (config.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < functions.size(); ++i) {
+      const Function& f = functions[i];
+      nlohmann::ordered_json regions = nlohmann::ordered_json::array();
+      for (const Region& r : f.regions) {
+        regions.push_back({{"region", r.bar},
+                           {"type", r.memory ? "memory" : "io"},
+                           {"address", r.address},
+                           {"size", r.bytes}});
+      }
+      list.push_back({{"index", i},
+                      {"slot", SlotText(f.slot)},
+                      {"bus", f.slot.bus},
+                      {"device", f.slot.slot},
+                      {"function", f.slot.function},
+                      {"vendor_id", Format("%04x", static_cast<unsigned>(f.ids.vendorId))},
+                      {"device_id", Format("%04x", static_cast<unsigned>(f.ids.deviceId))},
+                      {"regions", regions},
+                      {"irq", f.hasIrq ? nlohmann::ordered_json(f.irq) : nullptr}});
+    }
+    PrintJson({{"driver", DriverName(config.driver)}, {"functions", list}});
+    return kExitOk;
+  }
+
+  std::string text;
+  for (size_t i = 0; i < functions.size(); ++i) {
+    const Function& f = functions[i];
+    text += Format("%zu %s %s\n", i, SlotText(f.slot).c_str(),
+                   IdsText(f.ids.vendorId, f.ids.deviceId).c_str());
+    if (!config.verbose) continue;
+    for (const Region& r : f.regions) {
+      text += r.memory ? Format("\tRegion %u: Memory at %08x [size=%s]\n", r.bar, r.address,
+                                SizeText(r.bytes).c_str())
+                       : Format("\tRegion %u: I/O ports at %04x [size=%s]\n", r.bar, r.address,
+                                SizeText(r.bytes).c_str());
+    }
+    if (f.hasIrq) text += Format("\tIRQ %u\n", f.irq);
+  }
+  Print(text);
+  return kExitOk;
+}
+
+}  // namespace zcmd

@@ -1,0 +1,201 @@
+// Starting the driver and opening the board.
+#include "session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "driver/driver_request.h"
+#include "errors.h"
+#include "p9050diag/options.h"
+#include "p9050diag/sim_machine.h"
+#include "sim/board.h"
+#include "sim/eeprom93c46.h"
+#include "sim/pci_function.h"
+
+namespace zcmd {
+
+namespace {
+
+// Plain functions that fill the simulated bus for --sim-functions: network controllers on buses
+// 1 and up, each with registers in memory, a small I/O range and an interrupt.
+sim::FunctionSpec FillerFunction(unsigned index) {
+  sim::FunctionSpec s;
+  s.vendorId = 0x8086;
+  s.deviceId = 0x100e;
+  s.classCode = 0x020000;
+  s.revision = static_cast<uint8_t>(index);
+  s.bars[0] = {sim::BarKind::kMemory, 128 * 1024};
+  s.bars[1] = {sim::BarKind::kIo, 64};
+  s.irq = static_cast<uint8_t>(16 + index % 8);
+  s.interruptPin = 1;
+  return s;
+}
+
+constexpr unsigned kSlotsPerBus = 32;
+
+}  // namespace
+
+const char* DriverName(Driver driver) {
+  switch (driver) {
+    case Driver::kSim:
+      return "sim";
+    case Driver::kSysfs:
+      return "sysfs";
+    case Driver::kWindows:
+      return "windows";
+  }
+  return "?";
+}
+
+Session::Session(const Config& config) : config_(config) {
+  switch (config.driver) {
+    case Driver::kSim:
+      StartSim();
+      break;
+    case Driver::kSysfs:
+      throw Failure("the sysfs driver is not part of this build; use --driver=sim");
+    case Driver::kWindows:
+      throw Failure(
+          "the Windows kernel driver is reachable only from the Windows build; use "
+          "--driver=sim");
+  }
+}
+
+Session::~Session() {
+  if (board_ != nullptr) P9050_Close(board_);
+}
+
+void Session::StartSim() {
+  // p9050diag's own parser checks the machine's options and gives its messages.
+  const SimConfig& s = config_.sim;
+  std::vector<std::string> args = {"zarerera", "--boards=" + std::to_string(s.boards)};
+  if (!s.ids.empty()) args.push_back("--ids=" + s.ids);
+  if (!s.space0.empty()) args.push_back("--space0=" + s.space0);
+  args.push_back(s.fast ? "--fast" : "--real-time");
+  for (const std::string& file : s.eepromFiles) args.push_back("--eeprom-file=" + file);
+  for (const std::string& file : s.vcdFiles) args.push_back("--vcd=" + file);
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  p9050diag::Options options;
+  std::string error;
+  if (!p9050diag::ParseOptions(static_cast<int>(args.size()), argv.data(), &options, &error)) {
+    throw UsageError(error);
+  }
+  const bool touchesFirstBoard =
+      !s.digitalIn.empty() || !s.wornOutWords.empty() || !s.portLog.empty();
+  if (touchesFirstBoard && options.boards == 0) {
+    throw UsageError("--sim-di, --sim-worn-out-word and --sim-port-log need a board");
+  }
+  const uint8_t digitalIn =
+      s.digitalIn.empty() ? 0 : static_cast<uint8_t>(ParseHex(s.digitalIn, 0xFF, "--sim-di"));
+  for (unsigned word : s.wornOutWords) {
+    if (word >= sim::Eeprom93C46::kWords) {
+      throw UsageError("--sim-worn-out-word takes a word number from 0 to 63, not " +
+                       std::to_string(word));
+    }
+  }
+
+  machine_ = std::make_unique<p9050diag::SimMachine>();
+  std::vector<std::string> notes;
+  if (!machine_->Start(options, &notes, &error)) throw Failure(error);
+  for (const std::string& note : notes) std::fprintf(stderr, "zarerera: %s\n", note.c_str());
+
+  sim::Simulator& simulator = machine_->simulator();
+  for (unsigned i = 0; simulator.functions().size() < s.functions; ++i) {
+    simulator.AddFunction(1 + i / kSlotsPerBus, i % kSlotsPerBus, 0, FillerFunction(i));
+  }
+  if (!machine_->boards().empty()) {
+    const sim::SimBoard& first = machine_->boards().front();
+    first.ports->set_digital_in(digitalIn);
+    first.ports->set_logging(!s.portLog.empty());
+    for (unsigned word : s.wornOutWords) first.eeprom->set_worn_out(word, true);
+  }
+}
+
+WdDeviceHandle Session::OpenDevice() {
+  WdDeviceHandle device = WdChannel_Open();
+  if (device == WD_INVALID_HANDLE) throw Failure("cannot open the driver device");
+  WdVersion version;
+  std::memset(&version, 0, sizeof version);
+  const uint32_t status = DriverRequest(WD_CODE_VERSION, device, &version, sizeof version, 0);
+  if (status != 0 || version.version < WD_MIN_VERSION) {
+    WdChannel_Close(device);
+    throw Failure(Format("the driver's version %u.%02u is older than %u.%02u",
+                         static_cast<unsigned>(version.version / 100),
+                         static_cast<unsigned>(version.version % 100), WD_MIN_VERSION / 100,
+                         WD_MIN_VERSION % 100));
+  }
+  return device;
+}
+
+P9050_Handle* Session::Board() {
+  if (board_ != nullptr) return board_;
+  const PciIds ids = ParseIds(config_.ids);
+  uint32_t index = config_.board < 0 ? 0 : static_cast<uint32_t>(config_.board);
+  if (!config_.slot.empty()) {
+    const WdPciSlot wanted = ParseSlot(config_.slot);
+    WdPciScan scan;
+    std::memset(&scan, 0, sizeof scan);
+    scan.vendorId = ids.vendorId;
+    scan.deviceId = ids.deviceId;
+    WdDeviceHandle device = OpenDevice();
+    const uint32_t status = DriverRequest(WD_CODE_PCI_SCAN, device, &scan, sizeof scan, 0);
+    WdChannel_Close(device);
+    if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
+    uint32_t i = 0;
+    const uint32_t count = scan.cardCount < WD_PCI_CARDS ? scan.cardCount : WD_PCI_CARDS;
+    while (i < count && std::memcmp(&scan.slots[i], &wanted, sizeof wanted) != 0) ++i;
+    if (i == count) {
+      throw Failure("no board with IDs " + IdsText(ids.vendorId, ids.deviceId) + " at " +
+                    SlotText(wanted));
+    }
+    if (config_.board >= 0 && static_cast<uint32_t>(config_.board) != i) {
+      throw UsageError("--board " + std::to_string(config_.board) + " and -s " + config_.slot +
+                       " name different boards");
+    }
+    index = i;
+  }
+  P9050_Handle* handle = nullptr;
+  if (!P9050_Open(&handle, ids.vendorId, ids.deviceId, index, 0) || handle == nullptr) {
+    throw Failure("cannot open board " + std::to_string(index) + " with IDs " +
+                  IdsText(ids.vendorId, ids.deviceId) + ": " + LibraryError("no reason given"));
+  }
+  board_ = handle;
+  P9050_GetPciSlot(board_, &slot_);
+  return board_;
+}
+
+void Session::WritePortLog() {
+  const std::string& path = config_.sim.portLog;
+  if (path.empty() || !machine_ || machine_->boards().empty()) return;
+  std::ofstream out(path, std::ios::trunc);
+  for (const sim::BoardPorts::Access& a : machine_->boards().front().ports->log()) {
+    out << Format("%s %02x %02x\n", a.write ? "write" : "read", static_cast<unsigned>(a.offset),
+                  static_cast<unsigned>(a.value));
+  }
+  out.flush();
+  if (!out) throw Failure(SystemError(path));
+}
+
+void Session::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (board_ != nullptr) {
+    P9050_Close(board_);
+    board_ = nullptr;
+  }
+  if (machine_) {
+    WritePortLog();
+    std::vector<std::string> errors;
+    if (!machine_->Stop(&errors)) {
+      std::string message;
+      for (const std::string& e : errors) message += (message.empty() ? "" : "; ") + e;
+      throw Failure(message);
+    }
+  }
+}
+
+}  // namespace zcmd

@@ -1,0 +1,53 @@
+// The driver a command talks to and the board it works on.
+//
+// A Session starts the driver the command line chose (for `sim`, the simulated machine of
+// p9050diag with the same options, installed as the process's driver) and opens the board that
+// --board / -s / -d name. Finish closes the board and stops the driver, saving what the simulated
+// machine keeps (EEPROM files, pin recordings, the port log); its failures are the command's.
+#ifndef ZARERERA_TOOLS_ZARERERA_SESSION_H
+#define ZARERERA_TOOLS_ZARERERA_SESSION_H
+
+#include <memory>
+#include <string>
+
+#include "config.h"
+#include "p9050_lib.h"
+#include "util.h"
+
+namespace p9050diag {
+class SimMachine;
+}
+
+namespace zcmd {
+
+class Session {
+ public:
+  explicit Session(const Config& config);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Opens the chosen board (once); a Failure with the library's reason when it cannot.
+  P9050_Handle* Board();
+  const WdPciSlot& BoardSlot() const { return slot_; }
+
+  // A driver device handle for bus requests, checked for the driver's version. The caller closes
+  // it with WdChannel_Close.
+  WdDeviceHandle OpenDevice();
+
+  void Finish();
+
+ private:
+  void StartSim();
+  void WritePortLog();
+
+  const Config& config_;
+  std::unique_ptr<p9050diag::SimMachine> machine_;
+  P9050_Handle* board_ = nullptr;
+  WdPciSlot slot_{};
+  bool finished_ = false;
+};
+
+}  // namespace zcmd
+
+#endif  // ZARERERA_TOOLS_ZARERERA_SESSION_H

@@ -1,0 +1,41 @@
+// Small pieces every command uses: parsing the numbers and names of the command line, writing
+// standard output with its errors checked, and printf-style formatting into a string.
+#ifndef ZARERERA_TOOLS_ZARERERA_UTIL_H
+#define ZARERERA_TOOLS_ZARERERA_UTIL_H
+
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "driver/wd_records.h"
+
+namespace zcmd {
+
+struct PciIds {
+  uint16_t vendorId;
+  uint16_t deviceId;
+};
+constexpr PciIds kBoardIds{0x9050, 0x10B5};
+
+// Hexadecimal with or without "0x", at most `max`; a UsageError naming `what` otherwise.
+uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);
+// Decimal, at most `max`.
+uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what);
+// "VVVV:DDDD" in hexadecimal; empty text gives the board's IDs.
+PciIds ParseIds(const std::string& text);
+// "BB:SS.F" (bus and slot hexadecimal, function 0-7), as lspci prints it.
+WdPciSlot ParseSlot(const std::string& text);
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string SlotText(const WdPciSlot& slot);                // "BB:SS.F"
+std::string IdsText(uint32_t vendorId, uint32_t deviceId);  // "vvvv:dddd"
+
+// Standard output. A write that fails (a full disk, a closed pipe) is a Failure.
+void Print(const std::string& text);
+void PrintJson(const nlohmann::ordered_json& document);  // one document, pretty, with a newline
+void FlushOutput();
+
+}  // namespace zcmd
+
+#endif  // ZARERERA_TOOLS_ZARERERA_UTIL_H
