@@ -69,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   simulator.set_logging(false);
   const int boards = in.ConsumeIntegralInRange<int>(0, 3);
   for (int i = 0; i < boards; ++i) {
-    sim::BoardSpec spec;
-    spec.slot = 5 + static_cast<uint32_t>(i);
-    spec.portsInMemory = in.ConsumeBool();
-    sim::AddBoard(simulator, spec);
+    sim::BoardSpec layout;
+    layout.slot = 5 + static_cast<uint32_t>(i);
+    layout.portsInMemory = in.ConsumeBool();
+    sim::AddBoard(simulator, layout);
   }
   sim::ScopedInstall install(simulator);
   fuzz::ScopedConsole console(in.ConsumeRandomLengthString(64));

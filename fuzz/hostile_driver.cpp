@@ -261,9 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   sim::Simulator simulator;
   simulator.set_logging(false);
-  sim::BoardSpec spec;
-  if (in.ConsumeBool()) spec.portsInMemory = true;
-  sim::AddBoard(simulator, spec);
+  sim::BoardSpec layout;
+  if (in.ConsumeBool()) layout.portsInMemory = true;
+  sim::AddBoard(simulator, layout);
   HostileDriver driver(simulator);
   WdHosted_Install(&driver);
 

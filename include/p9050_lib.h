@@ -37,7 +37,7 @@ typedef int BOOL;
 #endif
 
 /* Address spaces, indexed by PCI base address register number. */
-#define P9050_SPACE_REGS 0  /* BAR0: the bridge's registers (memory) */
+#define P9050_SPACE_REGS 0   /* BAR0: the bridge's registers (memory) */
 #define P9050_SPACE_LOCAL0 2 /* BAR2..BAR5: the bridge's local address spaces 0..3 */
 #define P9050_SPACE_LOCAL3 5
 #define P9050_ADDR_SPACES 7 /* entries in addrDesc */
@@ -69,11 +69,11 @@ typedef int BOOL;
 #define P9050_INTCSR_PCI_INT_ENABLE 0x00000040u
 
 /* CNTRL: the serial EEPROM's pins. */
-#define P9050_CNTRL_EE_CLOCK 0x01000000u  /* serial clock, written */
-#define P9050_CNTRL_EE_SELECT 0x02000000u /* chip select (1 = selected), written */
-#define P9050_CNTRL_EE_DATA_IN 0x04000000u /* data into the EEPROM, written */
+#define P9050_CNTRL_EE_CLOCK 0x01000000u    /* serial clock, written */
+#define P9050_CNTRL_EE_SELECT 0x02000000u   /* chip select (1 = selected), written */
+#define P9050_CNTRL_EE_DATA_IN 0x04000000u  /* data into the EEPROM, written */
 #define P9050_CNTRL_EE_DATA_OUT 0x08000000u /* data out of the EEPROM, read */
-#define P9050_CNTRL_EE_VALID 0x10000000u   /* EEPROM present and valid, read */
+#define P9050_CNTRL_EE_VALID 0x10000000u    /* EEPROM present and valid, read */
 
 /* Options of P9050_Open. */
 #define P9050_OPEN_FIX_BAR0 0x1u /* clear bit 7 of BAR0 before reading the resources */

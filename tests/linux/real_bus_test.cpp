@@ -257,16 +257,5 @@ TEST_F(RealBusTest, BarsBelowFourGibAndIrqEqualLspci) {
   }
 }
 
-TEST_F(RealBusTest, ReadOnlyMeansNoRegistrationAndNoConfigWrite) {
-  const auto& [slot, l] = *listed_.begin();
-  const WdPciSlot s{std::get<0>(slot), std::get<1>(slot), std::get<2>(slot)};
-  // The vendor ID is read-only on every function, and the driver refuses before any file opens.
-  EXPECT_EQ(PciBus_WriteConfig(device_, s, 0, 2, l.vendor), WD_STATUS_RESOURCE_BUSY);
-  WdCardRegister reg{};
-  EXPECT_EQ(DriverRequest(WD_CODE_CARD_REGISTER, device_, &reg, sizeof reg, 0),
-            WD_STATUS_RESOURCE_BUSY);
-  EXPECT_EQ(reg.cardHandle, 0u);
-}
-
 }  // namespace
 }  // namespace linux_test

@@ -20,8 +20,9 @@
 #define TD_SET_ANSWERS TD_CODE(1) /* in: TdAnswers; replaces the table */
 #define TD_TAKE_LOG TD_CODE(2)    /* out: TdLog; the log is emptied */
 #define TD_GET_STATE TD_CODE(3)   /* out: TdState */
-#define TD_SET_LINK TD_CODE(4) /* in: unsigned int, 0 removes "\DosDevices\WINDRVR6", 1 restores \
-                                */
+#define TD_SET_LINK                                                            \
+  TD_CODE(4) /* in: unsigned int, 0 removes "\DosDevices\WINDRVR6", 1 restores \
+              */
 
 /* How the driver answers a request whose code is in the table. A code not in the table fails
  * (STATUS_INVALID_DEVICE_REQUEST) with nothing written. */
