@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "board/port_map.h"
+#include "hooks/test_hooks.h"
 
 namespace {
 

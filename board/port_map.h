@@ -23,10 +23,6 @@ extern "C" {
 /* Iterations bound of the access delay (the loop runs from 1 while below it). */
 extern int32_t AccessDelayCount;
 
-/* Delays run so far in this process, modulo 2^32 (take differences); lets the pacing of each
- * export be checked. Safe to call while boards are used from other threads. */
-uint32_t Board_AccessDelays(void);
-
 /* One access delay: AccessDelayCount - 1 iterations, never shortened by the compiler. It is the
  * only time that passes between the board accesses it separates. */
 void Board_AccessDelay(void);

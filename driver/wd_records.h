@@ -30,17 +30,15 @@ typedef uint64_t WdUPtr;
 #endif
 
 /* Request codes: Windows control codes with transfer method 3 (the driver uses the record in
- * place). */
-enum {
-  WD_CODE_VERSION = 0x95382443u,
-  WD_CODE_PCI_SCAN = 0x9538243bu,
-  WD_CODE_PCI_CARD_INFO = 0x9538243fu,
-  WD_CODE_CARD_REGISTER = 0x9538264bu,
-  WD_CODE_CARD_UNREGISTER = 0x953824afu,
-  WD_CODE_PCI_CONFIG = 0x9538246bu,
-  WD_CODE_TRANSFER = 0x95382633u,
-  WD_CODE_SLEEP = 0x9538249fu
-};
+ * place). Macros: they lie above INT_MAX, which a C enumerator cannot hold. */
+#define WD_CODE_VERSION 0x95382443u
+#define WD_CODE_PCI_SCAN 0x9538243bu
+#define WD_CODE_PCI_CARD_INFO 0x9538243fu
+#define WD_CODE_CARD_REGISTER 0x9538264bu
+#define WD_CODE_CARD_UNREGISTER 0x953824afu
+#define WD_CODE_PCI_CONFIG 0x9538246bu
+#define WD_CODE_TRANSFER 0x95382633u
+#define WD_CODE_SLEEP 0x9538249fu
 
 /* Oldest driver accepted, in hundredths (6.22). */
 #define WD_MIN_VERSION 622u

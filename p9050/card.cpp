@@ -11,7 +11,7 @@
 #include <string.h>
 
 #include "driver/driver_request.h"
-#include "p9050/card_alloc.h"
+#include "hooks/test_hooks.h"
 #include "p9050_lib.h"
 
 extern "C" {

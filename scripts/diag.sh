@@ -8,18 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ -z "${P9050DIAG_PROGRAM:-}" ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  need=()
-  for pkg in cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
-  done
-  if [ ${#need[@]} -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "installing: ${need[*]}" >&2
-    "${sudo[@]}" apt-get update -qq
-    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
-  fi
+  # shellcheck source=packages.sh
+  source "${root}/scripts/packages.sh"
+  zarerera_install_missing "${zarerera_build_packages[@]}"
 
   jobs=$(nproc 2>/dev/null || echo 2)
   # The presets are found in the checkout; the build runs there, the program here.

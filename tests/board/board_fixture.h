@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "board/port_map.h"
 #include "driver/hosted_driver.h"
+#include "hooks/test_hooks.h"
 #include "p9050/console_io.h"
 #include "sim/board.h"
 #include "sim/pci_function.h"

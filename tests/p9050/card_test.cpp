@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bridge_fixture.h"
-#include "p9050/card_alloc.h"
+#include "hooks/test_hooks.h"
 
 namespace bridge_test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/p9050/eeprom_card.h"
+#include "eeprom_card.h"
 
 namespace {
 

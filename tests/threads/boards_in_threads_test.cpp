@@ -11,6 +11,7 @@
 
 #include "board/port_map.h"
 #include "driver/hosted_driver.h"
+#include "hooks/test_hooks.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"

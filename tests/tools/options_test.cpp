@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/p9050diag/options.h"
+#include "p9050diag/options.h"
 
 namespace {
 

@@ -1,0 +1,2 @@
+// Includes the one header the layering test names; compiled with one library's include path.
+#include PROBE_HEADER
