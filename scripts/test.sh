@@ -96,17 +96,26 @@ run_valgrind() {
 }
 
 timings=()
-# Notes how long the step just ended took (wall time), for the table at the end.
-took() { timings+=("$(printf '%-10s %5d s  load %s' "$1" $((SECONDS - $2)) "$(cut -d' ' -f1-3 /proc/loadavg)")"); }
+# CPU seconds (user + system) of the script's children so far: a step's share on a quiet machine,
+# whatever else runs beside it (wine's background server is not counted).
+# (fields 16 and 17 of the script's own /proc stat: its waited-for children's user and system time).
+clock_ticks=$(getconf CLK_TCK)
+cpu_seconds() { awk -v hz="${clock_ticks}" '{ print int(($16 + $17) / hz) }' "/proc/$$/stat"; }
+# Notes what the step just ended took, for the table at the end.
+took() {
+  timings+=("$(printf '%-10s %5d s wall %6d s CPU  load %s' "$1" $((SECONDS - $2)) \
+    $(($(cpu_seconds) - $3)) "$(cut -d' ' -f1-3 /proc/loadavg)")")
+}
 
 for preset in "${presets[@]}"; do
   start=${SECONDS}
+  start_cpu=$(cpu_seconds)
   if [ "${preset}" = valgrind ]; then
     echo "==> valgrind: memcheck over the dev build's test programs"
     cmake --preset dev >/dev/null
     cmake --build --preset dev -j "${jobs}"
     run_valgrind
-    took "${preset}" "${start}"
+    took "${preset}" "${start}" "${start_cpu}"
     continue
   fi
   if [ "${preset}" = clang-link ]; then
@@ -115,7 +124,7 @@ for preset in "${presets[@]}"; do
     cmake --build --preset release -j "${jobs}" --target zarerera_board zarerera_sim
     scripts/clang-link.sh build/release
     passed=$((passed + 1))
-    took "${preset}" "${start}"
+    took "${preset}" "${start}" "${start_cpu}"
     continue
   fi
   echo "==> ${preset}: configure, build, test"
@@ -139,9 +148,9 @@ for preset in "${presets[@]}"; do
     win64) run_ctest "${preset}" --no-tests=error --repeat until-pass:2 ;;
     *) run_ctest "${preset}" --no-tests=error ;;
   esac
-  took "${preset}" "${start}"
+  took "${preset}" "${start}" "${start_cpu}"
 done
 
-echo "==> wall time per step (1/5/15-minute load averages at its end)"
+echo "==> time per step (1/5/15-minute load averages at its end)"
 printf '%s\n' "${timings[@]}"
 echo "zarerera: ${passed} passed, ${failed} failed"
