@@ -1,5 +1,7 @@
 // Board API timings on the simulated board (virtual time, request log off):
-// - the access delay alone: it must take microseconds, not the few nanoseconds of a folded loop;
+// - the access delay alone, as the DLL builds it: an ordinary call of the library's function (this
+//   program links the libraries without link-time optimisation, which could inline or fold it);
+//   it must take microseconds, not the few nanoseconds of a folded loop;
 // - tamreljs for one group: six port reads and nine delays;
 // - the same six port reads through tamrelread, without delays, to show what the delays cost.
 #include <benchmark/benchmark.h>

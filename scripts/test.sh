@@ -6,7 +6,13 @@
 # library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
 # a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
 # own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
-# 64-bit Windows program under wine64. Run from anywhere; build trees go to build/<preset>.
+# 64-bit Windows program under wine64 (each emulated test program runs once, all its tests in one
+# process: scripts/gtest-program.sh). Run from anywhere; build trees go to build/<preset>. At the
+# end a table gives each step's wall time.
+#
+# `clang-link` is no CMake preset either: it builds the release preset's static libraries (GCC,
+# link-time optimised) and links and runs the board demo built by clang against them
+# (scripts/clang-link.sh).
 #
 # `valgrind` is no CMake preset: it runs the dev build's test programs (building build/dev if
 # needed) under valgrind memcheck, each program once, and fails on any error or leak. It covers
@@ -17,13 +23,13 @@
 # jobs), under the 3 minutes that keep a step in the default list.
 #
 # Usage: scripts/test.sh [PRESET...]
-#        (default: dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
+#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan fuzz dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64)
 
 wine_running=0
 stop_wine() {
@@ -40,21 +46,30 @@ start_wine() {
 
 passed=0
 failed=0
+# The emulated suites run each test program once, as one CTest test (scripts/gtest-program.sh);
+# such a program counts as the GoogleTest tests it ran, which it notes in the tally (a program run
+# twice counts with its last run).
 run_ctest() {
-  local log
+  local log tally
   log=$(mktemp)
+  tally=$(mktemp)
   local status=0
-  ctest --preset "$1" -j "${jobs}" "${@:2}" 2>&1 | tee "${log}" || status=$?
+  ZARERERA_GTEST_TALLY="${tally}" ctest --preset "$1" -j "${jobs}" "${@:2}" 2>&1 | tee "${log}" ||
+    status=$?
   local line
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "${log}" | tail -n1 || true)
   rm -f "${log}"
   if [ -n "${line}" ]; then
-    local total fails
+    local total fails programs bad gpassed gfailed
     total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"${line}")
     fails=$(sed -E 's/.*, ([0-9]+) tests failed.*/\1/' <<<"${line}")
-    passed=$((passed + total - fails))
-    failed=$((failed + fails))
+    read -r programs bad gpassed gfailed < <(awk '{ last[$1] = $0 }
+      END { for (k in last) { split(last[k], f, " "); n++; p += f[2] + f[4]; x += f[3]; b += (f[3] > 0) }
+            print n + 0, b + 0, p + 0, x + 0 }' "${tally}")
+    passed=$((passed + total - fails - (programs - bad) + gpassed))
+    failed=$((failed + fails - bad + gfailed))
   fi
+  rm -f "${tally}"
   return "${status}"
 }
 
@@ -80,12 +95,36 @@ run_valgrind() {
   return "${status}"
 }
 
+timings=()
+# CPU seconds (user + system) of the script's children so far: a step's share on a quiet machine,
+# whatever else runs beside it (wine's background server is not counted).
+# (fields 16 and 17 of the script's own /proc stat: its waited-for children's user and system time).
+clock_ticks=$(getconf CLK_TCK)
+cpu_seconds() { awk -v hz="${clock_ticks}" '{ print int(($16 + $17) / hz) }' "/proc/$$/stat"; }
+# Notes what the step just ended took, for the table at the end.
+took() {
+  timings+=("$(printf '%-10s %5d s wall %6d s CPU  load %s' "$1" $((SECONDS - $2)) \
+    $(($(cpu_seconds) - $3)) "$(cut -d' ' -f1-3 /proc/loadavg)")")
+}
+
 for preset in "${presets[@]}"; do
+  start=${SECONDS}
+  start_cpu=$(cpu_seconds)
   if [ "${preset}" = valgrind ]; then
     echo "==> valgrind: memcheck over the dev build's test programs"
     cmake --preset dev >/dev/null
     cmake --build --preset dev -j "${jobs}"
     run_valgrind
+    took "${preset}" "${start}" "${start_cpu}"
+    continue
+  fi
+  if [ "${preset}" = clang-link ]; then
+    echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "${jobs}" --target zarerera_board zarerera_sim
+    scripts/clang-link.sh build/release
+    passed=$((passed + 1))
+    took "${preset}" "${start}" "${start_cpu}"
     continue
   fi
   echo "==> ${preset}: configure, build, test"
@@ -105,10 +144,13 @@ for preset in "${presets[@]}"; do
       run_ctest "${preset}" --no-tests=error
       ;;
     # Under wine a test program now and then fails to start at all (no output, a few ms): such a
-    # test gets one more run; a test that fails on its own fails both.
+    # program gets one more run; a test that fails on its own fails both.
     win64) run_ctest "${preset}" --no-tests=error --repeat until-pass:2 ;;
     *) run_ctest "${preset}" --no-tests=error ;;
   esac
+  took "${preset}" "${start}" "${start_cpu}"
 done
 
+echo "==> time per step (1/5/15-minute load averages at its end)"
+printf '%s\n' "${timings[@]}"
 echo "zarerera: ${passed} passed, ${failed} failed"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Links the release build's static libraries (GCC, link-time optimised) from a program that clang
+# compiles and links, and runs it: the board demo on the simulated board, as an application of the
+# libraries built with another toolchain would. Fails when the link fails (libraries holding only
+# GCC's intermediate code give clang nothing to link) or the demo does not print every line of a
+# good run.
+#
+# Usage: scripts/clang-link.sh [BUILD_DIR]   (default build/release, already built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/release}
+out=${build}/clang-link
+mkdir -p "${out}"
+
+# The include directories the simulator's own sources are compiled with reach every header the
+# demo and its simulator host include.
+includes=$(grep -m1 -E '"command": .*/sim/[a-z0-9_]+\.cpp"' "${build}/compile_commands.json" |
+  grep -oE -- '-(I|isystem) ?[^ ]+' | tr '\n' ' ')
+libraries=("${build}"/libzarerera_*.a)
+
+# shellcheck disable=SC2086 # the include options are separate words
+clang -std=c11 -O2 -Wall -Werror ${includes} -c examples/board_demo.c -o "${out}/board_demo.o"
+# shellcheck disable=SC2086
+clang++ -std=c++20 -O2 -Wall -Werror ${includes} -c examples/sim_board_host.cpp \
+  -o "${out}/sim_board_host.o"
+clang++ -o "${out}/board_demo" "${out}/board_demo.o" "${out}/sim_board_host.o" \
+  -Wl,--start-group "${libraries[@]}" -Wl,--end-group -pthread
+
+output=$("${out}/board_demo")
+echo "${output}"
+for line in "digital output 0xa5" "digital input 0x5a" "counters are counting" \
+  "simulated board: output latch 0xa5 after 1 write(s), 0 registration(s) left"; do
+  if ! grep -qxF "${line}" <<<"${output}"; then
+    echo "clang-link: the demo linked by clang did not print: ${line}" >&2
+    exit 1
+  fi
+done
+echo "clang-link: the release libraries link and run from a program built by clang"
