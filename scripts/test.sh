@@ -6,7 +6,8 @@
 # library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
 # a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
 # own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
-# 64-bit Windows program under wine64. Run from anywhere; build trees go to build/<preset>.
+# 64-bit Windows program under wine64 (with the Windows tools' transcripts). Run from anywhere;
+# build trees go to build/<preset>.
 #
 # `valgrind` is no CMake preset: it runs the dev build's test programs (building build/dev if
 # needed) under valgrind memcheck, each program once, and fails on any error or leak. It covers
@@ -95,7 +96,12 @@ for preset in "${presets[@]}"; do
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
-    dll-i686) scripts/check_dll.sh "build/${preset}/zarerera.dll" ;;
+    dll-i686)
+      scripts/check_dll.sh "build/${preset}/zarerera.dll"
+      for program in zarerera p9050diag; do
+        scripts/check_dll.sh --program "build/${preset}/tools/${program}.exe"
+      done
+      ;;
     fuzz)
       scripts/fuzz.sh --no-build "${FUZZ_SMOKE_SECONDS:-10}"
       passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))
