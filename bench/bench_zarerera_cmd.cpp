@@ -44,14 +44,17 @@ void BM_Command(benchmark::State& state, std::vector<std::string> args) {
   }
 }
 
-BENCHMARK_CAPTURE(BM_Command, list_100_functions, {"--sim-functions=100", "list", "--all"})
+BENCHMARK_CAPTURE(BM_Command, list_100_functions,
+                  {"--driver=sim", "--sim-functions=100", "list", "--all"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Command, list_100_functions_verbose,
-                  {"--sim-functions=100", "list", "--all", "-v"})
+                  {"--driver=sim", "--sim-functions=100", "list", "--all", "-v"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Command, di, {"di"})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Command, di, {"--driver=sim", "di"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -4,10 +4,18 @@
 #   - it imports only system DLLs (KERNEL32, msvcrt): the C and C++ runtimes are linked in;
 #   - its formatted input and output are msvcrt's, not MinGW's replacements;
 #   - on i686, every export is cdecl: no exported function pops its arguments (ret $n).
+# With --program it checks a Windows program of the project (zarerera.exe, p9050diag.exe) the same
+# way for its imports alone: it runs from any directory with nothing beside it.
 # Usage: scripts/check_dll.sh path/to/zarerera.dll
+#        scripts/check_dll.sh --program path/to/program.exe
 set -euo pipefail
 
-dll=${1:?usage: $0 path/to/zarerera.dll}
+program=0
+if [ "${1:-}" = --program ]; then
+  program=1
+  shift
+fi
+dll=${1:?usage: $0 [--program] path/to/zarerera.dll}
 objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
 expected="tamrelcheck tamrelclose tamreldi tamreldo tamreljs tamreljsset tamrelread tamrelwrite"
 failed=0
@@ -23,11 +31,6 @@ case "${format}" in
   *) fail "not a Windows DLL (format '${format}')" ;;
 esac
 
-# The names of the "[Ordinal/Name Pointer] Table", one per line, until the blank line ending it.
-exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && NF == 0 { t = 0 } t { print $NF }' \
-  <<<"${headers}" | sort | tr '\n' ' ' | sed 's/ $//')
-[ "${exports}" = "${expected}" ] || fail "exports '${exports}', expected '${expected}'"
-
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"${headers}" | sort -u)
 while read -r name; do
   [ -z "${name}" ] && continue
@@ -36,6 +39,17 @@ while read -r name; do
     *) fail "imports ${name}, which is not a system DLL" ;;
   esac
 done <<<"${imports}"
+
+if [ "${program}" -eq 1 ]; then
+  [ "${failed}" -eq 0 ] || exit 1
+  echo "check_dll: ${dll}: ${format}; imports $(echo ${imports})"
+  exit 0
+fi
+
+# The names of the "[Ordinal/Name Pointer] Table", one per line, until the blank line ending it.
+exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && NF == 0 { t = 0 } t { print $NF }' \
+  <<<"${headers}" | sort | tr '\n' ' ' | sed 's/ $//')
+[ "${exports}" = "${expected}" ] || fail "exports '${exports}', expected '${expected}'"
 
 # Formatted input and output are the system runtime's (msvcrt), not MinGW's replacements.
 if grep -Eq '__mingw_[a-z]*(printf|scanf)' <<<"$("${objdump}" -t "${dll}")"; then

@@ -6,9 +6,9 @@
 # library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
 # a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
 # own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
-# 64-bit Windows program under wine64 (each emulated test program runs once, all its tests in one
-# process: scripts/gtest-program.sh). Run from anywhere; build trees go to build/<preset>. At the
-# end a table gives each step's wall time.
+# 64-bit Windows program under wine64 with the Windows tools' transcripts (each emulated test
+# program runs once, all its tests in one process: scripts/gtest-program.sh). Run from anywhere;
+# build trees go to build/<preset>. At the end a table gives each step's wall time.
 #
 # `clang-link` is no CMake preset either: it builds the release preset's static libraries (GCC,
 # link-time optimised) and links and runs the board demo built by clang against them
@@ -134,7 +134,12 @@ for preset in "${presets[@]}"; do
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
-    dll-i686) scripts/check_dll.sh "build/${preset}/zarerera.dll" ;;
+    dll-i686)
+      scripts/check_dll.sh "build/${preset}/zarerera.dll"
+      for program in zarerera p9050diag; do
+        scripts/check_dll.sh --program "build/${preset}/tools/${program}.exe"
+      done
+      ;;
     fuzz)
       scripts/fuzz.sh --no-build "${FUZZ_SMOKE_SECONDS:-10}"
       passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))

@@ -188,12 +188,12 @@ INSTANTIATE_TEST_SUITE_P(
                        1,
                        "",
                        "zarerera: offset 0x20 is outside the board's port window (32 bytes)\n"},
-        TranscriptCase{"SysfsNotBuilt",
-                       {"--driver=sysfs", "list"},
-                       1,
-                       "",
-                       "zarerera: the sysfs driver is not part of this build; use "
-                       "--driver=sim\n"},
+        TranscriptCase{
+            "SimOptionsNeedTheSimulator",
+            {"--driver=windows", "list"},
+            2,
+            "",
+            "zarerera: the simulated machine's options go with --driver=sim\n" + kTryHelp},
         TranscriptCase{"VerifyMissingFile",
                        {"eeprom", "verify", "/nonexistent/image.txt"},
                        1,

@@ -30,6 +30,12 @@ inline std::vector<char*> Argv(const std::vector<std::string>& args,
                                std::vector<std::string>* keep) {
   keep->clear();
   keep->push_back(ZARERERA_CMD_PATH);
+  // The simulated machine unless the case names a driver or a bus: the default is the real bus.
+  bool named = false;
+  for (const std::string& a : args) {
+    named = named || a.rfind("--driver", 0) == 0 || a.rfind("--sysfs-root", 0) == 0;
+  }
+  if (!named) keep->push_back("--driver=sim");
   keep->insert(keep->end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : *keep) argv.push_back(a.data());

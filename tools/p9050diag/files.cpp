@@ -1,16 +1,28 @@
-// Checking and replacing the host's files with POSIX calls.
+// Checking and replacing the host's files: with POSIX calls, or on Windows with the Win32 API.
 #include "files.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#undef ReplaceFile  // the system's own function of that name
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 namespace p9050diag {
+
+#ifndef _WIN32
 
 namespace {
 
@@ -163,5 +175,108 @@ bool SameFile(const std::string& a, const std::string& b) {
   const auto cb = std::filesystem::weakly_canonical(std::filesystem::absolute(tb, ec), ec);
   return ca == cb;
 }
+
+#else  // _WIN32
+
+namespace {
+
+std::string Reason(const std::string& path, const std::error_code& error) {
+  return path + ": " + error.message();
+}
+
+std::string SystemReason(const std::string& path, DWORD error) {
+  return Reason(path, std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+std::filesystem::path DirectoryOf(const std::string& path) {
+  const std::filesystem::path dir = std::filesystem::path(path).parent_path();
+  return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
+}  // namespace
+
+// Windows programs meet links rarely, and the system follows them when it opens a file.
+bool ResolveLinks(const std::string& path, std::string* target, std::string*) {
+  *target = path;
+  return true;
+}
+
+bool CheckReplaceable(const std::string& path, bool* exists, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  *exists = fs::exists(st);
+  if (ec && st.type() != fs::file_type::not_found) {
+    *error = Reason(path, ec);
+    return false;
+  }
+  if (*exists) {
+    if (fs::is_directory(st)) {
+      *error = Reason(path, std::make_error_code(std::errc::is_a_directory));
+      return false;
+    }
+    if (!fs::is_regular_file(st)) {
+      *error = path + ": not a regular file";
+      return false;
+    }
+    if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) {
+      *error = Reason(path, std::make_error_code(std::errc::permission_denied));
+      return false;
+    }
+  }
+  const fs::path dir = DirectoryOf(path);
+  const fs::file_status dirStatus = fs::status(dir, ec);
+  if (!fs::exists(dirStatus)) {
+    *error = Reason(path, std::make_error_code(std::errc::no_such_file_or_directory));
+    return false;
+  }
+  if (!fs::is_directory(dirStatus)) {
+    *error = Reason(path, std::make_error_code(std::errc::not_a_directory));
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& text, std::string* error) {
+  // A new file of a name no other process uses, written through and moved over the old one.
+  const std::string temporary =
+      path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemReason(path, GetLastError());
+    return false;
+  }
+  DWORD failure = 0;
+  size_t done = 0;
+  while (failure == 0 && done < text.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, text.data() + done, chunk, &written, nullptr)) failure = GetLastError();
+    done += written;
+  }
+  if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
+  if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+  if (failure == 0 && !MoveFileExA(temporary.c_str(), path.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    failure = GetLastError();
+  }
+  if (failure != 0) {
+    DeleteFileA(temporary.c_str());
+    *error = SystemReason(path, failure);
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
+  const auto ca = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ec), ec);
+  const auto cb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec), ec);
+  return ca == cb;
+}
+
+#endif  // _WIN32
 
 }  // namespace p9050diag

@@ -1,5 +1,5 @@
-// p9050diag: the console host of the PLX 9050 diagnostics, on a simulated PCI bus (or, with
-// --driver=sysfs, on this machine's real one).
+// p9050diag: the console host of the PLX 9050 diagnostics, on a simulated PCI bus (or on this
+// machine's real one: with --driver=sysfs on Linux, through the kernel driver on Windows).
 //
 // It builds the simulated machine the command line asks for, opens the default board when it is
 // the only one, runs the main menu until 99 or the end of standard input, then closes the board
@@ -19,7 +19,9 @@
 #include "options.h"
 #include "session_end.h"
 #include "sim_machine.h"
+#ifdef __linux__
 #include "sysfs_host.h"
+#endif
 
 namespace {
 
@@ -34,7 +36,12 @@ int Finish(p9050diag::SimMachine* machine) {
     const int error = session::OutputError() != 0 ? session::OutputError() : errno;
     // A reader that went away is the usual end of `p9050diag | head`: the signal says it.
     if (!flushed || error != 0) {
-      if (session::EndSignal() != SIGPIPE) {
+#ifdef SIGPIPE
+      const bool readerGone = session::EndSignal() == SIGPIPE;
+#else
+      const bool readerGone = false;
+#endif
+      if (!readerGone) {
         std::fprintf(stderr, "p9050diag: standard output: %s\n",
                      std::strerror(error != 0 ? error : EIO));
       }
@@ -73,10 +80,14 @@ int main(int argc, char** argv) {
 
   p9050diag::SimMachine machine;
   std::vector<std::string> notes;
+#ifdef __linux__
   std::unique_ptr<p9050diag::SysfsHost> realBus;
   if (options.driver == p9050diag::Driver::kSysfs) {
     realBus = std::make_unique<p9050diag::SysfsHost>(options);
-  } else if (!machine.Start(options, &notes, &error)) {
+  }
+#endif
+  // The kernel driver (Windows) needs nothing started: the library opens its device.
+  if (options.driver == p9050diag::Driver::kSim && !machine.Start(options, &notes, &error)) {
     std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
     return 1;
   }

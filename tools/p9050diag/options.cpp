@@ -30,8 +30,10 @@ const OptionSpec kOptions[] = {
     {'h', "help", false},
     // Long options without a short form.
     {'\0', "driver", true},
+#ifndef _WIN32
     {'\0', "sysfs-root", true},
     {'\0', "read-only", false},
+#endif
 };
 
 bool ParseHex16(const std::string& text, uint16_t* value) {
@@ -157,12 +159,21 @@ bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::s
   if (name == "driver") {
     if (arg == "sim") {
       options->driver = Driver::kSim;
+#ifdef _WIN32
+    } else if (arg == "windows") {
+      options->driver = Driver::kWindows;
+    } else {
+      *error = "--driver takes 'sim' or 'windows', not '" + arg + "'";
+      return false;
+    }
+#else
     } else if (arg == "sysfs") {
       options->driver = Driver::kSysfs;
     } else {
       *error = "--driver takes 'sim' or 'sysfs', not '" + arg + "'";
       return false;
     }
+#endif
   } else if (name == "sysfs-root") {
     options->sysfsRoot = arg;
   } else if (name == "read-only") {
@@ -278,12 +289,17 @@ std::string Usage(const char* program) {
       "                          closed output), if changed; once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
+#ifdef _WIN32
+      "      --driver=windows|sim  the kernel driver's device (default), or the simulated bus;\n"
+      "                          with the kernel driver the simulator's options do nothing\n"
+#else
       "      --driver=sim|sysfs  the simulated bus (default), or this machine's real PCI bus\n"
       "                          through Linux sysfs; the simulator's options then do nothing\n"
       "      --sysfs-root=DIR    with --driver=sysfs: the PCI devices directory (default\n"
       "                          /sys/bus/pci/devices)\n"
       "      --read-only         with --driver=sysfs: scan and read configuration only; no card\n"
       "                          is registered and no configuration register written\n"
+#endif
       "  -h, --help              show this text and exit\n"
       "\n"
       "At start the program opens the board with IDs 9050:10b5 when exactly one is on the bus.\n";

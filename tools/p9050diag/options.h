@@ -18,8 +18,14 @@ struct BoardIds {
 constexpr BoardIds kDefaultIds{0x9050, 0x10B5};
 constexpr int kMaxBoards = 16;
 
-// Which driver the diagnostics talk to: the simulated bus, or the real one through Linux sysfs.
-enum class Driver { kSim, kSysfs };
+// Which driver the diagnostics talk to: the simulated bus, the real one through Linux sysfs, or
+// on Windows the kernel driver's device (the default there).
+enum class Driver { kSim, kSysfs, kWindows };
+#ifdef _WIN32
+constexpr Driver kDefaultDriver = Driver::kWindows;
+#else
+constexpr Driver kDefaultDriver = Driver::kSim;
+#endif
 
 struct Options {
   int boards = 1;
@@ -29,7 +35,7 @@ struct Options {
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
   bool help = false;
-  Driver driver = Driver::kSim;
+  Driver driver = kDefaultDriver;
   std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
   bool readOnly = false;  // --driver=sysfs: scan and configuration reads only
 

@@ -1,10 +1,16 @@
-// The end of a session: signal handlers, the waking input stream and the way out.
+// The end of a session: signal handlers, the waking input stream and the way out. On Windows the
+// console's Ctrl-C and Ctrl-Break take the signals' place.
 #include "session_end.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
+#endif
+#include <signal.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +19,8 @@
 #include "p9050/console_io.h"
 
 namespace p9050diag::session {
+
+#ifndef _WIN32
 
 namespace {
 
@@ -93,6 +101,42 @@ FILE* OpenInput(std::string* error) {
   return in;
 }
 
+#else  // _WIN32
+
+namespace {
+
+volatile sig_atomic_t g_signal = 0;
+int g_output_error = 0;
+std::function<int()> g_end_action;
+bool g_ending = false;
+
+// Runs on a thread of its own. The console's read, which the prompt waits in, returns at Ctrl-C
+// with nothing, which ends the input; requests to the simulated driver look before they go.
+BOOL WINAPI Caught(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (g_signal == 0) g_signal = SIGINT;
+  return TRUE;
+}
+
+}  // namespace
+
+// The C runtime gives every process its three standard streams.
+void KeepStandardDescriptors() {}
+
+bool CatchSignals(std::string* error) {
+  if (!SetConsoleCtrlHandler(Caught, TRUE)) {
+    *error = "cannot catch Ctrl-C: error " + std::to_string(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+FILE* OpenInput(std::string*) {
+  return stdin;
+}
+
+#endif  // _WIN32
+
 void SetEndAction(std::function<int()> action) {
   g_end_action = std::move(action);
 }
@@ -125,6 +169,10 @@ void End() {
   }
   std::fflush(stderr);
   const int signo = g_signal;
+#ifdef _WIN32
+  // Ended by Ctrl-C: the status a console program stopped by it has.
+  if (signo != 0) ExitProcess(STATUS_CONTROL_C_EXIT);
+#else
   if (signo != 0) {
     signal(signo, SIG_DFL);
     sigset_t set;
@@ -133,6 +181,7 @@ void End() {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(signo);
   }
+#endif
   std::exit(status);
 }
 

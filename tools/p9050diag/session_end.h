@@ -6,7 +6,8 @@
 // request to the simulated driver looks first (a real-time EEPROM display sends one every 500 us).
 // Ending runs the host's end action (saving its files) once and leaves the process: through the
 // signal's default action when a signal ended the session, so that the caller sees which one;
-// otherwise with the action's exit status.
+// otherwise with the action's exit status. On Windows the console's Ctrl-C and Ctrl-Break are the
+// signals; a session they end leaves with the status of a program stopped by Ctrl-C.
 #ifndef ZARERERA_TOOLS_P9050DIAG_SESSION_END_H
 #define ZARERERA_TOOLS_P9050DIAG_SESSION_END_H
 

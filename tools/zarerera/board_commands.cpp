@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <thread>
 
@@ -131,8 +132,7 @@ std::string Timestamp() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = LocalTime(seconds);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
   return Format("%s.%03d", text, static_cast<int>(ms));
@@ -286,6 +286,18 @@ int RunWatch(Session& session, const Config& config) {
   const uint32_t group = counters ? CheckGroup(board, config.group) : 0;
 
   g_stop = false;
+#ifdef _WIN32
+  // The C runtime's signals: Ctrl-C and Ctrl-Break arrive as SIGINT.
+  using Handler = void (*)(int);
+  struct Restore {
+    Handler i;
+    Handler t;
+    ~Restore() {
+      std::signal(SIGINT, i);
+      std::signal(SIGTERM, t);
+    }
+  } restore{std::signal(SIGINT, StopWatching), std::signal(SIGTERM, StopWatching)};
+#else
   struct sigaction action {};
   action.sa_handler = StopWatching;
   sigemptyset(&action.sa_mask);
@@ -301,6 +313,7 @@ int RunWatch(Session& session, const Config& config) {
       sigaction(SIGTERM, &t, nullptr);
     }
   } restore{oldInt, oldTerm};
+#endif
 
   const auto interval = std::chrono::milliseconds(config.intervalMs);
   auto next = std::chrono::steady_clock::now();

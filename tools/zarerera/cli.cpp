@@ -84,8 +84,8 @@ void DefineCommandLine(CLI::App& app, Config& config) {
 
   // Global.
   AddChoice(&app, "--driver", &config.driver, kDrivers,
-            "the driver to talk to: sim (a simulated machine, the default in this build), "
-            "sysfs (real boards on Linux) or windows (the kernel driver)")
+            "the driver to talk to: sim (a simulated machine), sysfs (real boards on Linux) "
+            "or windows (the kernel driver); the default is this system's real one")
       ->default_str(DriverName(kDefaultDriver));
   app.add_option("--board", config.board,
                  "the board to work on: its index in `list` (with the same -d), from 0 (default)")
@@ -134,6 +134,16 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   app.add_option("--sim-port-log", s.portLog,
                  "write every byte access the first board's ports saw to FILE at exit")
       ->group(sim);
+
+#ifndef _WIN32
+  const std::string sysfs = "Real bus on Linux (--driver=sysfs)";
+  app.add_option("--sysfs-root", config.sysfsRoot, "the PCI devices directory")
+      ->default_str(config.sysfsRoot)
+      ->group(sysfs);
+  app.add_flag("--read-only", config.readOnly,
+               "only scan the bus and read configuration space: no board is opened")
+      ->group(sysfs);
+#endif
 
   // Subcommands.
   CLI::App* list = Subcommand(app, "list", "list the boards (or every PCI function) on the bus",
@@ -294,8 +304,10 @@ int Run(const Config& config) {
 }
 
 int Main(int argc, char** argv) {
+#ifdef SIGPIPE
   // A closed pipe is an output error like any other, reported and turned into exit status 1.
   signal(SIGPIPE, SIG_IGN);
+#endif
   CLI::App app{"", "zarerera"};
   Config config;
   DefineCommandLine(app, config);

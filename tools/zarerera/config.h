@@ -9,11 +9,14 @@
 
 namespace zcmd {
 
-// The driver the command talks to. Only the simulator is built in today; the sysfs driver (real
-// boards on Linux) and the Windows kernel driver plug in here. The default is the platform's real
-// driver once it is part of the build.
+// The driver the command talks to: the simulated machine, the real bus through Linux sysfs, or the
+// Windows kernel driver's device. The default is the platform's real driver.
 enum class Driver { kSim, kSysfs, kWindows };
-constexpr Driver kDefaultDriver = Driver::kSim;
+#ifdef _WIN32
+constexpr Driver kDefaultDriver = Driver::kWindows;
+#else
+constexpr Driver kDefaultDriver = Driver::kSysfs;
+#endif
 const char* DriverName(Driver driver);
 
 enum class Command {
@@ -58,6 +61,8 @@ struct Config {
   std::string ids;   // VVVV:DDDD; empty: 9050:10b5
   bool json = false;
   SimConfig sim;
+  std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
+  bool readOnly = false;                           // --driver=sysfs: scan and config reads only
 
   Command command = Command::kNone;
 

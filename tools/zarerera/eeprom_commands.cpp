@@ -37,8 +37,7 @@ nlohmann::ordered_json Words(const EepromImage& image) {
 // eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt in `dir`, with -2, -3 ... when a file of that name exists.
 std::string BackupPath(const std::string& dir, const WdPciSlot& slot) {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(now);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   const std::string base =

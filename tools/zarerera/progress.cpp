@@ -1,7 +1,13 @@
 // The progress bar.
 #include "progress.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdio>

@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "driver/driver_request.h"
+#include "driver/hosted_driver.h"
 #include "errors.h"
 #include "p9050diag/options.h"
 #include "p9050diag/sim_machine.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"
 #include "sim/pci_function.h"
+#ifdef __linux__
+#include "linux/sysfs_driver.h"
+#endif
 
 namespace zcmd {
 
@@ -50,21 +54,59 @@ const char* DriverName(Driver driver) {
 }
 
 Session::Session(const Config& config) : config_(config) {
+  const SimConfig& sim = config.sim;
+  const bool simOptions = sim.boards != 1 || !sim.ids.empty() || !sim.space0.empty() || sim.fast ||
+                          sim.realTime || !sim.eepromFiles.empty() || !sim.vcdFiles.empty() ||
+                          !sim.digitalIn.empty() || !sim.wornOutWords.empty() ||
+                          sim.functions != 0 || !sim.portLog.empty();
+  if (config.driver != Driver::kSim && simOptions) {
+    throw UsageError("the simulated machine's options go with --driver=sim");
+  }
+  if (config.driver != Driver::kSysfs &&
+      (config.readOnly || config.sysfsRoot != Config().sysfsRoot)) {
+    throw UsageError("--sysfs-root and --read-only go with --driver=sysfs");
+  }
   switch (config.driver) {
     case Driver::kSim:
       StartSim();
       break;
     case Driver::kSysfs:
-      throw Failure("the sysfs driver is not part of this build; use --driver=sim");
+      StartSysfs();
+      break;
     case Driver::kWindows:
+#ifndef _WIN32
       throw Failure(
           "the Windows kernel driver is reachable only from the Windows build; use "
           "--driver=sim");
+#endif
+      break;  // the device channel reaches it when no in-process driver is installed
   }
+}
+
+void Session::StartSysfs() {
+#ifdef __linux__
+  auto driver = std::make_unique<sysfs::SysfsDriver>(
+      config_.sysfsRoot, config_.readOnly ? sysfs::Access::kReadOnly : sysfs::Access::kFull);
+  // The system's reason for each failed request, before the library's own text.
+  driver->SetErrorReporter(
+      [](const std::string& reason) { std::fprintf(stderr, "zarerera: %s\n", reason.c_str()); });
+  WdHosted_Install(driver.get());
+  sysfs_ = std::move(driver);
+#else
+  throw Failure("the sysfs driver is reachable only on Linux; use --driver=sim");
+#endif
 }
 
 Session::~Session() {
   if (board_ != nullptr) P9050_Close(board_);
+  StopSysfs();
+}
+
+void Session::StopSysfs() {
+  if (sysfs_) {
+    WdHosted_Install(nullptr);
+    sysfs_.reset();  // releases what is still registered
+  }
 }
 
 void Session::StartSim() {
@@ -187,6 +229,7 @@ void Session::Finish() {
     P9050_Close(board_);
     board_ = nullptr;
   }
+  StopSysfs();
   if (machine_) {
     WritePortLog();
     std::vector<std::string> errors;

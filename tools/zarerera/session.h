@@ -1,7 +1,9 @@
 // The driver a command talks to and the board it works on.
 //
 // A Session starts the driver the command line chose (for `sim`, the simulated machine of
-// p9050diag with the same options, installed as the process's driver) and opens the board that
+// p9050diag with the same options, installed as the process's driver; for `sysfs`, the Linux sysfs
+// driver installed the same way; for `windows`, nothing: the device channel then reaches the
+// kernel driver's device) and opens the board that
 // --board / -s / -d name. Finish closes the board and stops the driver, saving what the simulated
 // machine keeps (EEPROM files, pin recordings, the port log); its failures are the command's.
 #ifndef ZARERERA_TOOLS_ZARERERA_SESSION_H
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "config.h"
+#include "driver/hosted_driver.h"
 #include "p9050_lib.h"
 #include "util.h"
 
@@ -39,10 +42,13 @@ class Session {
 
  private:
   void StartSim();
+  void StartSysfs();
+  void StopSysfs();
   void WritePortLog();
 
   const Config& config_;
   std::unique_ptr<p9050diag::SimMachine> machine_;
+  std::unique_ptr<WdHostedDriver> sysfs_;  // --driver=sysfs: the installed driver
   P9050_Handle* board_ = nullptr;
   WdPciSlot slot_{};
   bool finished_ = false;

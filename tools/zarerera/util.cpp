@@ -42,6 +42,16 @@ std::string LibraryError(const std::string& fallback) {
   return text.empty() ? fallback : text;
 }
 
+std::tm LocalTime(std::time_t t) {
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  return local;
+}
+
 std::string SystemError(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }

@@ -4,6 +4,7 @@
 #define ZARERERA_TOOLS_ZARERERA_UTIL_H
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -27,9 +28,17 @@ PciIds ParseIds(const std::string& text);
 // "BB:SS.F" (bus and slot hexadecimal, function 0-7), as lspci prints it.
 WdPciSlot ParseSlot(const std::string& text);
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#ifdef __MINGW_PRINTF_FORMAT
+#define ZCMD_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define ZCMD_PRINTF_FORMAT printf
+#endif
+std::string Format(const char* format, ...) __attribute__((format(ZCMD_PRINTF_FORMAT, 1, 2)));
 std::string SlotText(const WdPciSlot& slot);                // "BB:SS.F"
 std::string IdsText(uint32_t vendorId, uint32_t deviceId);  // "vvvv:dddd"
+
+// The local time of `t` (thread-safe).
+std::tm LocalTime(std::time_t t);
 
 // Standard output. A write that fails (a full disk, a closed pipe) is a Failure.
 void Print(const std::string& text);
