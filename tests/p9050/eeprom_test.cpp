@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/p9050/eeprom_card.h"
+#include "tests/p9050/eeprom_fixture.h"
 
 namespace {
 

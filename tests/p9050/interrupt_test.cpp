@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/driver_request.h"
-#include "tests/p9050/eeprom_card.h"
+#include "tests/p9050/eeprom_fixture.h"
 
 namespace {
 
