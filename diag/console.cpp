@@ -12,6 +12,8 @@ char P9050_LineBuf[P9050_LINE_BUF_SIZE];
 
 namespace {
 
+constexpr size_t kPauseBufSize = 100;
+
 FILE* g_in = nullptr;
 FILE* g_out = nullptr;
 
@@ -99,7 +101,7 @@ extern "C" int DiagConsole_ReadWholeLine(void) {
 
 extern "C" void DiagConsole_Pause(void) {
   DiagConsole_Flush();
-  char pause[DIAGCONSOLE_PAUSE_BUF_SIZE];
+  char pause[kPauseBufSize];
   (void)fgets(pause, sizeof pause, DiagConsole_In());
 }
 

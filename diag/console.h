@@ -48,10 +48,9 @@ int DiagConsole_ReadLine(void);
  * end of input with nothing read, leaving the buffer as it was. */
 int DiagConsole_ReadWholeLine(void);
 
-/* The bus scan's pause: flushes the output and reads a line into a private buffer of
- * DIAGCONSOLE_PAUSE_BUF_SIZE characters (99 and the NUL), discarding it. A longer line is left for
- * the next pause, and at end of input it does not wait. */
-#define DIAGCONSOLE_PAUSE_BUF_SIZE 100
+/* The bus scan's pause: flushes the output and reads a line into a private buffer of 100
+ * characters (99 and the NUL), discarding it. A longer line is left for the next pause, and at end
+ * of input it does not wait. */
 void DiagConsole_Pause(void);
 
 /* The conversions a prompt parses its number with, each pinned to 32 bits on every target ("%ld"

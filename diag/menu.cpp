@@ -6,12 +6,12 @@
 
 #include "diag/console.h"
 
-extern "C" void DiagMenu_Head(const char* title, const char* rule) {
+void DiagMenu_Head(const char* title, const char* rule) {
   DiagConsole_Printf("%s\n", title);
   DiagConsole_Printf("%s\n", rule);
 }
 
-extern "C" void DiagMenu_Option(int32_t number, const char* format, ...) {
+void DiagMenu_Option(int32_t number, const char* format, ...) {
   DiagConsole_Printf("%d. ", static_cast<int>(number));
   va_list args;
   va_start(args, format);
@@ -20,8 +20,8 @@ extern "C" void DiagMenu_Option(int32_t number, const char* format, ...) {
   DiagConsole_Printf("\n");
 }
 
-extern "C" void DiagMenu_Foot(const char* exitText) {
-  DiagMenu_Option(DIAGMENU_EXIT, "%s", exitText);
+void DiagMenu_Foot(const char* exitText) {
+  DiagMenu_Option(kDiagMenuExit, "%s", exitText);
   DiagConsole_Printf("\n");
   DiagConsole_Printf("Enter option: ");
 }

@@ -144,10 +144,10 @@ extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
       }
       DiagConsole_Printf("\n");
     }
-    DiagMenu_Option(DIAGMENU_EXIT, "%s", kBack);
+    DiagMenu_Option(kDiagMenuExit, "%s", kBack);
     DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice < 1 || choice > kRegisterCount) continue;
 
     P9050Diag_RegEntry* entry = &table[choice - 1];
@@ -203,7 +203,7 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
     DiagMenu_Option(kWriteOption, "Write to board");
     DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
 
     if (choice == kSpacesOption) {
       if (!ChooseSpace(handle, &space)) break;
@@ -245,7 +245,7 @@ extern "C" void P9050Diag_Interrupts(P9050_Handle* handle) {
                     P9050_IntIsEnabled(handle) ? "Disable" : "Enable");
     DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice != kToggleOption) continue;
 
     if (P9050_IntIsEnabled(handle)) {
@@ -273,7 +273,7 @@ extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
     DiagMenu_Option(kWriteDwordOption, "Write dword to the serial EEPROM on the board");
     DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
 
     if (choice == kDisplayOption) {
       DisplayEeprom(handle, &address, &data);

@@ -210,10 +210,10 @@ extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
       PrintCell(device, pciSlot, regs, kGridLeft + line);
       DiagConsole_Printf("\n");
     }
-    DiagMenu_Option(DIAGMENU_EXIT, "Back to main menu");
+    DiagMenu_Option(kDiagMenuExit, "Back to main menu");
     DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice < 1 || choice > PCIBUS_CONFIG_REGS_SHOWN) continue;
     const PciBus_RegDesc* r = &regs[choice - 1];
     DiagConsole_Printf("Enter value (hex format) to write to %s register (or 'X' to cancel): ",

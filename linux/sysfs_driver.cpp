@@ -18,9 +18,9 @@ namespace sysfs {
 
 namespace {
 
-constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
-constexpr uint32_t kConfigLimit = 4096;             // PCI Express configuration space
-constexpr size_t kMaxFileBytes = 64 * 1024;         // the small text files read whole
+constexpr uint64_t kAddressLimit = 0x100000000ull;   // the records carry 32-bit addresses
+constexpr uint32_t kConfigLimit = 4096;              // PCI Express configuration space
+constexpr size_t kMaxFileBytes = size_t{64} * 1024;  // the small text files read whole
 constexpr char kVersionText[] = "zarerera Linux sysfs driver";
 
 // One cell of a mapping, packed so that an access at any offset is one load or store of T's width.
@@ -551,8 +551,9 @@ uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
   uint64_t offset = r.address - range->start;
   auto* single = reinterpret_cast<uint8_t*>(&r.data);  // a single's value: the field's low bytes
   for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* element = buffer != nullptr ? buffer + size_t{i} * c.width : single;
     uint32_t value = 0;
-    if (c.write) std::memcpy(&value, buffer != nullptr ? buffer + i * c.width : single, c.width);
+    if (c.write) std::memcpy(&value, element, c.width);
     if (c.memory) {
       if (c.write) {
         StoreWidth(range->user + offset, value, c.width);
@@ -570,7 +571,7 @@ uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
                                                      Hex(offset) + " of " + range->path);
       }
     }
-    if (!c.write) std::memcpy(buffer != nullptr ? buffer + i * c.width : single, &value, c.width);
+    if (!c.write) std::memcpy(element, &value, c.width);
     if (increment) offset += c.width;
   }
   return 0;

@@ -143,7 +143,8 @@ bool Plx9050::RegistersReachableThroughBar0() const {
 
 void Plx9050::set_register_write_capacity(size_t writes) {
   write_capacity_ = writes;
-  if (writes_.size() > writes) writes_.erase(writes_.begin(), writes_.end() - writes);
+  if (writes_.size() > writes)
+    writes_.erase(writes_.begin(), writes_.end() - static_cast<std::ptrdiff_t>(writes));
 }
 
 uint32_t Plx9050::ReadRegister(uint32_t offset) {
@@ -156,7 +157,8 @@ void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
   if (write_capacity_ > 0) {
     if (writes_.size() >= write_capacity_) {
-      writes_.erase(writes_.begin(), writes_.end() - (write_capacity_ - 1));
+      writes_.erase(writes_.begin(),
+                    writes_.end() - static_cast<std::ptrdiff_t>(write_capacity_ - 1));
     }
     writes_.push_back({bar, offset, value});
   }

@@ -104,7 +104,7 @@ void RunMainMenu(HostState* state) {
   for (;;) {
     DrawMenu(*state);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == DIAGMENU_EXIT) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     for (const Entry& entry : kEntries) {
       if (entry.number != choice) continue;
       if (entry.needsBoard && state->board == nullptr) {
