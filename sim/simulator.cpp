@@ -313,7 +313,8 @@ size_t Simulator::Count(uint32_t code) const {
 
 void Simulator::set_log_capacity(size_t requests) {
   log_capacity_ = requests;
-  if (log_.size() > requests) log_.erase(log_.begin(), log_.end() - requests);
+  if (log_.size() > requests)
+    log_.erase(log_.begin(), log_.end() - static_cast<std::ptrdiff_t>(requests));
 }
 
 void Simulator::FailRequests(uint32_t code, uint32_t status) {
@@ -395,7 +396,9 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   impl_->RefreshWindows(requester);
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
-    if (log_.size() >= log_capacity_) log_.erase(log_.begin(), log_.end() - (log_capacity_ - 1));
+    if (log_.size() >= log_capacity_) {
+      log_.erase(log_.begin(), log_.end() - static_cast<std::ptrdiff_t>(log_capacity_ - 1));
+    }
     Request r{code, {}, answered ? result : WD_STATUS_NONE, answered};
     if (record != nullptr) {
       const auto* bytes = static_cast<const uint8_t*>(record);
