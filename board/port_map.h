@@ -6,19 +6,17 @@
 #include <stdint.h>
 
 #ifdef __cplusplus
+namespace board {
+constexpr uint32_t kSpace = 3;          // the address space holding every port
+constexpr uint32_t kGroupStride = 4;    // counter group g: counters at 4 * g + 0..2
+constexpr uint32_t kGroupControl = 3;   // ... and its control port at 4 * g + 3
+constexpr uint32_t kGroupCounters = 3;  // counters in a group
+constexpr uint32_t kDigitalIn = 0x10;
+constexpr uint32_t kDigitalOut = 0x14;
+}  // namespace board
+
 extern "C" {
 #endif
-
-#define BOARD_SPACE 3u          /* the address space holding every port */
-#define BOARD_GROUP_STRIDE 4u   /* counter group g: counters at 4 * g + 0..2 */
-#define BOARD_GROUP_CONTROL 3u  /* ... and its control port at 4 * g + 3 */
-#define BOARD_GROUP_COUNTERS 3u /* counters in a group */
-#define BOARD_DIGITAL_IN 0x10u
-#define BOARD_DIGITAL_OUT 0x14u
-
-/* The IDs tamrelcheck looks for when given vendor 0. */
-#define BOARD_DEFAULT_VENDOR 0x9050u
-#define BOARD_DEFAULT_DEVICE 0x10B5u
 
 /* Iterations bound of the access delay (the loop runs from 1 while below it). */
 extern int32_t AccessDelayCount;

@@ -2,10 +2,10 @@
 // accesses on address space 3, paced by the access delay exactly where the board needs it.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #include "board/port_map.h"
-#include "p9050/console_io.h"
+#include "diag/console.h"
+#include "driver/board_ids.h"
 #include "p9050_lib.h"
 #include "zarerera.h"
 
@@ -15,7 +15,7 @@ namespace {
 // one beyond 32 bits, leaves the preset. The result is the choice's 32 bits, compared unsigned.
 uint32_t ParseChoice(const char* text, uint32_t preset) {
   uint32_t choice = preset;
-  (void)P9050_ParseNumber(text, P9050_CONV_DEC, &choice);
+  (void)DiagConsole_ParseNumber(text, DIAGCONSOLE_DEC, &choice);
   return choice;
 }
 
@@ -24,8 +24,8 @@ uint32_t ParseChoice(const char* text, uint32_t preset) {
 // ports. A group inside has a number below 2^30, so its ports and its entries of the caller's
 // array, 3 * group + 0..2, are then computed without wrapping in 32 bits too.
 BOOL GroupInWindow(ZarereraCard card, uint32_t group) {
-  const uint64_t control = uint64_t{BOARD_GROUP_STRIDE} * group + BOARD_GROUP_CONTROL;
-  return control < card->addrDesc[BOARD_SPACE].bytes ? TRUE : FALSE;
+  const uint64_t control = uint64_t{board::kGroupStride} * group + board::kGroupControl;
+  return control < card->addrDesc[board::kSpace].bytes ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -36,24 +36,23 @@ ZARERERA_API ZarereraCard ZARERERA_CALL tamrelcheck(uint32_t vendorId, uint32_t 
                                                     uint32_t reserved, uint32_t cardNumber) {
   (void)reserved;
   if (vendorId == 0) {
-    vendorId = BOARD_DEFAULT_VENDOR;
-    deviceId = BOARD_DEFAULT_DEVICE;
+    vendorId = board_ids::kVendorId;
+    deviceId = board_ids::kDeviceId;
   }
   const uint32_t count = P9050_CountCards(vendorId, deviceId);
   if (count == 0) return NULL;
 
   uint32_t boardNumber = 1;
   if (count > 1) {
-    FILE* out = P9050_ConsoleOut();
-    fprintf(out, "Found %d matching PCI cards\n", (int)count);
-    fprintf(out, "Select card (1-%d): ", (int)count);
+    DiagConsole_Printf("Found %d matching PCI cards\n", static_cast<int>(count));
+    DiagConsole_Printf("Select card (1-%d): ", static_cast<int>(count));
     // Neither the read's result nor the parse is looked at: at end of input the buffer keeps the
     // previous line, and a line without a number leaves the preset.
-    P9050_ConsoleReadWholeLine();
+    DiagConsole_ReadWholeLine();
     const uint32_t choice = ParseChoice(P9050_LineBuf, 2);
     if (choice < 1 || choice > count) {
-      fprintf(out, "Choice out of range\n");
-      fflush(out);
+      DiagConsole_Printf("Choice out of range\n");
+      DiagConsole_Flush();
       return NULL;
     }
     // The typed choice only decides whether to go on; the caller's number picks the board.
@@ -72,7 +71,7 @@ ZARERERA_API int ZARERERA_CALL tamrelclose(ZarereraCard card) {
 
 ZARERERA_API int ZARERERA_CALL tamreldi(ZarereraCard card) {
   if (card == NULL) return 0;
-  const uint8_t value = P9050_ReadByte(card, BOARD_SPACE, BOARD_DIGITAL_IN);
+  const uint8_t value = P9050_ReadByte(card, board::kSpace, board::kDigitalIn);
   Board_AccessDelay();
   return value;
 }
@@ -80,36 +79,36 @@ ZARERERA_API int ZARERERA_CALL tamreldi(ZarereraCard card) {
 ZARERERA_API void ZARERERA_CALL tamreldo(ZarereraCard card, uint32_t reserved, uint32_t value) {
   (void)reserved;
   if (card == NULL) return;
-  P9050_WriteByte(card, BOARD_SPACE, BOARD_DIGITAL_OUT, (uint8_t)value);
+  P9050_WriteByte(card, board::kSpace, board::kDigitalOut, (uint8_t)value);
   Board_AccessDelay();
 }
 
 ZARERERA_API int ZARERERA_CALL tamrelread(ZarereraCard card, uint32_t reserved, uint32_t offset) {
   (void)reserved;
   if (card == NULL) return 0;
-  return P9050_ReadByte(card, BOARD_SPACE, offset);
+  return P9050_ReadByte(card, board::kSpace, offset);
 }
 
 ZARERERA_API void ZARERERA_CALL tamrelwrite(ZarereraCard card, uint32_t reserved, uint32_t offset,
                                             uint32_t value) {
   (void)reserved;
   if (card == NULL) return;
-  P9050_WriteByte(card, BOARD_SPACE, offset, (uint8_t)value);
+  P9050_WriteByte(card, board::kSpace, offset, (uint8_t)value);
 }
 
 ZARERERA_API void ZARERERA_CALL tamreljsset(ZarereraCard card, uint32_t reserved,
                                             const uint8_t* controls, uint32_t group) {
   (void)reserved;
   if (card == NULL || controls == NULL || !GroupInWindow(card, group)) return;
-  const uint32_t base = BOARD_GROUP_STRIDE * group;
-  for (uint32_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
+  const uint32_t base = board::kGroupStride * group;
+  for (uint32_t i = 0; i < board::kGroupCounters; ++i) {
     // Control byte first, then the count as two zero bytes (low, high): a count of 0 is the
     // longest the counter can run.
-    P9050_WriteByte(card, BOARD_SPACE, base + BOARD_GROUP_CONTROL, controls[i]);
+    P9050_WriteByte(card, board::kSpace, base + board::kGroupControl, controls[i]);
     Board_AccessDelay();
-    P9050_WriteByte(card, BOARD_SPACE, base + i, 0);
+    P9050_WriteByte(card, board::kSpace, base + i, 0);
     Board_AccessDelay();
-    P9050_WriteByte(card, BOARD_SPACE, base + i, 0);
+    P9050_WriteByte(card, board::kSpace, base + i, 0);
     Board_AccessDelay();
   }
 }
@@ -118,16 +117,16 @@ ZARERERA_API void ZARERERA_CALL tamreljs(ZarereraCard card, uint32_t reserved, u
                                          uint32_t group) {
   (void)reserved;
   if (card == NULL || values == NULL || !GroupInWindow(card, group)) return;
-  const uint32_t base = BOARD_GROUP_STRIDE * group;
-  const size_t first = static_cast<size_t>(BOARD_GROUP_COUNTERS) * group;
-  for (uint32_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
+  const uint32_t base = board::kGroupStride * group;
+  const size_t first = static_cast<size_t>(board::kGroupCounters) * group;
+  for (uint32_t i = 0; i < board::kGroupCounters; ++i) {
     // No latch command: the two bytes are read straight from the running counter, low first.
     Board_AccessDelay();
-    const uint32_t low = P9050_ReadByte(card, BOARD_SPACE, base + i);
+    const uint32_t low = P9050_ReadByte(card, board::kSpace, base + i);
     Board_AccessDelay();
-    const uint32_t high = P9050_ReadByte(card, BOARD_SPACE, base + i);
+    const uint32_t high = P9050_ReadByte(card, board::kSpace, base + i);
     Board_AccessDelay();
-    values[first + i] = high * 256 + low;
+    values[first + i] = (high << 8) | low;
   }
 }
 

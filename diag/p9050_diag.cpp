@@ -4,14 +4,15 @@
 // unchecked: the menus are for someone who knows the card.
 #include "diag/p9050_diag.h"
 
-#include <ctype.h>
-#include <stdio.h>
+#include <cctype>
+#include <cstdio>
 
 #include "diag/console.h"
+#include "diag/menu.h"
 
 namespace {
 
-const int32_t kChoiceBack = 99;  // every menu's "Back to main menu"
+const char kBack[] = "Back to main menu";  // every menu's option 99
 
 // Register editor.
 const P9050Diag_RegEntry kRegisters[] = {
@@ -47,7 +48,7 @@ void PrintRegisterCell(P9050_Handle* handle, P9050Diag_RegEntry* table, int inde
   P9050Diag_RegEntry* entry = &table[index];
   entry->value = P9050_ReadReg(handle, entry->offset);
   char text[16];
-  snprintf(text, sizeof text, "%08lx", (unsigned long)entry->value);
+  snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(entry->value));
   DiagConsole_Printf("%2d. %7s : %s     ", index + 1, entry->name, text);
 }
 
@@ -95,19 +96,18 @@ void WriteSpace(P9050_Handle* handle, BOOL localMode, uint32_t space, int width,
 
 // The space chooser of the address-space menu. Returns FALSE when the input has ended.
 BOOL ChooseSpace(P9050_Handle* handle, uint32_t* current) {
-  DiagConsole_Printf("Choose memory space:\n");
-  DiagConsole_Printf("--------------------\n");
+  DiagMenu_Head("Choose memory space:", "--------------------");
   for (uint32_t space = P9050_SPACE_LOCAL0; space <= P9050_SPACE_LOCAL3; ++space) {
-    DiagConsole_Printf("%d. %s", (int)space, P9050Diag_SpaceName((int32_t)space));
-    DiagConsole_Printf("%s",
-                       P9050_IsAddrSpaceActive(handle, space) ? "\n" : " - space not active\n");
+    DiagMenu_Option(static_cast<int32_t>(space), "%s%s",
+                    P9050Diag_SpaceName(static_cast<int32_t>(space)),
+                    P9050_IsAddrSpaceActive(handle, space) ? "" : " - space not active");
   }
   DiagConsole_Printf("Enter option: ");
   int32_t choice = kSpaceChooserPreset;
   if (!DiagConsole_ReadDec(&choice)) return FALSE;
   if (choice < P9050_SPACE_LOCAL0 || choice > P9050_SPACE_LOCAL3) return TRUE;
-  if (P9050_IsAddrSpaceActive(handle, (uint32_t)choice)) {
-    *current = (uint32_t)choice;
+  if (P9050_IsAddrSpaceActive(handle, static_cast<uint32_t>(choice))) {
+    *current = static_cast<uint32_t>(choice);
   } else {
     DiagConsole_Printf("Chosen space not active!\n");
   }
@@ -117,12 +117,13 @@ BOOL ChooseSpace(P9050_Handle* handle, uint32_t* current) {
 // One display of the EEPROM: 64 dwords, four a line. Leaves *address where it stopped.
 void DisplayEeprom(P9050_Handle* handle, uint32_t* address, uint32_t* data) {
   for (*address = 0; *address < kDisplayEnd; *address += kDisplayStep) {
-    if (*address % kDisplayLine == 0) DiagConsole_Printf("\n %02x: ", (unsigned)*address);
+    if (*address % kDisplayLine == 0)
+      DiagConsole_Printf("\n %02x: ", static_cast<unsigned>(*address));
     if (!P9050_EEPROMReadDword(handle, *address, data)) {
       DiagConsole_Printf("\nError occurred reading serial EEPROM - %s\n", P9050_ErrorText);
       break;
     }
-    DiagConsole_Printf("%08x  ", (unsigned)*data);
+    DiagConsole_Printf("%08x  ", static_cast<unsigned>(*data));
   }
   DiagConsole_Printf("\n");
 }
@@ -135,8 +136,7 @@ extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
 
   for (;;) {
     DiagConsole_Printf("\n");
-    DiagConsole_Printf("Edit PLX 9050 registers\n");
-    DiagConsole_Printf("--------------------------------\n");
+    DiagMenu_Head("Edit PLX 9050 registers", "--------------------------------");
     for (int row = 0; row < kRegisterRows; ++row) {
       PrintRegisterCell(handle, table, row);
       if (row + kRegisterRows < kRegisterCount) {
@@ -144,16 +144,16 @@ extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
       }
       DiagConsole_Printf("\n");
     }
-    DiagConsole_Printf("99. Back to main menu\n");
+    DiagMenu_Option(kDiagMenuExit, "%s", kBack);
     DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == kChoiceBack) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice < 1 || choice > kRegisterCount) continue;
 
     P9050Diag_RegEntry* entry = &table[choice - 1];
     DiagConsole_Printf("Enter value to write to %s register (or 'X' to cancel): ", entry->name);
     if (!DiagConsole_ReadLine()) break;
-    if (toupper((unsigned char)P9050_LineBuf[0]) == 'X') continue;
+    if (toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == 'X') continue;
     uint32_t value = 0;
     DiagConsole_ParseHex(&value);
     P9050_WriteReg(handle, entry->offset, value);
@@ -178,6 +178,8 @@ extern "C" const char* P9050Diag_SpaceName(int32_t space) {
 
 extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
   const char* mode = localMode ? "local address" : "offset";
+  char title[64];
+  snprintf(title, sizeof title, "Access the board's %s ranges", mode);
 
   uint32_t space = P9050_SPACE_LOCAL0;
   while (space <= P9050_SPACE_LOCAL3 && !P9050_IsAddrSpaceActive(handle, space)) ++space;
@@ -192,18 +194,16 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
   uint32_t address = 0;
   uint32_t data = 0;
   for (;;) {
-    DiagConsole_Printf("Access the board's %s ranges\n", mode);
-    DiagConsole_Printf("-------------------------------------------\n");
+    DiagMenu_Head(title, "-------------------------------------------");
     DiagConsole_Printf("(Access to invalid %s may hang the computer!)\n", mode);
-    DiagConsole_Printf("1. Change active memory space: %s\n", P9050Diag_SpaceName((int32_t)space));
-    DiagConsole_Printf("2. Toggle active mode: %s\n", kWidthText[width]);
-    DiagConsole_Printf("3. Read from board\n");
-    DiagConsole_Printf("4. Write to board\n");
-    DiagConsole_Printf("99. Back to main menu\n");
-    DiagConsole_Printf("\n");
-    DiagConsole_Printf("Enter option: ");
+    DiagMenu_Option(kSpacesOption, "Change active memory space: %s",
+                    P9050Diag_SpaceName(static_cast<int32_t>(space)));
+    DiagMenu_Option(kWidthOption, "Toggle active mode: %s", kWidthText[width]);
+    DiagMenu_Option(kReadOption, "Read from board");
+    DiagMenu_Option(kWriteOption, "Write to board");
+    DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == kChoiceBack) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
 
     if (choice == kSpacesOption) {
       if (!ChooseSpace(handle, &space)) break;
@@ -213,7 +213,7 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
       DiagConsole_Printf("Enter %s to read from: ", mode);
       if (!DiagConsole_ReadHex(&address)) break;
       data = ReadSpace(handle, localMode, space, width, address);
-      DiagConsole_Printf("Value read: %x\n", (unsigned)data);
+      DiagConsole_Printf("Value read: %x\n", static_cast<unsigned>(data));
     } else if (choice == kWriteOption) {
       DiagConsole_Printf("Enter %s to write to: ", mode);
       if (!DiagConsole_ReadHex(&address)) break;
@@ -227,13 +227,12 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
 
 extern "C" void P9050Diag_IntHandler(P9050_Handle* handle, P9050_IntResult* result) {
   (void)handle;
-  DiagConsole_Printf("Got interrupt number %ld\n", (long)result->counter);
+  DiagConsole_Printf("Got interrupt number %ld\n", static_cast<long>(result->counter));
   DiagConsole_Flush();
 }
 
 extern "C" void P9050Diag_Interrupts(P9050_Handle* handle) {
-  DiagConsole_Printf("WARNING!!!\n");
-  DiagConsole_Printf("----------\n");
+  DiagMenu_Head("WARNING!!!", "----------");
   DiagConsole_Printf("Your hardware has level sensitive interrupts.\n");
   DiagConsole_Printf(
       "You must modify the source code of P9050_IntEnable(), in the file p9050_lib,\n");
@@ -241,14 +240,12 @@ extern "C" void P9050Diag_Interrupts(P9050_Handle* handle) {
   DiagConsole_Printf("Without this modification, your PC will HANG upon interrupt!\n");
 
   for (;;) {
-    DiagConsole_Printf("Enable / Disable interrupts\n");
-    DiagConsole_Printf("---------------------------\n");
-    DiagConsole_Printf("1. %s interrupts\n", P9050_IntIsEnabled(handle) ? "Disable" : "Enable");
-    DiagConsole_Printf("99. Back to main menu\n");
-    DiagConsole_Printf("\n");
-    DiagConsole_Printf("Enter option: ");
+    DiagMenu_Head("Enable / Disable interrupts", "---------------------------");
+    DiagMenu_Option(kToggleOption, "%s interrupts",
+                    P9050_IntIsEnabled(handle) ? "Disable" : "Enable");
+    DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == kChoiceBack) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice != kToggleOption) continue;
 
     if (P9050_IntIsEnabled(handle)) {
@@ -269,17 +266,14 @@ extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
   uint32_t address = 0;
   uint32_t data = 0;
   for (;;) {
-    DiagConsole_Printf("Access the board's serial EEPROM\n");
-    DiagConsole_Printf("--------------------------------\n");
+    DiagMenu_Head("Access the board's serial EEPROM", "--------------------------------");
     if (!P9050_EEPROMValid(handle)) DiagConsole_Printf("Note: PLX EEPROM valid BIT is 0\n");
-    DiagConsole_Printf("1. Display EEPROM content\n");
-    DiagConsole_Printf("2. Read dword from serial EEPROM on the board\n");
-    DiagConsole_Printf("3. Write dword to the serial EEPROM on the board\n");
-    DiagConsole_Printf("99. Back to main menu\n");
-    DiagConsole_Printf("\n");
-    DiagConsole_Printf("Enter option: ");
+    DiagMenu_Option(kDisplayOption, "Display EEPROM content");
+    DiagMenu_Option(kReadDwordOption, "Read dword from serial EEPROM on the board");
+    DiagMenu_Option(kWriteDwordOption, "Write dword to the serial EEPROM on the board");
+    DiagMenu_Foot(kBack);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == kChoiceBack) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
 
     if (choice == kDisplayOption) {
       DisplayEeprom(handle, &address, &data);
@@ -287,7 +281,7 @@ extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
       DiagConsole_Printf("Enter address to read from (0-7f): ");
       if (!DiagConsole_ReadHex(&address)) break;
       if (P9050_EEPROMReadDword(handle, address, &data)) {
-        DiagConsole_Printf("Value read: %08x\n", (unsigned)data);
+        DiagConsole_Printf("Value read: %08x\n", static_cast<unsigned>(data));
       } else {
         DiagConsole_Printf("Error occurred reading serial EEPROM - %s\n", P9050_ErrorText);
       }
@@ -306,32 +300,33 @@ extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
 }
 
 extern "C" P9050_Handle* P9050Diag_OpenBoard(uint32_t vendorId, uint32_t deviceId) {
-  P9050_Handle* handle = NULL;
+  P9050_Handle* handle = nullptr;
   if (vendorId == 0) {
     DiagConsole_Printf("Enter VendorID: ");
-    if (!DiagConsole_ReadHexLong(&vendorId)) return NULL;
+    if (!DiagConsole_ReadHexLong(&vendorId)) return nullptr;
     DiagConsole_Printf("Enter DeviceID: ");
-    if (!DiagConsole_ReadHexLong(&deviceId)) return NULL;
+    if (!DiagConsole_ReadHexLong(&deviceId)) return nullptr;
   }
 
   uint32_t count = P9050_CountCards(vendorId, deviceId);
   if (count == 0) {
     DiagConsole_Printf("%s", P9050_ErrorText);
     DiagConsole_Flush();
-    return NULL;
+    return nullptr;
   }
 
   uint32_t card = 1;
   if (count > 1) {
-    DiagConsole_Printf("Found %ld matching PCI cards\n", (long)count);
-    DiagConsole_Printf("Select card (1-%ld): ", (long)count);
+    DiagConsole_Printf("Found %ld matching PCI cards\n", static_cast<long>(count));
+    DiagConsole_Printf("Select card (1-%ld): ", static_cast<long>(count));
     int32_t choice = 0;
-    if (!DiagConsole_ReadDecLong(&choice)) return NULL;
-    card = (uint32_t)choice;  // compared unsigned: negative answers are out of range too
+    if (!DiagConsole_ReadDecLong(&choice)) return nullptr;
+    card =
+        static_cast<uint32_t>(choice);  // compared unsigned: negative answers are out of range too
     if (card < 1 || card > count) {
       DiagConsole_Printf("Choice out of range\n");
       DiagConsole_Flush();
-      return NULL;
+      return nullptr;
     }
   }
 
@@ -339,7 +334,7 @@ extern "C" P9050_Handle* P9050Diag_OpenBoard(uint32_t vendorId, uint32_t deviceI
     DiagConsole_Printf("PLX 9050 PCI card found!\n");
   } else {
     DiagConsole_Printf("%s", P9050_ErrorText);
-    handle = NULL;
+    handle = nullptr;
   }
   DiagConsole_Flush();
   return handle;

@@ -11,32 +11,22 @@
 #include <cstring>
 
 #include "diag/console.h"
-#include "diag/pci_config.h"
+#include "diag/menu.h"
 #include "driver/driver_request.h"
+#include "driver/pci_config.h"
 
 extern "C" const PciBus_RegDesc PciBus_ConfigRegs[PCIBUS_CONFIG_REGS] = {
-    {"VID", PCI_CFG_VENDOR_ID, 2, 0},
-    {"DID", PCI_CFG_DEVICE_ID, 2, 0},
-    {"CMD", PCI_CFG_COMMAND, 2, 0},
-    {"STS", PCI_CFG_STATUS, 2, 0},
-    {"RID", PCI_CFG_REVISION_ID, 1, 0},
-    {"CLCD", PCI_CFG_CLASS_CODE, PCI_CFG_CLASS_CODE_BYTES, 0},
-    {"CALN", PCI_CFG_CACHE_LINE, 1, 0},
-    {"LAT", PCI_CFG_LATENCY_TIMER, 1, 0},
-    {"HDR", PCI_CFG_HEADER_TYPE, 1, 0},
-    {"BIST", PCI_CFG_BIST, 1, 0},
-    {"BADDR0", PCI_CFG_BAR0 + 0 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"BADDR1", PCI_CFG_BAR0 + 1 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"BADDR2", PCI_CFG_BAR0 + 2 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"BADDR3", PCI_CFG_BAR0 + 3 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"BADDR4", PCI_CFG_BAR0 + 4 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"BADDR5", PCI_CFG_BAR0 + 5 * PCI_CFG_BAR_STRIDE, 4, 0},
-    {"EXROM", PCI_CFG_EXPANSION_ROM, 4, 0},
-    {"NEW_CAP", PCI_CFG_CAPABILITIES, 1, 0},
-    {"INTLN", PCI_CFG_INTERRUPT_LINE, 1, 0},
-    {"INTPIN", PCI_CFG_INTERRUPT_PIN, 1, 0},
-    {"MINGNT", PCI_CFG_MIN_GNT, 1, 0},
-    {"MAXLAT", PCI_CFG_MAX_LAT, 1, 0},
+    {"VID", pci::kVendorId, 2, 0},        {"DID", pci::kDeviceId, 2, 0},
+    {"CMD", pci::kCommand, 2, 0},         {"STS", pci::kStatus, 2, 0},
+    {"RID", pci::kRevision, 1, 0},        {"CLCD", pci::kClassCode, pci::kClassCodeBytes, 0},
+    {"CALN", pci::kCacheLineSize, 1, 0},  {"LAT", pci::kLatencyTimer, 1, 0},
+    {"HDR", pci::kHeaderType, 1, 0},      {"BIST", pci::kBist, 1, 0},
+    {"BADDR0", pci::BarOffset(0), 4, 0},  {"BADDR1", pci::BarOffset(1), 4, 0},
+    {"BADDR2", pci::BarOffset(2), 4, 0},  {"BADDR3", pci::BarOffset(3), 4, 0},
+    {"BADDR4", pci::BarOffset(4), 4, 0},  {"BADDR5", pci::BarOffset(5), 4, 0},
+    {"EXROM", pci::kExpansionRom, 4, 0},  {"NEW_CAP", pci::kCapabilities, 1, 0},
+    {"INTLN", pci::kInterruptLine, 1, 0}, {"INTPIN", pci::kInterruptPin, 1, 0},
+    {"MINGNT", pci::kMinGnt, 1, 0},       {"MAXLAT", pci::kMaxLat, 1, 0},
 };
 
 namespace {
@@ -47,7 +37,6 @@ const int kGridLines = 11;
 const int kGridLeft = 10;
 const int kCellWidth = 26;
 const int kValueDigits = 8;  // a 4-byte value; narrower values pad up to this width
-const int kChoiceExit = 99;
 
 uint32_t ClampCount(uint32_t count, uint32_t capacity) {
   return count < capacity ? count : capacity;
@@ -61,7 +50,9 @@ BOOL StartsWith(char upper) {
 // beyond 32 bits rather than treating it as no number: the refusal says why nothing is written.
 BOOL ParseHexValue(const char* line, uint32_t* value) {
   *value = 0;
-  return P9050_ParseNumber(line, P9050_CONV_HEX, value) != P9050_PARSED_TOO_BIG ? TRUE : FALSE;
+  return DiagConsole_ParseNumber(line, DIAGCONSOLE_HEX, value) != DIAGCONSOLE_PARSED_TOO_BIG
+             ? TRUE
+             : FALSE;
 }
 
 // A memory or I/O item's range: start and last byte, computed in 32 bits (a length of 0 shows
@@ -71,24 +62,12 @@ void PrintRange(const char* kind, uint32_t start, uint32_t bytes) {
                      static_cast<unsigned long>(start + bytes - 1u));
 }
 
-uint32_t WidthLimit(uint32_t bytes) {
-  return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1u;
-}
-
 void PrintCell(WdDeviceHandle device, WdPciSlot pciSlot, PciBus_RegDesc* regs, int index) {
   PciBus_RegDesc* r = &regs[index];
   r->value = PciBus_ReadConfig(device, pciSlot, r->offset, r->bytes);
   const int digits = static_cast<int>(2 * r->bytes);
   DiagConsole_Printf("%2d. %6s : %0*x %*s    ", index + 1, r->name, digits,
                      static_cast<unsigned>(r->value), kValueDigits - digits, "");
-}
-
-// Waits for Enter with the scan's own buffer; a longer line is left for the next pause and end of
-// input lets the scan go on.
-void Pause() {
-  char pause[PCIBUS_PAUSE_BUF_SIZE];
-  fflush(P9050_ConsoleOut());
-  (void)fgets(pause, sizeof pause, P9050_ConsoleIn());
 }
 
 }  // namespace
@@ -208,7 +187,7 @@ extern "C" void PciBus_ListCards(void) {
                          static_cast<unsigned long>(scan->ids[i].deviceId));
       PciBus_PrintSlotResources(*slot);
       DiagConsole_Printf("Press Enter to continue to next slot\n");
-      Pause();
+      DiagConsole_Pause();
     }
   }
   WdChannel_Close(device);
@@ -221,8 +200,7 @@ extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
   if (!PciBus_OpenDriver(&device)) return;
   for (;;) {
     DiagConsole_Printf("\n");
-    DiagConsole_Printf("Edit PCI configuration registers\n");
-    DiagConsole_Printf("--------------------------------\n");
+    DiagMenu_Head("Edit PCI configuration registers", "--------------------------------");
     for (int line = 0; line < kGridLines; line++) {
       if (line < kGridLeft) {
         PrintCell(device, pciSlot, regs, line);
@@ -232,11 +210,10 @@ extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
       PrintCell(device, pciSlot, regs, kGridLeft + line);
       DiagConsole_Printf("\n");
     }
-    DiagConsole_Printf("99. Back to main menu\n");
+    DiagMenu_Option(kDiagMenuExit, "Back to main menu");
     DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice)) break;
-    if (choice == kChoiceExit) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     if (choice < 1 || choice > PCIBUS_CONFIG_REGS_SHOWN) continue;
     const PciBus_RegDesc* r = &regs[choice - 1];
     DiagConsole_Printf("Enter value (hex format) to write to %s register (or 'X' to cancel): ",
@@ -244,7 +221,7 @@ extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
     if (!DiagConsole_ReadLine()) break;
     if (StartsWith('X')) continue;
     uint32_t value = 0;
-    if (!ParseHexValue(P9050_LineBuf, &value) || value > WidthLimit(r->bytes)) {
+    if (!ParseHexValue(P9050_LineBuf, &value) || value > pci::AllOnes(r->bytes)) {
       DiagConsole_Printf("Error: value too big for register\n");
       continue;
     }

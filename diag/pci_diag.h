@@ -36,9 +36,6 @@ typedef struct PciBus_RegDesc {
 #define PCIBUS_CONFIG_REGS_SHOWN 21
 extern const PciBus_RegDesc PciBus_ConfigRegs[PCIBUS_CONFIG_REGS];
 
-/* The bus scan's pause reads into a private buffer of this size (99 characters and the NUL). */
-#define PCIBUS_PAUSE_BUF_SIZE 100
-
 /* Opens the driver device and checks its version (6.22 or later). TRUE: *handleOut is open and
  * the caller closes it with WdChannel_Close. FALSE: *handleOut is WD_INVALID_HANDLE, the reason
  * has been printed (unless the version query itself was refused) and nothing is left open. */

@@ -11,10 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/hosted_driver.h"
-#include "fuzz_console.h"
-#include "sim/board.h"
-#include "sim/simulator.h"
+#include "fuzz_bus.h"
 #include "zarerera.h"
 
 namespace {
@@ -71,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < boards; ++i) {
     sim::BoardSpec layout;
     layout.slot = 5 + static_cast<uint32_t>(i);
-    layout.portsInMemory = in.ConsumeBool();
-    sim::AddBoard(simulator, layout);
+    fuzz::AddBoard(simulator, in, layout);
   }
   sim::ScopedInstall install(simulator);
   fuzz::ScopedConsole console(in.ConsumeRandomLengthString(64));
@@ -90,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            cards.empty() ? nullptr : cards[in.ConsumeIntegralInRange<size_t>(0, cards.size() - 1)]);
   for (ZarereraCard card : cards) fuzz::Check(tamrelclose(card) == 1, "board_api", "close != 1");
   fuzz::Check(tamrelclose(nullptr) == 1, "board_api", "close(NULL) != 1");
-  fuzz::Check(WdHosted_OpenHandles() == 0, "board_api", "a device handle is left open");
-  fuzz::Check(simulator.registrations() == 0, "board_api", "a registration is left");
+  fuzz::CheckNothingLeft(simulator, "board_api");
   return 0;
 }

@@ -8,8 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/hosted_driver.h"
-#include "fuzz_console.h"
+#include "fuzz_bus.h"
 #include "main_menu.h"
 #include "sim/board.h"
 #include "sim/plx9050.h"
@@ -39,7 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p9050diag::RunMainMenu(&state);
     p9050diag::CloseBoard(&state);
   }
-  fuzz::Check(WdHosted_OpenHandles() == 0, "console_menus", "a device handle is left open");
-  fuzz::Check(simulator.registrations() == 0, "console_menus", "a registration is left");
+  fuzz::CheckNothingLeft(simulator, "console_menus");
   return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "p9050/console_io.h"
+#include "diag/console.h"
 
 namespace fuzz {
 
@@ -19,10 +19,10 @@ class ScopedConsole {
     static FILE* const out = std::fopen("/dev/null", "w");
     if (in_ == nullptr || out == nullptr) std::abort();
     P9050_LineBuf[0] = '\0';
-    P9050_ConsoleSetStreams(in_, out);
+    DiagConsole_SetStreams(in_, out);
   }
   ~ScopedConsole() {
-    P9050_ConsoleSetStreams(nullptr, nullptr);
+    DiagConsole_SetStreams(nullptr, nullptr);
     std::fclose(in_);
   }
   ScopedConsole(const ScopedConsole&) = delete;

@@ -22,11 +22,9 @@
 #include <map>
 #include <vector>
 
-#include "driver/hosted_driver.h"
 #include "driver/wd_records.h"
+#include "fuzz_bus.h"
 #include "p9050_lib.h"
-#include "sim/board.h"
-#include "sim/simulator.h"
 
 namespace {
 
@@ -261,9 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   sim::Simulator simulator;
   simulator.set_logging(false);
-  sim::BoardSpec layout;
-  if (in.ConsumeBool()) layout.portsInMemory = true;
-  sim::AddBoard(simulator, layout);
+  fuzz::AddBoard(simulator, in);
   HostileDriver driver(simulator);
   WdHosted_Install(&driver);
 

@@ -9,18 +9,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 #include "driver/precise_sleep.h"
+#include "driver/transfer_kind.h"
 #include "driver/wd_status.h"
 
 namespace sysfs {
 
 namespace {
 
-constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
-constexpr uint32_t kConfigLimit = 4096;             // PCI Express configuration space
-constexpr size_t kMaxFileBytes = 64 * 1024;         // the small text files read whole
+constexpr uint64_t kAddressLimit = 0x100000000ull;   // the records carry 32-bit addresses
+constexpr uint32_t kConfigLimit = 4096;              // PCI Express configuration space
+constexpr size_t kMaxFileBytes = size_t{64} * 1024;  // the small text files read whole
 constexpr char kVersionText[] = "zarerera Linux sysfs driver";
 
 // One cell of a mapping, packed so that an access at any offset is one load or store of T's width.
@@ -62,31 +62,6 @@ void StoreWidth(uint8_t* at, uint32_t value, unsigned width) {
       StoreCell<uint32_t>(at, value);
       break;
   }
-}
-
-// A transfer command decoded: its element width (0 for a command not known) and what it does.
-// Port singles are 10-15 and port blocks 20-25, each read byte, word, dword then write byte,
-// word, dword; the memory commands are the same plus 20.
-struct Command {
-  unsigned width = 0;
-  bool memory = false;
-  bool write = false;
-  bool block = false;
-};
-
-Command Decode(uint32_t code) {
-  Command c;
-  if (code >= WD_RM_BYTE && code <= WD_WM_SDWORD) {
-    c.memory = true;
-    code -= WD_MEMORY_COMMAND_OFFSET;
-  }
-  const bool single = code >= WD_RP_BYTE && code <= WD_WP_DWORD;
-  c.block = code >= WD_RP_SBYTE && code <= WD_WP_SDWORD;
-  if (!single && !c.block) return Command{};
-  const uint32_t step = code - (single ? WD_RP_BYTE : WD_RP_SBYTE);
-  c.width = 1u << (step % 3);
-  c.write = step >= 3;
-  return c;
 }
 
 std::string Hex(uint64_t value) {
@@ -174,45 +149,33 @@ bool SysfsDriver::Control(uint32_t code, void* record, uint32_t size, uint32_t* 
 
 uint32_t SysfsDriver::Dispatch(uint32_t code, void* record, uint32_t size) {
   // Each request is served on a copy that goes back into the record only on success.
-  auto serve = [&](auto* copy, auto handler) -> uint32_t {
-    using T = std::remove_pointer_t<decltype(copy)>;
+  auto serve = [&]<class T>(uint32_t (SysfsDriver::*handler)(T&)) -> uint32_t {
     if (!Fits<T>(record, size)) return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
-    std::memcpy(copy, record, sizeof(T));
-    const uint32_t result = handler(*copy);
-    if (result == 0) std::memcpy(record, copy, sizeof(T));
+    T copy;
+    std::memcpy(&copy, record, sizeof(T));
+    const uint32_t result = (this->*handler)(copy);
+    if (result == 0) std::memcpy(record, &copy, sizeof(T));
     return result;
   };
   switch (code) {
-    case WD_CODE_VERSION: {
-      WdVersion r;
-      return serve(&r, [this](WdVersion& v) { return DoVersion(v); });
-    }
-    case WD_CODE_PCI_SCAN: {
-      WdPciScan r;
-      return serve(&r, [this](WdPciScan& v) { return DoScan(v); });
-    }
-    case WD_CODE_PCI_CARD_INFO: {
-      WdPciCardInfo r;
-      return serve(&r, [this](WdPciCardInfo& v) { return DoCardInfo(v); });
-    }
-    case WD_CODE_CARD_REGISTER: {
-      WdCardRegister r;
-      return serve(&r, [this](WdCardRegister& v) { return DoRegister(v); });
-    }
-    case WD_CODE_CARD_UNREGISTER: {
-      WdCardRegister r;
-      return serve(&r, [this](WdCardRegister& v) { return DoUnregister(v); });
-    }
-    case WD_CODE_PCI_CONFIG: {
-      WdPciConfigDump r;
-      return serve(&r, [this](WdPciConfigDump& v) { return DoConfig(v); });
-    }
-    case WD_CODE_TRANSFER: {
+    case WD_CODE_VERSION:
+      return serve(&SysfsDriver::DoVersion);
+    case WD_CODE_PCI_SCAN:
+      return serve(&SysfsDriver::DoScan);
+    case WD_CODE_PCI_CARD_INFO:
+      return serve(&SysfsDriver::DoCardInfo);
+    case WD_CODE_CARD_REGISTER:
+      return serve(&SysfsDriver::DoRegister);
+    case WD_CODE_CARD_UNREGISTER:
+      return serve(&SysfsDriver::DoUnregister);
+    case WD_CODE_PCI_CONFIG:
+      return serve(&SysfsDriver::DoConfig);
+    case WD_CODE_TRANSFER:
       // In place: a transfer writes at most its data field, and only when it succeeds.
-      if (!Fits<WdTransfer>(record, size))
+      if (!Fits<WdTransfer>(record, size)) {
         return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
+      }
       return DoTransfer(*static_cast<WdTransfer*>(record));
-    }
     case WD_CODE_SLEEP:
       return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
     default:
@@ -561,7 +524,7 @@ const SysfsDriver::Range* SysfsDriver::Covering(bool memory, uint32_t address, u
 }
 
 uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
-  const Command c = Decode(r.command);
+  const wd::TransferKind c = wd::KindOf(r.command);
   if (c.width == 0) {
     return Fail(WD_STATUS_INVALID_PARAMETER,
                 "unknown transfer command " + std::to_string(r.command));
@@ -588,8 +551,9 @@ uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
   uint64_t offset = r.address - range->start;
   auto* single = reinterpret_cast<uint8_t*>(&r.data);  // a single's value: the field's low bytes
   for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* element = buffer != nullptr ? buffer + size_t{i} * c.width : single;
     uint32_t value = 0;
-    if (c.write) std::memcpy(&value, buffer != nullptr ? buffer + i * c.width : single, c.width);
+    if (c.write) std::memcpy(&value, element, c.width);
     if (c.memory) {
       if (c.write) {
         StoreWidth(range->user + offset, value, c.width);
@@ -607,7 +571,7 @@ uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
                                                      Hex(offset) + " of " + range->path);
       }
     }
-    if (!c.write) std::memcpy(buffer != nullptr ? buffer + i * c.width : single, &value, c.width);
+    if (!c.write) std::memcpy(element, &value, c.width);
     if (increment) offset += c.width;
   }
   return 0;

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "driver/driver_request.h"
+#include "driver/pci_config.h"
 #include "hooks/test_hooks.h"
 #include "p9050_lib.h"
 
@@ -20,8 +21,7 @@ char P9050_ErrorText[P9050_ERROR_TEXT_SIZE];
 
 namespace {
 
-// BAR0's offset in configuration space, and the address bit the 9050 mishandles there.
-constexpr uint32_t kPciBar0 = 0x10;
+// The address bit of BAR0 the 9050 mishandles.
 constexpr uint32_t kBar0Bit7 = 0x80;
 
 constexpr uint32_t kConfigDword = 4;
@@ -172,8 +172,8 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
   // would move the registers to address 0. Without it, open goes on as without the option.
   if (options & P9050_OPEN_FIX_BAR0) {
     uint32_t bar0 = 0;
-    if (ConfigAccess(handle, kPciBar0, &bar0, 1) == 0) {
-      (void)P9050_WritePciReg(handle, kPciBar0, bar0 & ~kBar0Bit7);
+    if (ConfigAccess(handle, pci::kBar0, &bar0, 1) == 0) {
+      (void)P9050_WritePciReg(handle, pci::kBar0, bar0 & ~kBar0Bit7);
     }
   }
 

@@ -16,12 +16,13 @@ namespace {
 
 // Sends `count` bits of `value`, most significant first.
 void WriteBits(P9050_Handle* handle, uint32_t value, int count) {
-  for (int i = count - 1; i >= 0; --i) P9050_EEPROMWriteBit(handle, (value >> i) & 1u);
+  for (int i = count - 1; i >= 0; --i)
+    P9050_EEPROMWriteBit(handle, ((value >> i) & 1u) != 0 ? TRUE : FALSE);
 }
 
 // The word address a byte offset selects: odd offsets and offsets from 0x80 up fold back.
 uint32_t WordAddress(uint32_t offset) {
-  return (offset >> 1) & EE93C46_ADDRESS_MASK;
+  return (offset >> 1) & ee93c46::kAddressMask;
 }
 
 // One full clock cycle from `low` (CNTRL with the clock low): low, rising edge, falling edge, each
@@ -46,7 +47,7 @@ BOOL CheckDwordOffset(uint32_t offset) {
 extern "C" void P9050_EEPROMDelay(P9050_Handle* handle) {
   WdSleep sleep;
   memset(&sleep, 0, sizeof sleep);
-  sleep.microseconds = EE93C46_STEP_DELAY_US;
+  sleep.microseconds = ee93c46::kStepDelayUs;
   sleep.options = 0;
   DriverRequest(WD_CODE_SLEEP, handle->device, &sleep, sizeof sleep, 0);
 }
@@ -86,10 +87,10 @@ extern "C" BOOL P9050_EEPROMReadBit(P9050_Handle* handle) {
 // A frame of its own: EWEN (1 00 110000) or EWDS (1 00 000000), chip select on and off.
 extern "C" void P9050_EEPROMWriteEnable(P9050_Handle* handle, BOOL enable) {
   P9050_EEPROMChipSelect(handle, TRUE);
-  WriteBits(handle, EE93C46_START_BIT, 1);
-  WriteBits(handle, EE93C46_OPCODE_EXTENDED, EE93C46_OPCODE_BITS);
-  WriteBits(handle, enable ? EE93C46_EXT_WRITE_ENABLE : EE93C46_EXT_WRITE_DISABLE,
-            EE93C46_ADDRESS_BITS);
+  WriteBits(handle, ee93c46::kStartBit, 1);
+  WriteBits(handle, ee93c46::kOpcodeExtended, ee93c46::kOpcodeBits);
+  WriteBits(handle, enable ? ee93c46::kExtWriteEnable : ee93c46::kExtWriteDisable,
+            ee93c46::kAddressBits);
   P9050_EEPROMChipSelect(handle, FALSE);
 }
 
@@ -99,10 +100,10 @@ extern "C" BOOL P9050_EEPROMReadWord(P9050_Handle* handle, uint32_t offset, uint
   const uint32_t address = WordAddress(offset);
   *word = 0;
   P9050_EEPROMChipSelect(handle, TRUE);
-  WriteBits(handle, EE93C46_START_BIT, 1);
-  WriteBits(handle, EE93C46_OPCODE_READ, EE93C46_OPCODE_BITS);
-  WriteBits(handle, address, EE93C46_ADDRESS_BITS);
-  for (uint32_t mask = 1u << (EE93C46_DATA_BITS - 1); mask != 0; mask >>= 1) {
+  WriteBits(handle, ee93c46::kStartBit, 1);
+  WriteBits(handle, ee93c46::kOpcodeRead, ee93c46::kOpcodeBits);
+  WriteBits(handle, address, ee93c46::kAddressBits);
+  for (uint32_t mask = 1u << (ee93c46::kDataBits - 1); mask != 0; mask >>= 1) {
     if (P9050_EEPROMReadBit(handle)) *word = (uint16_t)(*word | mask);
   }
   P9050_EEPROMWriteEnable(handle, FALSE);
@@ -116,10 +117,10 @@ extern "C" BOOL P9050_EEPROMWriteWord(P9050_Handle* handle, uint32_t offset, uin
   const uint32_t address = WordAddress(offset);
   P9050_EEPROMWriteEnable(handle, TRUE);
   P9050_EEPROMChipSelect(handle, TRUE);
-  WriteBits(handle, EE93C46_START_BIT, 1);
-  WriteBits(handle, EE93C46_OPCODE_WRITE, EE93C46_OPCODE_BITS);
-  WriteBits(handle, address, EE93C46_ADDRESS_BITS);
-  WriteBits(handle, word, EE93C46_DATA_BITS);
+  WriteBits(handle, ee93c46::kStartBit, 1);
+  WriteBits(handle, ee93c46::kOpcodeWrite, ee93c46::kOpcodeBits);
+  WriteBits(handle, address, ee93c46::kAddressBits);
+  WriteBits(handle, word, ee93c46::kDataBits);
   P9050_EEPROMChipSelect(handle, FALSE);
   P9050_EEPROMWriteEnable(handle, FALSE);
 

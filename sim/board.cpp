@@ -15,7 +15,8 @@ Plx9050Spec DefaultBoardBridge() {
   Plx9050Spec cfg;
   cfg.vendorId = board::kVendorId;
   cfg.deviceId = board::kDeviceId;
-  for (int bar = plx9050::kFirstLocalBar; bar < 6; ++bar) cfg.bars[bar] = {};
+  for (int bar = plx9050::kFirstLocalBar; bar < static_cast<int>(pci::kBarCount); ++bar)
+    cfg.bars[bar] = {};
   cfg.bars[board::kPortsBar] = {BarKind::kIo, kPortsBytes};
   return cfg;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "driver/board_ids.h"
 #include "sim/board_ports.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
@@ -20,8 +21,8 @@ class Eeprom93C46;
 namespace board {
 constexpr int kPortsBar = 3;                // local space 1
 constexpr uint32_t kPortsLocalAddress = 0;  // where local space 1 points at reset
-constexpr uint16_t kVendorId = 0x9050;      // the IDs the board API looks for by default
-constexpr uint16_t kDeviceId = 0x10B5;
+constexpr uint16_t kVendorId = board_ids::kVendorId;
+constexpr uint16_t kDeviceId = board_ids::kDeviceId;
 }  // namespace board
 
 // The bridge description for the default board: the IDs above, registers behind BAR0 and BAR1, the

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <iosfwd>
 
+#include "sim/pci_config.h"
+
 namespace sim {
 
 // A register block or memory answering reads and writes by offset.
@@ -29,7 +31,7 @@ struct BarSpec {
 };
 
 // Configuration space of one function.
-using ConfigSpace = std::array<uint8_t, 256>;
+using ConfigSpace = std::array<uint8_t, pci::kConfigSize>;
 
 // The device behind a PCI function's BARs.
 class CardModel {

@@ -119,12 +119,9 @@ void Counter8254::Load() {
   state_ = State::kCounting;
   switch (mode_) {
     case 0:
+    case 1:  // in mode 1 the one-shot pulse starts with the load
       value_ = n % modulus();
       out_ = false;
-      break;
-    case 1:
-      value_ = n % modulus();
-      out_ = false;  // the one-shot pulse starts with the load
       break;
     case 2:
       period_ = n;

@@ -30,7 +30,6 @@ namespace i8254 {
 // Port offsets within a group.
 constexpr uint32_t kCounterPorts = 3;  // counters 0, 1, 2 at offsets 0, 1, 2
 constexpr uint32_t kControlPort = 3;
-constexpr uint32_t kGroupPorts = 4;
 
 // Control word.
 constexpr uint8_t kSelectMask = 0xC0;  // counter select, bits 7-6

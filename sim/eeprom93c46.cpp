@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "driver/board_ids.h"
+
 namespace sim {
 
 namespace {
@@ -20,8 +22,6 @@ constexpr unsigned kExtShift = Eeprom93C46::kAddressBits - 2;
 // Plausible 9050 configuration words. The bridge loads its PCI IDs, class, interrupt pin and
 // local configuration registers from these at reset; each register is a pair of words, high half
 // first.
-constexpr uint16_t kDeviceId = 0x10B5;
-constexpr uint16_t kVendorId = 0x9050;
 constexpr uint32_t kClassOtherBridge = 0x068000;  // base class 06, subclass 80, interface 00
 constexpr uint8_t kRevision = 0x01;
 constexpr uint8_t kInterruptPinA = 0x01;
@@ -44,8 +44,8 @@ Eeprom93C46::Eeprom93C46(Clock& clock) : clock_(clock), cells_(DefaultImage()) {
 Eeprom93C46::Image Eeprom93C46::DefaultImage() {
   Image image;
   image.fill(kErased);
-  image[0] = kDeviceId;
-  image[1] = kVendorId;
+  image[0] = board_ids::kDeviceId;
+  image[1] = board_ids::kVendorId;
   image[2] = static_cast<uint16_t>(kClassOtherBridge >> 8);
   image[3] = static_cast<uint16_t>(((kClassOtherBridge & 0xFF) << 8) | kRevision);
   image[4] = 0x0000;  // subsystem ID

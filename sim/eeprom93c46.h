@@ -45,8 +45,7 @@ class Eeprom93C46 : public SerialEeprom {
   static constexpr unsigned kAddressBits = 6;
   static constexpr unsigned kOpcodeBits = 2;
   static constexpr unsigned kDataBits = 16;
-  // Opcodes, and the extended commands that opcode 00 selects by the address field's top bits.
-  static constexpr uint32_t kOpExtended = 0x0;
+  // Opcodes; opcode 00 selects an extended command by the address field's top bits.
   static constexpr uint32_t kOpWrite = 0x1;
   static constexpr uint32_t kOpRead = 0x2;
   static constexpr uint32_t kOpErase = 0x3;

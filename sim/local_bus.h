@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/card_model.h"
+#include "sim/pci_config.h"
 
 namespace sim {
 
@@ -20,7 +21,7 @@ class LocalBus {
 
   uint32_t Read(uint32_t address, unsigned size) {
     const Entry* e = Find(address);
-    if (e == nullptr) return size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+    if (e == nullptr) return pci::AllOnes(size);
     return e->device->Read(address - e->base, size);
   }
 

@@ -20,10 +20,6 @@ std::ostream& operator<<(std::ostream& os, BarKind kind) {
 
 namespace {
 
-uint32_t AllOnes(unsigned size) {
-  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-}
-
 // Bits of a configuration byte that a write may change, BARs aside (they size themselves).
 uint8_t WritableBits(uint32_t offset) {
   switch (offset) {
@@ -48,7 +44,7 @@ bool IsBarByte(uint32_t offset) {
 
 PciFunction::PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg,
                          std::shared_ptr<CardModel> model,
-                         const std::array<uint32_t, 6>& bar_addresses)
+                         const std::array<uint32_t, pci::kBarCount>& bar_addresses)
     : slot_(slot), spec_(cfg), model_(std::move(model)) {
   auto put = [this](uint32_t offset, uint32_t value, unsigned size) {
     for (unsigned i = 0; i < size; ++i)
@@ -139,7 +135,7 @@ bool PciFunction::Decode(BarKind kind, uint32_t address, uint32_t size, int* bar
 }
 
 uint32_t PciFunction::BarRead(int bar, uint32_t offset, unsigned size) const {
-  return model_ ? model_->BarRead(bar, offset, size) : AllOnes(size);
+  return model_ ? model_->BarRead(bar, offset, size) : pci::AllOnes(size);
 }
 
 void PciFunction::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const {

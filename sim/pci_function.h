@@ -20,6 +20,7 @@
 
 #include "driver/wd_records.h"
 #include "sim/card_model.h"
+#include "sim/pci_config.h"
 
 namespace sim {
 
@@ -32,7 +33,7 @@ struct FunctionSpec {
   uint8_t headerType = 0;
   uint16_t subsystemVendorId = 0;
   uint16_t subsystemId = 0;
-  BarSpec bars[6];
+  BarSpec bars[pci::kBarCount];
   uint8_t irq = 0;           // interrupt line; 0: the card has no interrupt item
   uint8_t interruptPin = 0;  // 1 = INTA#
   bool busItem = false;      // report a bus item in the card information
@@ -42,7 +43,7 @@ class PciFunction {
  public:
   // `bar_addresses`: where firmware placed each BAR (ignored for unimplemented BARs).
   PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg, std::shared_ptr<CardModel> model,
-              const std::array<uint32_t, 6>& bar_addresses);
+              const std::array<uint32_t, pci::kBarCount>& bar_addresses);
 
   const WdPciSlot& slot() const { return slot_; }
   const FunctionSpec& cfg() const { return spec_; }
@@ -57,7 +58,7 @@ class PciFunction {
   BarKind bar_kind(int bar) const;
   uint32_t bar_size(int bar) const;      // 0 for an unimplemented BAR
   uint32_t bar_address(int bar) const {  // current base, type bits cleared; 0 if unimplemented
-    return bar >= 0 && bar < 6 ? base_[bar] : 0;
+    return bar >= 0 && bar < static_cast<int>(pci::kBarCount) ? base_[bar] : 0;
   }
   uint8_t interrupt_line() const;
   // Whether the card model holds the interrupt line asserted now.
@@ -78,7 +79,8 @@ class PciFunction {
   FunctionSpec spec_;
   std::shared_ptr<CardModel> model_;
   ConfigSpace config_{};
-  std::array<uint32_t, 6> base_{};  // decoded BAR addresses, kept with the BARs: decoding is hot
+  std::array<uint32_t, pci::kBarCount>
+      base_{};  // decoded BAR addresses, kept with the BARs: decoding is hot
 };
 
 }  // namespace sim

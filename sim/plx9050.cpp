@@ -12,10 +12,6 @@ using namespace plx9050;
 
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 
-uint32_t AllOnes(unsigned size) {
-  return size >= 4 ? kAllBits : (1u << (8 * size)) - 1;
-}
-
 uint32_t Index(uint32_t offset) {
   return offset / kRegisterStride;
 }
@@ -59,7 +55,7 @@ Plx9050::Plx9050(const Plx9050Spec& cfg) : spec_(cfg) {
 
 uint32_t Plx9050::BarRead(int bar, uint32_t offset, unsigned size) {
   if (IsRegisterBar(bar)) {
-    if (bar == 0 && !RegistersReachableThroughBar0()) return AllOnes(size);
+    if (bar == 0 && !RegistersReachableThroughBar0()) return pci::AllOnes(size);
     // Byte by byte, so that any width at any offset sees the registers it covers.
     uint32_t value = 0;
     for (unsigned i = 0; i < size; i++) {
@@ -70,7 +66,7 @@ uint32_t Plx9050::BarRead(int bar, uint32_t offset, unsigned size) {
     return value;
   }
   const int space = SpaceOfBar(bar);
-  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return AllOnes(size);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return pci::AllOnes(size);
   return local_bus_.Read(LocalAddress(space, offset), size);
 }
 
@@ -147,7 +143,8 @@ bool Plx9050::RegistersReachableThroughBar0() const {
 
 void Plx9050::set_register_write_capacity(size_t writes) {
   write_capacity_ = writes;
-  if (writes_.size() > writes) writes_.erase(writes_.begin(), writes_.end() - writes);
+  if (writes_.size() > writes)
+    writes_.erase(writes_.begin(), writes_.end() - static_cast<std::ptrdiff_t>(writes));
 }
 
 uint32_t Plx9050::ReadRegister(uint32_t offset) {
@@ -160,7 +157,8 @@ void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
   if (write_capacity_ > 0) {
     if (writes_.size() >= write_capacity_) {
-      writes_.erase(writes_.begin(), writes_.end() - (write_capacity_ - 1));
+      writes_.erase(writes_.begin(),
+                    writes_.end() - static_cast<std::ptrdiff_t>(write_capacity_ - 1));
     }
     writes_.push_back({bar, offset, value});
   }

@@ -45,6 +45,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/board_ids.h"
 #include "sim/card_model.h"
 #include "sim/local_bus.h"
 #include "sim/ram.h"
@@ -106,19 +107,19 @@ constexpr uint32_t kDefaultLocalBase[kLocalSpaces] = {0x00010000u, 0x00000000u, 
 }  // namespace plx9050
 
 struct Plx9050Spec {
-  uint16_t vendorId = 0x9050;
-  uint16_t deviceId = 0x10B5;
+  uint16_t vendorId = board_ids::kVendorId;
+  uint16_t deviceId = board_ids::kDeviceId;
   uint16_t subsystemVendorId = 0;
   uint16_t subsystemId = 0;
   uint8_t revision = 1;
   uint32_t classCode = 0x068000;  // bridge, other
   // BAR0 and BAR1 carry the registers; BAR2-BAR5 the local spaces 0-3.
-  BarSpec bars[6] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
-                     {BarKind::kIo, plx9050::kRegisterBlockSize},
-                     {BarKind::kMemory, 256},
-                     {BarKind::kIo, 256},
-                     {},
-                     {}};
+  BarSpec bars[pci::kBarCount] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
+                                  {BarKind::kIo, plx9050::kRegisterBlockSize},
+                                  {BarKind::kMemory, 256},
+                                  {BarKind::kIo, 256},
+                                  {},
+                                  {}};
   uint8_t irq = 10;  // 0: no interrupt item
   uint8_t interruptPin = 1;
   bool bar0Bit7Erratum = false;

@@ -1,13 +1,12 @@
 // The generic card: plain storage behind each BAR.
 #include "sim/register_file_card.h"
 
+#include "sim/pci_config.h"
+
 namespace sim {
 
 namespace {
-constexpr int kBars = 6;
-uint32_t AllOnes(unsigned size) {
-  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-}
+constexpr int kBars = static_cast<int>(pci::kBarCount);
 }  // namespace
 
 RegisterFileCard::RegisterFileCard(const FunctionSpec& cfg) : storage_(kBars) {
@@ -23,7 +22,7 @@ bool RegisterFileCard::InRange(int bar, uint32_t offset, unsigned size) const {
 }
 
 uint32_t RegisterFileCard::Peek(int bar, uint32_t offset, unsigned size) const {
-  if (!InRange(bar, offset, size)) return AllOnes(size);
+  if (!InRange(bar, offset, size)) return pci::AllOnes(size);
   uint32_t value = 0;
   for (unsigned i = 0; i < size; ++i) value |= uint32_t{storage_[bar][offset + i]} << (8 * i);
   return value;

@@ -25,6 +25,7 @@
 #include <thread>
 #include <tuple>
 
+#include "driver/transfer_kind.h"
 #include "sim/pci_config.h"
 
 namespace sim {
@@ -47,42 +48,12 @@ SlotKey KeyOf(const WdPciSlot& s) {
   return {s.bus, s.slot, s.function};
 }
 
-uint32_t AllOnes(unsigned size) {
-  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-}
-
 uint64_t AlignUp(uint64_t value, uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
 
 bool IsPowerOfTwo(uint32_t v) {
   return v != 0 && (v & (v - 1)) == 0;
-}
-
-// Element width of a transfer command, and what it does; 0 width for a command not known.
-struct TransferKind {
-  unsigned width = 0;
-  bool memory = false;
-  bool write = false;
-  bool block = false;
-};
-
-// The port commands come in two runs of six, singles (10-15) and blocks (20-25), each read byte,
-// word, dword then write byte, word, dword; the memory commands are the same plus 20.
-TransferKind KindOf(uint32_t command) {
-  TransferKind k;
-  uint32_t c = command;
-  if (c >= WD_RM_BYTE && c <= WD_WM_SDWORD) {
-    k.memory = true;
-    c -= WD_MEMORY_COMMAND_OFFSET;
-  }
-  const bool single = c >= WD_RP_BYTE && c <= WD_WP_DWORD;
-  k.block = c >= WD_RP_SBYTE && c <= WD_WP_SDWORD;
-  if (!single && !k.block) return TransferKind{};
-  const uint32_t step = c - (single ? WD_RP_BYTE : WD_RP_SBYTE);
-  k.width = 1u << (step % 3);
-  k.write = step >= 3;
-  return k;
 }
 
 // Page-aligned memory the simulator owns. Aligned operator new rather than aligned_alloc, which
@@ -172,14 +143,14 @@ struct Simulator::Impl {
     int bar;
     uint32_t offset;
     PciFunction* f = Decode(kind, address, size, &bar, &offset);
-    return f ? f->BarRead(bar, offset, size) & AllOnes(size) : AllOnes(size);
+    return f ? f->BarRead(bar, offset, size) & pci::AllOnes(size) : pci::AllOnes(size);
   }
 
   void BusWrite(BarKind kind, uint32_t address, uint32_t value, unsigned size) {
     int bar;
     uint32_t offset;
     if (PciFunction* f = Decode(kind, address, size, &bar, &offset)) {
-      f->BarWrite(bar, offset, value & AllOnes(size), size);
+      f->BarWrite(bar, offset, value & pci::AllOnes(size), size);
     }
   }
 
@@ -342,7 +313,8 @@ size_t Simulator::Count(uint32_t code) const {
 
 void Simulator::set_log_capacity(size_t requests) {
   log_capacity_ = requests;
-  if (log_.size() > requests) log_.erase(log_.begin(), log_.end() - requests);
+  if (log_.size() > requests)
+    log_.erase(log_.begin(), log_.end() - static_cast<std::ptrdiff_t>(requests));
 }
 
 void Simulator::FailRequests(uint32_t code, uint32_t status) {
@@ -424,7 +396,9 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   impl_->RefreshWindows(requester);
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
-    if (log_.size() >= log_capacity_) log_.erase(log_.begin(), log_.end() - (log_capacity_ - 1));
+    if (log_.size() >= log_capacity_) {
+      log_.erase(log_.begin(), log_.end() - static_cast<std::ptrdiff_t>(log_capacity_ - 1));
+    }
     Request r{code, {}, answered ? result : WD_STATUS_NONE, answered};
     if (record != nullptr) {
       const auto* bytes = static_cast<const uint8_t*>(record);
@@ -562,7 +536,7 @@ uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
   PciFunction* f = impl_->Find(r.pciSlot);
   if (r.isRead) {
     // An empty slot reads all ones, as a master abort does.
-    const uint32_t v = f ? f->ConfigRead(r.offset, r.bytes) : AllOnes(r.bytes);
+    const uint32_t v = f ? f->ConfigRead(r.offset, r.bytes) : pci::AllOnes(r.bytes);
     for (uint32_t i = 0; i < r.bytes; ++i) buffer[i] = static_cast<uint8_t>(v >> (8 * i));
   } else if (f != nullptr) {
     uint32_t v = 0;
@@ -579,7 +553,7 @@ uint32_t Simulator::DoTransfer(uint8_t* record) {
     return v;
   };
   const uint32_t address = field(offsetof(WdTransfer, address));
-  const TransferKind k = KindOf(field(offsetof(WdTransfer, command)));
+  const wd::TransferKind k = wd::KindOf(field(offsetof(WdTransfer, command)));
   if (k.width == 0) return kStatusInvalidParameter;
   const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
   uint8_t* data = record + offsetof(WdTransfer, data);

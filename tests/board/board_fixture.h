@@ -7,16 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/hosted_driver.h"
 #include "hooks/test_hooks.h"
-#include "p9050/console_io.h"
 #include "sim/board.h"
 #include "sim/pci_function.h"
 #include "sim/simulator.h"
+#include "support/console_files.h"
 #include "zarerera.h"
 
 namespace board_test {
@@ -60,40 +60,20 @@ class BoardFixture : public ::testing::Test {
   }
 
   ~BoardFixture() override {
-    P9050_ConsoleSetStreams(nullptr, nullptr);
-    if (in_ != nullptr) fclose(in_);
-    if (out_ != nullptr) fclose(out_);
+    console_.reset();
     WdHosted_Install(nullptr);
   }
 
   // Feeds `input` to the console and collects what it prints.
   void SetConsole(const std::string& input) {
-    in_ = tmpfile();
-    out_ = tmpfile();
-    ASSERT_NE(in_, nullptr);
-    ASSERT_NE(out_, nullptr);
-    fputs(input.c_str(), in_);
-    rewind(in_);
-    P9050_ConsoleSetStreams(in_, out_);
+    console_ = std::make_unique<testsupport::ConsoleFiles>(input);
+    ASSERT_TRUE(console_->ok());
   }
 
-  std::string ConsoleOutput() {
-    std::string text;
-    if (out_ == nullptr) return text;
-    fflush(out_);
-    rewind(out_);
-    for (int c = getc(out_); c != EOF; c = getc(out_)) text.push_back(static_cast<char>(c));
-    return text;
-  }
+  std::string ConsoleOutput() { return console_ != nullptr ? console_->Output() : ""; }
 
-  // Bytes of input the library has not consumed.
-  long UnreadInput() {
-    const long at = ftell(in_);
-    fseek(in_, 0, SEEK_END);
-    const long end = ftell(in_);
-    fseek(in_, at, SEEK_SET);
-    return end - at;
-  }
+  // Bytes of input the library has not consumed (consumed by asking).
+  size_t UnreadInput() { return console_->RemainingInput().size(); }
 
   sim::SimBoard AddBoard(uint32_t slot, const sim::BoardSpec& base = {}) {
     sim::BoardSpec cfg = base;
@@ -128,8 +108,7 @@ class BoardFixture : public ::testing::Test {
 
   sim::Simulator simulator_;
   DelayStampingDriver driver_;
-  FILE* in_ = nullptr;
-  FILE* out_ = nullptr;
+  std::unique_ptr<testsupport::ConsoleFiles> console_;
 };
 
 }  // namespace board_test

@@ -79,7 +79,7 @@ TEST_P(OneBoard, OpensWithoutPromptWhateverTheCardNumber) {
   ASSERT_NE(card, nullptr);
   EXPECT_EQ(OpenedSlot(card), kFirstSlot);
   EXPECT_EQ(ConsoleOutput(), "");
-  EXPECT_EQ(UnreadInput(), 2);  // the console was not read
+  EXPECT_EQ(UnreadInput(), 2u);  // the console was not read
   EXPECT_EQ(tamrelclose(card), 1);
 }
 

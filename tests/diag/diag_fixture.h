@@ -12,28 +12,21 @@
 #include <vector>
 
 #include "diag/p9050_diag.h"
-#include "driver/hosted_driver.h"
 #include "p9050_lib.h"
 #include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
+#include "support/bus_fixture.h"
 #include "support/param_name.h"
 #include "support/transcript.h"
 
 namespace diag_test {
 
-constexpr uint32_t kVendor = 0x9050;
-constexpr uint32_t kDevice = 0x10B5;
+using testsupport::kDevice;
+using testsupport::kVendor;
 
-class DiagTest : public ::testing::Test {
+class DiagTest : public ::testing::Test, public testsupport::BusFixture {
  protected:
-  void TearDown() override {
-    for (P9050_Handle* h : handles_) P9050_Close(h);
-    handles_.clear();
-    EXPECT_EQ(WdHosted_OpenHandles(), 0);
-    EXPECT_EQ(simulator_.registrations(), 0);
-  }
-
   // A card in the next slot.
   sim::Plx9050& AddCard(const sim::Plx9050Spec& cfg = {}) {
     return sim::AddPlx9050(simulator_, 0, next_slot_++, 0, cfg);
@@ -46,19 +39,6 @@ class DiagTest : public ::testing::Test {
     card.AttachEeprom(part);
     eeproms_.push_back(part);
     return *part;
-  }
-
-  // Opens card `index` with the default IDs; closed when the test ends.
-  P9050_Handle* Open(uint32_t index = 0) {
-    P9050_Handle* h = nullptr;
-    EXPECT_TRUE(P9050_Open(&h, kVendor, kDevice, index, 0)) << P9050_ErrorText;
-    if (h != nullptr) handles_.push_back(h);
-    return h;
-  }
-
-  // Takes over a handle the code under test opened.
-  void Adopt(P9050_Handle* h) {
-    if (h != nullptr) handles_.push_back(h);
   }
 
   // Hands the model every store the library made in a memory window since the last request (the
@@ -85,9 +65,6 @@ class DiagTest : public ::testing::Test {
     EXPECT_EQ(Run(t.input, run), t.output);
   }
 
-  sim::Simulator simulator_;
-  sim::ScopedInstall install_{simulator_};
-  std::vector<P9050_Handle*> handles_;
   std::vector<std::shared_ptr<sim::Eeprom93C46>> eeproms_;
   uint32_t next_slot_ = 3;
 };

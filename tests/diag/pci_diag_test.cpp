@@ -9,47 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "diag/pci_config.h"
+#include "diag/console.h"
 #include "diag/pci_diag.h"
 #include "driver/hosted_driver.h"
-#include "p9050/console_io.h"
 #include "sim/simulator.h"
 #include "sim/typical_machine.h"
+#include "support/console_files.h"
 #include "support/param_name.h"
 
 namespace {
-
-// Points the console at temporary files for one dialogue.
-class Console {
- public:
-  explicit Console(const std::string& input) : in_(std::tmpfile()), out_(std::tmpfile()) {
-    std::fputs(input.c_str(), in_);
-    std::rewind(in_);
-    P9050_ConsoleSetStreams(in_, out_);
-  }
-  ~Console() {
-    P9050_ConsoleSetStreams(nullptr, nullptr);
-    std::fclose(in_);
-    std::fclose(out_);
-  }
-  Console(const Console&) = delete;
-  Console& operator=(const Console&) = delete;
-
-  std::string Output() {
-    std::rewind(out_);
-    return ReadAll(out_);
-  }
-  std::string Unread() { return ReadAll(in_); }
-
- private:
-  static std::string ReadAll(FILE* f) {
-    std::string s;
-    for (int c = std::getc(f); c != EOF; c = std::getc(f)) s.push_back(static_cast<char>(c));
-    return s;
-  }
-  FILE* in_;
-  FILE* out_;
-};
 
 // Sits in front of the simulator and notes what each configuration write carried: the value lives
 // in the caller's buffer only while the request runs.
@@ -93,9 +61,10 @@ class PciBusTest : public ::testing::Test {
   // Runs one dialogue; returns everything it printed.
   std::string Run(const std::string& input, const std::function<void()>& op,
                   std::string* unread = nullptr) {
-    Console console(input);
+    testsupport::ConsoleFiles console(input);
+    EXPECT_TRUE(console.ok());
     op();
-    if (unread != nullptr) *unread = console.Unread();
+    if (unread != nullptr) *unread = console.RemainingInput();
     return console.Output();
   }
 

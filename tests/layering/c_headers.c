@@ -8,7 +8,6 @@
 #include "driver/driver_request.h"
 #include "driver/wd_records.h"
 #include "hooks/test_hooks.h"
-#include "p9050/console_io.h"
 #include "p9050_lib.h"
 #include "zarerera.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "eeprom_card.h"
+#include "p9050/eeprom_fixture.h"
 
 namespace {
 

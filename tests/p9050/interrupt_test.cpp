@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/driver_request.h"
-#include "eeprom_card.h"
+#include "p9050/eeprom_fixture.h"
 
 namespace {
 

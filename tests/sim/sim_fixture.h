@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/board_ids.h"
 #include "driver/driver_request.h"
 #include "sim/register_file_card.h"
 #include "sim/simulator.h"
@@ -17,8 +18,8 @@ namespace simtest {
 // A card like the PLX 9050 board's resources: registers in memory and I/O, two local spaces.
 inline sim::FunctionSpec BoardLikeSpec() {
   sim::FunctionSpec s;
-  s.vendorId = 0x9050;
-  s.deviceId = 0x10B5;
+  s.vendorId = board_ids::kVendorId;
+  s.deviceId = board_ids::kDeviceId;
   s.classCode = 0x068000;
   s.revision = 2;
   s.bars[0] = {sim::BarKind::kMemory, 128};

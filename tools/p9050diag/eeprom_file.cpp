@@ -7,32 +7,9 @@
 #include <sstream>
 
 #include "files.h"
+#include "options.h"
 
 namespace p9050diag {
-
-namespace {
-
-bool ParseWord(const std::string& token, uint16_t* word) {
-  if (token.empty() || token.size() > 4) return false;
-  unsigned value = 0;
-  for (char c : token) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    value = value * 16 + static_cast<unsigned>(digit);
-  }
-  *word = static_cast<uint16_t>(value);
-  return true;
-}
-
-}  // namespace
 
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "r");
@@ -61,7 +38,7 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
       *error = path + ": more than " + std::to_string(kEepromWords) + " words";
       return LoadResult::kBad;
     }
-    if (!ParseWord(token, &words[count])) {
+    if (!ParseHexWord(token, &words[count])) {
       *error = path + ": word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
                token + "'";
       return LoadResult::kBad;

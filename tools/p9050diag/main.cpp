@@ -29,7 +29,7 @@ namespace {
 int Finish(p9050diag::SimMachine* machine) {
   namespace session = p9050diag::session;
   int status = 0;
-  FILE* out = P9050_ConsoleOut();
+  FILE* out = DiagConsole_Out();
   errno = 0;
   const bool flushed = std::fflush(out) == 0;
   if (!flushed || session::EndAsked()) {
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
     return 1;
   }
-  P9050_ConsoleSetStreams(input, nullptr);
+  DiagConsole_SetStreams(input, nullptr);
   session::SetEndAction([&machine] { return Finish(&machine); });
   machine.set_before_request(session::EndIfAsked);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "diag/console.h"
+#include "diag/menu.h"
 #include "diag/p9050_diag.h"
 #include "diag/pci_diag.h"
 #include "options.h"
@@ -12,8 +13,6 @@
 namespace p9050diag {
 
 namespace {
-
-constexpr int32_t kExit = 99;
 
 struct Entry {
   int32_t number;
@@ -74,27 +73,24 @@ const Entry kEntries[] = {
 
 void DrawMenu(const HostState& state) {
   DiagConsole_Printf("\n");
-  DiagConsole_Printf("PLX 9050 diagnostics\n");
-  DiagConsole_Printf("--------------------\n");
+  DiagMenu_Head("PLX 9050 diagnostics", "--------------------");
   if (state.board != nullptr) {
     WdPciSlot slot{};
     P9050_GetPciSlot(state.board, &slot);
-    DiagConsole_Printf("Open board: bus %lu, slot %lu, function %lu\n", (unsigned long)slot.bus,
-                       (unsigned long)slot.slot, (unsigned long)slot.function);
+    DiagConsole_Printf("Open board: bus %lu, slot %lu, function %lu\n",
+                       static_cast<unsigned long>(slot.bus), static_cast<unsigned long>(slot.slot),
+                       static_cast<unsigned long>(slot.function));
   } else {
     DiagConsole_Printf("No board open\n");
   }
   if (state.havePciSlot) {
     DiagConsole_Printf("Chosen PCI card: Bus %lx Slot %lx Function %lx\n",
-                       (unsigned long)state.pciSlot.bus, (unsigned long)state.pciSlot.slot,
-                       (unsigned long)state.pciSlot.function);
+                       static_cast<unsigned long>(state.pciSlot.bus),
+                       static_cast<unsigned long>(state.pciSlot.slot),
+                       static_cast<unsigned long>(state.pciSlot.function));
   }
-  for (const Entry& entry : kEntries) {
-    DiagConsole_Printf("%d. %s\n", (int)entry.number, entry.text);
-  }
-  DiagConsole_Printf("99. Exit\n");
-  DiagConsole_Printf("\n");
-  DiagConsole_Printf("Enter option: ");
+  for (const Entry& entry : kEntries) DiagMenu_Option(entry.number, "%s", entry.text);
+  DiagMenu_Foot("Exit");
 }
 
 }  // namespace
@@ -108,7 +104,7 @@ void RunMainMenu(HostState* state) {
   for (;;) {
     DrawMenu(*state);
     int32_t choice = 0;
-    if (!DiagConsole_ReadDec(&choice) || choice == kExit) break;
+    if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
     for (const Entry& entry : kEntries) {
       if (entry.number != choice) continue;
       if (entry.needsBoard && state->board == nullptr) {

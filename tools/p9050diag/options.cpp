@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "diag/console.h"
+
 namespace p9050diag {
 
 namespace {
@@ -36,15 +38,6 @@ const OptionSpec kOptions[] = {
 #endif
 };
 
-bool ParseHex16(const std::string& text, uint16_t* value) {
-  if (text.empty() || text.size() > 4) return false;
-  for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  *value = static_cast<uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
-  return true;
-}
-
 // "VVVV:DDDD[,VVVV:DDDD...]"
 bool ParseIds(const std::string& text, std::vector<BoardIds>* ids) {
   std::vector<BoardIds> parsed;
@@ -54,8 +47,8 @@ bool ParseIds(const std::string& text, std::vector<BoardIds>* ids) {
     size_t colon = item.find(':');
     if (colon == std::string::npos) return false;
     BoardIds pair{};
-    if (!ParseHex16(item.substr(0, colon), &pair.vendorId) ||
-        !ParseHex16(item.substr(colon + 1), &pair.deviceId)) {
+    if (!ParseHexWord(item.substr(0, colon), &pair.vendorId) ||
+        !ParseHexWord(item.substr(colon + 1), &pair.deviceId)) {
       return false;
     }
     parsed.push_back(pair);
@@ -77,6 +70,18 @@ bool ParseBoards(const std::string& text, int* boards) {
 }
 
 }  // namespace
+
+bool ParseHexWord(const std::string& text, uint16_t* word) {
+  if (text.empty() || text.size() > 4) return false;
+  if (!std::all_of(text.begin(), text.end(),
+                   [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+    return false;
+  }
+  uint32_t value = 0;
+  (void)DiagConsole_ParseNumber(text.c_str(), DIAGCONSOLE_HEX, &value);
+  *word = static_cast<uint16_t>(value);
+  return true;
+}
 
 BoardIds Options::IdsOf(int board) const {
   if (ids.empty()) return kDefaultIds;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/board_ids.h"
+
 namespace p9050diag {
 
 struct BoardIds {
@@ -15,7 +17,7 @@ struct BoardIds {
 };
 
 // The board the host opens at start when it is the only one of its kind.
-constexpr BoardIds kDefaultIds{0x9050, 0x10B5};
+constexpr BoardIds kDefaultIds{board_ids::kVendorId, board_ids::kDeviceId};
 constexpr int kMaxBoards = 16;
 
 // Which driver the diagnostics talk to: the simulated bus, the real one through Linux sysfs, or
@@ -46,6 +48,10 @@ struct Options {
 // clustered, long options or a unique prefix of one, "--" ends them). Returns false with a message
 // in *error on a bad command line. Keeps no state between calls.
 bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);
+
+// A 16-bit word as --ids and EEPROM files write it: 1-4 hexadecimal digits and nothing else (no
+// sign, no "0x", no blanks).
+bool ParseHexWord(const std::string& text, uint16_t* word);
 
 // The --help text.
 std::string Usage(const char* program);

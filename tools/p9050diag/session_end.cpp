@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "p9050/console_io.h"
+#include "diag/console.h"
 
 namespace p9050diag::session {
 
@@ -28,8 +28,8 @@ constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 volatile sig_atomic_t g_signal = 0;
 int g_wake[2] = {-1, -1};  // written by the handler, polled by the input stream
-int g_output_error = 0;
-std::function<int()> g_end_action;
+int g_outputError = 0;
+std::function<int()> g_endAction;
 bool g_ending = false;
 
 void Caught(int signo) {
@@ -138,15 +138,15 @@ FILE* OpenInput(std::string*) {
 #endif  // _WIN32
 
 void SetEndAction(std::function<int()> action) {
-  g_end_action = std::move(action);
+  g_endAction = std::move(action);
 }
 
 bool EndAsked() {
   if (g_signal != 0) return true;
-  if (g_output_error == 0 && std::ferror(P9050_ConsoleOut()) != 0) {
-    g_output_error = errno != 0 ? errno : EIO;
+  if (g_outputError == 0 && std::ferror(DiagConsole_Out()) != 0) {
+    g_outputError = errno != 0 ? errno : EIO;
   }
-  return g_output_error != 0;
+  return g_outputError != 0;
 }
 
 int EndSignal() {
@@ -154,18 +154,18 @@ int EndSignal() {
 }
 
 int OutputError() {
-  return g_output_error;
+  return g_outputError;
 }
 
 void EndIfAsked() {
-  if (g_end_action && !g_ending && EndAsked()) End();
+  if (g_endAction && !g_ending && EndAsked()) End();
 }
 
 void End() {
   int status = 0;
-  if (!g_ending && g_end_action) {
+  if (!g_ending && g_endAction) {
     g_ending = true;
-    status = g_end_action();
+    status = g_endAction();
   }
   std::fflush(stderr);
   const int signo = g_signal;

@@ -48,7 +48,7 @@ struct SimMachine::Driver : WdHostedDriver {
   Driver& operator=(const Driver&) = delete;
 
   bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
-    if (machine->before_request_) machine->before_request_();
+    if (machine->beforeRequest_) machine->beforeRequest_();
     return machine->simulator_->Control(code, record, size, status);
   }
 
@@ -92,17 +92,17 @@ bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
     boards_.back().ports->set_logging(false);
   }
 
-  eeprom_files_ = options.eepromFiles;
-  on_disk_.assign(eeprom_files_.size(), std::nullopt);
-  for (size_t i = 0; i < eeprom_files_.size(); ++i) {
+  eepromFiles_ = options.eepromFiles;
+  onDisk_.assign(eepromFiles_.size(), std::nullopt);
+  for (size_t i = 0; i < eepromFiles_.size(); ++i) {
     EepromImage image{};
-    switch (exists[i] ? LoadEepromFile(eeprom_files_[i], &image, error) : LoadResult::kMissing) {
+    switch (exists[i] ? LoadEepromFile(eepromFiles_[i], &image, error) : LoadResult::kMissing) {
       case LoadResult::kLoaded:
         boards_[i].eeprom->set_image(image);
-        on_disk_[i] = image;
+        onDisk_[i] = image;
         break;
       case LoadResult::kMissing:
-        notes->push_back(eeprom_files_[i] +
+        notes->push_back(eepromFiles_[i] +
                          " does not exist: the EEPROM starts with its default contents, and the "
                          "file is made when the program ends");
         break;
@@ -110,8 +110,8 @@ bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
         return false;
     }
   }
-  vcd_files_ = options.vcdFiles;
-  for (size_t i = 0; i < vcd_files_.size(); ++i) boards_[i].eeprom->StartTrace();
+  vcdFiles_ = options.vcdFiles;
+  for (size_t i = 0; i < vcdFiles_.size(); ++i) boards_[i].eeprom->StartTrace();
 
   driver_ = std::make_unique<Driver>(this);
   return true;
@@ -121,21 +121,21 @@ bool SimMachine::Stop(std::vector<std::string>* errors) {
   if (stopped_) return true;
   stopped_ = true;
   bool ok = true;
-  for (size_t i = 0; i < eeprom_files_.size(); ++i) {
+  for (size_t i = 0; i < eepromFiles_.size(); ++i) {
     const EepromImage image = boards_[i].eeprom->image();
-    if (on_disk_[i] == image) continue;  // the file already says so
+    if (onDisk_[i] == image) continue;  // the file already says so
     std::string message;
-    if (SaveEepromFile(eeprom_files_[i], image, &message)) {
-      on_disk_[i] = image;
+    if (SaveEepromFile(eepromFiles_[i], image, &message)) {
+      onDisk_[i] = image;
     } else {
       errors->push_back(message);
       ok = false;
     }
   }
-  for (size_t i = 0; i < vcd_files_.size(); ++i) {
+  for (size_t i = 0; i < vcdFiles_.size(); ++i) {
     boards_[i].eeprom->StopTrace();
     std::string message;
-    if (!ReplaceFile(vcd_files_[i], boards_[i].eeprom->TraceVcd(), &message)) {
+    if (!ReplaceFile(vcdFiles_[i], boards_[i].eeprom->TraceVcd(), &message)) {
       errors->push_back(message);
       ok = false;
     }

@@ -30,7 +30,7 @@ class SimMachine {
   bool Start(const Options& options, std::vector<std::string>* notes, std::string* error);
 
   // Runs `hook` before every request the driver gets (the host ends a session there).
-  void set_before_request(std::function<void()> hook) { before_request_ = std::move(hook); }
+  void set_before_request(std::function<void()> hook) { beforeRequest_ = std::move(hook); }
 
   // Saves every EEPROM file whose image changed (or that did not exist) and writes every
   // recording; false with a message per file that failed (the others are still written). Once:
@@ -46,11 +46,11 @@ class SimMachine {
 
   std::unique_ptr<sim::Simulator> simulator_;
   std::unique_ptr<Driver> driver_;
-  std::function<void()> before_request_;
+  std::function<void()> beforeRequest_;
   std::vector<sim::SimBoard> boards_;
-  std::vector<std::string> eeprom_files_;
-  std::vector<std::optional<EepromImage>> on_disk_;  // per EEPROM file; none when missing
-  std::vector<std::string> vcd_files_;
+  std::vector<std::string> eepromFiles_;
+  std::vector<std::optional<EepromImage>> onDisk_;  // per EEPROM file; none when missing
+  std::vector<std::string> vcdFiles_;
   bool stopped_ = false;
 };
 

@@ -96,7 +96,7 @@ std::vector<RegOp> ParseRegArgs(const std::vector<std::string>& args) {
 }
 
 uint32_t PortWindowBytes(P9050_Handle* board) {
-  return board->addrDesc[BOARD_SPACE].bytes;
+  return board->addrDesc[board::kSpace].bytes;
 }
 
 void CheckPort(P9050_Handle* board, uint32_t offset) {
@@ -112,7 +112,7 @@ uint32_t CheckGroup(P9050_Handle* board, int group) {
     throw UsageError("--group takes a number from 0 to " + std::to_string(kCounterGroups - 1));
   }
   const uint32_t g = static_cast<uint32_t>(group);
-  CheckPort(board, BOARD_GROUP_STRIDE * g + BOARD_GROUP_CONTROL);
+  CheckPort(board, board::kGroupStride * g + board::kGroupControl);
   return g;
 }
 
@@ -121,8 +121,8 @@ uint32_t CheckGroup(P9050_Handle* board, int group) {
 constexpr uint8_t kLatchAllCounts = 0xC0 | 0x10 | 0x0E;
 
 std::array<uint32_t, 3> ReadCounters(P9050_Handle* board, uint32_t group) {
-  tamrelwrite(board, 0, BOARD_GROUP_STRIDE * group + BOARD_GROUP_CONTROL, kLatchAllCounts);
-  uint32_t values[BOARD_GROUP_COUNTERS * kCounterGroups] = {};
+  tamrelwrite(board, 0, board::kGroupStride * group + board::kGroupControl, kLatchAllCounts);
+  uint32_t values[board::kGroupCounters * kCounterGroups] = {};
   tamreljs(board, 0, values, group);
   return {values[3 * group], values[3 * group + 1], values[3 * group + 2]};
 }
@@ -237,8 +237,8 @@ int RunCounters(Session& session, const Config& config) {
 }
 
 int RunCounterSet(Session& session, const Config& config) {
-  uint8_t controls[BOARD_GROUP_COUNTERS];
-  for (size_t i = 0; i < BOARD_GROUP_COUNTERS; ++i) {
+  uint8_t controls[board::kGroupCounters];
+  for (size_t i = 0; i < board::kGroupCounters; ++i) {
     controls[i] = static_cast<uint8_t>(
         ParseHex(config.controls[i], 0xFF, "control byte " + std::to_string(i)));
   }

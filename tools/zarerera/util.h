@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "driver/board_ids.h"
 #include "driver/wd_records.h"
 
 namespace zcmd {
@@ -17,7 +18,7 @@ struct PciIds {
   uint16_t vendorId;
   uint16_t deviceId;
 };
-constexpr PciIds kBoardIds{0x9050, 0x10B5};
+constexpr PciIds kBoardIds{board_ids::kVendorId, board_ids::kDeviceId};
 
 // Hexadecimal with or without "0x", at most `max`; a UsageError naming `what` otherwise.
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);

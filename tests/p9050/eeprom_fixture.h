@@ -1,8 +1,8 @@
 // A simulated PLX 9050 card with a 93C46 on its CNTRL pins, opened through the bridge library,
 // and helpers that read back what reached the bridge: CNTRL writes in order and the Microwire
 // bits they put on the wire.
-#ifndef ZARERERA_TESTS_P9050_EEPROM_CARD_H
-#define ZARERERA_TESTS_P9050_EEPROM_CARD_H
+#ifndef ZARERERA_TESTS_P9050_EEPROM_FIXTURE_H
+#define ZARERERA_TESTS_P9050_EEPROM_FIXTURE_H
 
 #include <gtest/gtest.h>
 
@@ -94,4 +94,4 @@ class EepromCard : public ::testing::Test {
 
 }  // namespace eepromtest
 
-#endif  // ZARERERA_TESTS_P9050_EEPROM_CARD_H
+#endif  // ZARERERA_TESTS_P9050_EEPROM_FIXTURE_H

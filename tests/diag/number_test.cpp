@@ -4,19 +4,19 @@
 
 #include <string>
 
-#include "p9050/console_io.h"
+#include "diag/console.h"
 
 namespace {
 
 struct NumberCase {
   const char* text;
-  P9050_Conversion conversion;
-  P9050_Parsed parsed;
-  uint32_t value;  // when parsed is P9050_PARSED_NUMBER
+  DiagConsole_Conversion conversion;
+  DiagConsole_Parsed parsed;
+  uint32_t value;  // when parsed is DIAGCONSOLE_PARSED_NUMBER
 };
 
-const char* ConversionName(P9050_Conversion c) {
-  return c == P9050_CONV_DEC ? "Dec" : c == P9050_CONV_UNSIGNED ? "Unsigned" : "Hex";
+const char* ConversionName(DiagConsole_Conversion c) {
+  return c == DIAGCONSOLE_DEC ? "Dec" : c == DIAGCONSOLE_UNSIGNED ? "Unsigned" : "Hex";
 }
 
 void PrintTo(const NumberCase& c, std::ostream* os) {
@@ -29,16 +29,16 @@ TEST_P(ParseNumberTest, TakesTheNumberOrLeavesThePreset) {
   const NumberCase& c = GetParam();
   constexpr uint32_t kPreset = 0x5EED;
   uint32_t value = kPreset;
-  EXPECT_EQ(P9050_ParseNumber(c.text, c.conversion, &value), c.parsed);
-  EXPECT_EQ(value, c.parsed == P9050_PARSED_NUMBER ? c.value : kPreset);
+  EXPECT_EQ(DiagConsole_ParseNumber(c.text, c.conversion, &value), c.parsed);
+  EXPECT_EQ(value, c.parsed == DIAGCONSOLE_PARSED_NUMBER ? c.value : kPreset);
 }
 
-constexpr P9050_Conversion D = P9050_CONV_DEC;
-constexpr P9050_Conversion U = P9050_CONV_UNSIGNED;
-constexpr P9050_Conversion X = P9050_CONV_HEX;
-constexpr P9050_Parsed N = P9050_PARSED_NUMBER;
-constexpr P9050_Parsed NONE = P9050_PARSED_NONE;
-constexpr P9050_Parsed BIG = P9050_PARSED_TOO_BIG;
+constexpr DiagConsole_Conversion D = DIAGCONSOLE_DEC;
+constexpr DiagConsole_Conversion U = DIAGCONSOLE_UNSIGNED;
+constexpr DiagConsole_Conversion X = DIAGCONSOLE_HEX;
+constexpr DiagConsole_Parsed N = DIAGCONSOLE_PARSED_NUMBER;
+constexpr DiagConsole_Parsed NONE = DIAGCONSOLE_PARSED_NONE;
+constexpr DiagConsole_Parsed BIG = DIAGCONSOLE_PARSED_TOO_BIG;
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ParseNumberTest,
