@@ -9,9 +9,9 @@ set(CPACK_PACKAGE_VENDOR zarerera)
 set(CPACK_PACKAGE_CONTACT "zarerera developers <zarerera@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Access library for the PCI I/O board behind a PLX 9050 bridge")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The board API (zarerera.h) as a shared library, the same API on a simulated board for an\n"
-    "application's own tests, the console diagnostics p9050diag and the zarerera command.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "The board API (zarerera.h) as a shared library, the same API on a simulated board for an "
+       "application's own tests, the console diagnostics p9050diag and the zarerera command.")
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 
