@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "zarerera_version.h"
+
 namespace p9050diag {
 
 namespace {
@@ -28,6 +30,7 @@ const OptionSpec kOptions[] = {
     {'e', "eeprom-file", true},
     {'v', "vcd", true},
     {'h', "help", false},
+    {'V', "version", false},
     // Long options without a short form.
     {'\0', "driver", true},
     {'\0', "sysfs-root", true},
@@ -152,6 +155,9 @@ bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::s
     case 'h':
       options->help = true;
       return true;
+    case 'V':
+      options->version = true;
+      return true;
   }
   const std::string name = o.longName;
   if (name == "driver") {
@@ -255,6 +261,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
   return true;
 }
 
+std::string VersionText(const char* program) {
+  return std::string(program) + " " + ZARERERA_VERSION_STRING + "\n";
+}
+
 std::string Usage(const char* program) {
   std::string text = "Usage: ";
   text += program;
@@ -285,6 +295,7 @@ std::string Usage(const char* program) {
       "      --read-only         with --driver=sysfs: scan and read configuration only; no card\n"
       "                          is registered and no configuration register written\n"
       "  -h, --help              show this text and exit\n"
+      "  -V, --version           show the program's version and exit\n"
       "\n"
       "At start the program opens the board with IDs 9050:10b5 when exactly one is on the bus.\n";
   return text;

@@ -29,6 +29,7 @@ struct Options {
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
   bool help = false;
+  bool version = false;
   Driver driver = Driver::kSim;
   std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
   bool readOnly = false;  // --driver=sysfs: scan and configuration reads only
@@ -43,6 +44,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
 
 // The --help text.
 std::string Usage(const char* program);
+
+// The --version text: the program's name and the library's version, one line.
+std::string VersionText(const char* program);
 
 }  // namespace p9050diag
 
