@@ -22,14 +22,19 @@
 # about 30 s of CPU time (2 minutes of wall time measured on two cores shared with a dozen other
 # jobs), under the 3 minutes that keep a step in the default list.
 #
+# `package` is no CMake preset either: it builds the .deb and the Windows zips (scripts/package.sh)
+# and checks them as their users meet them (scripts/check_packages.sh: the example built against
+# an installed prefix with find_package and with pkg-config and run on the simulated board, the
+# packages' file lists, the zipped DLLs through check_dll.sh).
+#
 # Usage: scripts/test.sh [PRESET...]
-#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64)
+#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
 
 wine_running=0
 stop_wine() {
@@ -95,6 +100,23 @@ run_valgrind() {
   return "${status}"
 }
 
+run_package() {
+  local log status=0
+  scripts/package.sh
+  log=$(mktemp)
+  scripts/check_packages.sh 2>&1 | tee "${log}" || status=$?
+  local line
+  line=$(grep -E '^check_packages: [0-9]+ passed, [0-9]+ failed' "${log}" | tail -n1 || true)
+  rm -f "${log}"
+  if [ -n "${line}" ]; then
+    passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"${line}")))
+    failed=$((failed + $(sed -E 's/.*, ([0-9]+) failed.*/\1/' <<<"${line}")))
+  else
+    failed=$((failed + 1))
+  fi
+  return "${status}"
+}
+
 timings=()
 # CPU seconds (user + system) of the script's children so far: a step's share on a quiet machine,
 # whatever else runs beside it (wine's background server is not counted).
@@ -124,6 +146,12 @@ for preset in "${presets[@]}"; do
     cmake --build --preset release -j "${jobs}" --target zarerera_board zarerera_sim
     scripts/clang-link.sh build/release
     passed=$((passed + 1))
+    took "${preset}" "${start}" "${start_cpu}"
+    continue
+  fi
+  if [ "${preset}" = package ]; then
+    echo "==> package: build the packages, check them as their users meet them"
+    run_package
     took "${preset}" "${start}" "${start_cpu}"
     continue
   fi

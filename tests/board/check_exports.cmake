@@ -1,6 +1,8 @@
 # Checks that a shared library's dynamic symbol table defines exactly the board API's eight
-# global names. Run as: cmake -DNM=<nm> -DLIBRARY=<path> -P check_exports.cmake
-set(expected tamrelcheck tamrelclose tamreldi tamreldo tamrelread tamrelwrite tamreljs tamreljsset)
+# global names, and the names of the list EXTRA when given.
+# Run as: cmake -DNM=<nm> -DLIBRARY=<path> [-DEXTRA=<name;name...>] -P check_exports.cmake
+set(expected tamrelcheck tamrelclose tamreldi tamreldo tamrelread tamrelwrite tamreljs tamreljsset
+             ${EXTRA})
 
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing
                 RESULT_VARIABLE status)

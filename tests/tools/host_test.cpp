@@ -15,6 +15,7 @@
 #include "support/fake_sysfs.h"
 #include "support/param_name.h"
 #include "support/transcript.h"
+#include "zarerera_version.h"
 
 namespace {
 
@@ -135,6 +136,14 @@ TEST(HostTest, HelpListsTheOptions) {
        {"--boards", "--ids", "--space0", "--real-time", "--fast", "--eeprom-file", "--vcd",
         "--help", "--driver", "--sysfs-root", "--read-only"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(HostTest, VersionIsTheLibrarysVersion) {
+  for (const char* option : {"--version", "-V"}) {
+    HostRun run = RunHost(option, "");
+    EXPECT_EQ(run.exitCode, 0) << option;
+    EXPECT_EQ(run.out, "p9050diag " ZARERERA_VERSION_STRING "\n") << option;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "run_command.h"
+#include "zarerera_version.h"
 
 namespace {
 
@@ -355,7 +356,7 @@ TEST(OutputTest, EeprombinDumpIsTheBytesHighFirst) {
 TEST(OutputTest, VersionAndHelpExitZero) {
   Result r = Zarerera({"--version"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "zarerera 1.0.0\n");
+  EXPECT_EQ(r.out, "zarerera " ZARERERA_VERSION_STRING "\n");
   r = Zarerera({"eeprom", "write", "--help"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out.rfind("write FILE's image", 0), 0u) << r.out;

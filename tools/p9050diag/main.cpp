@@ -69,8 +69,10 @@ int main(int argc, char** argv) {
                  error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(p9050diag::Usage("p9050diag").c_str(), stdout);
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? p9050diag::Usage("p9050diag") : p9050diag::VersionText("p9050diag");
+    std::fputs(text.c_str(), stdout);
     if (std::fflush(stdout) != 0) {
       std::fprintf(stderr, "p9050diag: standard output: %s\n", std::strerror(errno));
       return 1;

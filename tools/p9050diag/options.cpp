@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "diag/console.h"
+#include "zarerera_version.h"
 
 namespace p9050diag {
 
@@ -30,6 +31,7 @@ const OptionSpec kOptions[] = {
     {'e', "eeprom-file", true},
     {'v', "vcd", true},
     {'h', "help", false},
+    {'V', "version", false},
     // Long options without a short form.
     {'\0', "driver", true},
 #ifndef _WIN32
@@ -159,6 +161,9 @@ bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::s
     case 'h':
       options->help = true;
       return true;
+    case 'V':
+      options->version = true;
+      return true;
   }
   const std::string name = o.longName;
   if (name == "driver") {
@@ -271,6 +276,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
   return true;
 }
 
+std::string VersionText(const char* program) {
+  return std::string(program) + " " + ZARERERA_VERSION_STRING + "\n";
+}
+
 std::string Usage(const char* program) {
   std::string text = "Usage: ";
   text += program;
@@ -306,6 +315,7 @@ std::string Usage(const char* program) {
       "                          is registered and no configuration register written\n"
 #endif
       "  -h, --help              show this text and exit\n"
+      "  -V, --version           show the program's version and exit\n"
       "\n"
       "At start the program opens the board with IDs 9050:10b5 when exactly one is on the bus.\n";
   return text;

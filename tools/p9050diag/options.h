@@ -37,6 +37,7 @@ struct Options {
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
   bool help = false;
+  bool version = false;
   Driver driver = kDefaultDriver;
   std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
   bool readOnly = false;  // --driver=sysfs: scan and configuration reads only
@@ -55,6 +56,9 @@ bool ParseHexWord(const std::string& text, uint16_t* word);
 
 // The --help text.
 std::string Usage(const char* program);
+
+// The --version text: the program's name and the library's version, one line.
+std::string VersionText(const char* program);
 
 }  // namespace p9050diag
 

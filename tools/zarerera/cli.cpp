@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "zarerera_version.h"
 
 namespace zcmd {
 
@@ -78,7 +79,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
       "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
       "unless they are counts; results go to standard output, one JSON document with --json. "
       "Exit status: 0 success, 1 the operation failed, 2 usage error.");
-  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_CMD_VERSION);
+  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
   app.require_subcommand(1, 1);
   app.fallthrough();
 

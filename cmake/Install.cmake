@@ -1,0 +1,110 @@
+# What `cmake --install` puts under the prefix, in the usual layout of each system:
+#   Linux:   lib/<arch>/libzarerera.so.1.0.0 (+ .so.1, .so links), libzarerera_sim.so.*,
+#            include/zarerera*.h, bin/p9050diag, bin/zarerera, share/man/man1/*.1,
+#            share/doc/zarerera/ (README, examples/)
+#   Windows: bin/zarerera.dll (and the tools' .exe where they are built), lib/libzarerera.dll.a,
+#            lib/zarerera.def, include/zarerera*.h, share/doc/zarerera/
+# and on both the CMake package (lib/.../cmake/zarerera: find_package(zarerera), targets
+# zarerera::zarerera and, on Linux, zarerera::zarerera_sim) and pkg-config files (zarerera,
+# zarerera-sim). Every installed path is relative to the prefix, so an installed tree may be moved.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ZARERERA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zarerera)
+set(_public_headers ${PROJECT_SOURCE_DIR}/include/zarerera.h
+                    ${PROJECT_BINARY_DIR}/include/zarerera_version.h)
+set(_libraries)
+
+if(TARGET zarerera)
+  # Applications see the board API's header and the version header, nothing of the build.
+  target_include_directories(zarerera INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                                $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
+                                                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    # libzarerera.so.1 (SONAME) -> libzarerera.so.1.0.0. The DLL keeps its plain name.
+    set_target_properties(zarerera PROPERTIES VERSION ${PROJECT_VERSION}
+                                              SOVERSION ${PROJECT_VERSION_MAJOR})
+  endif()
+  list(APPEND _libraries zarerera)
+endif()
+if(TARGET zarerera_sim_public AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  list(APPEND _libraries zarerera_sim_public)
+  list(APPEND _public_headers ${PROJECT_SOURCE_DIR}/include/zarerera_sim.h)
+endif()
+
+install(TARGETS ${_libraries} EXPORT zarereraTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32 AND TARGET zarerera)
+  # For linkers that make their own import library from it (lib /def:zarerera.def).
+  install(FILES ${PROJECT_SOURCE_DIR}/board/zarerera.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+# The tools, where they are built, with manual pages made from their --help and --version.
+set(_tools)
+foreach(tool p9050diag zarerera_cmd)
+  if(TARGET ${tool})
+    list(APPEND _tools ${tool})
+  endif()
+endforeach()
+if(_tools)
+  install(TARGETS ${_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  find_program(ZARERERA_HELP2MAN help2man)
+  if(ZARERERA_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+    set(_pages)
+    set(_summary_p9050diag "console diagnostics for PLX 9050 PCI cards")
+    set(_summary_zarerera_cmd "one-shot commands for PLX 9050 I/O boards")
+    foreach(tool IN LISTS _tools)
+      get_target_property(_name ${tool} OUTPUT_NAME)
+      if(NOT _name)
+        set(_name ${tool})
+      endif()
+      set(_page ${PROJECT_BINARY_DIR}/man/${_name}.1)
+      add_custom_command(OUTPUT ${_page}
+                         COMMAND ${ZARERERA_HELP2MAN} --no-info --name=${_summary_${tool}}
+                                 --output=${_page} $<TARGET_FILE:${tool}>
+                         DEPENDS ${tool} VERBATIM)
+      list(APPEND _pages ${_page})
+    endforeach()
+    add_custom_target(zarerera_man_pages ALL DEPENDS ${_pages})
+    install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  elseif(NOT CMAKE_CROSSCOMPILING)
+    message(STATUS "help2man not found: the tools are installed without manual pages")
+  endif()
+endif()
+
+# The README and the example with its CMake project, which builds against the installed library.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/board_demo.c
+              ${PROJECT_SOURCE_DIR}/examples/sim_board_host.c
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+if(NOT _libraries)
+  return()
+endif()
+
+# find_package(zarerera): any 1.x install satisfies a request for 1.y with y <= x, and only one
+# built for the caller's pointer width.
+install(EXPORT zarereraTargets NAMESPACE zarerera:: DESTINATION ${ZARERERA_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zarereraConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/zarereraConfig.cmake
+                              INSTALL_DESTINATION ${ZARERERA_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/zarereraConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/zarereraConfig.cmake
+              ${PROJECT_BINARY_DIR}/zarereraConfigVersion.cmake
+        DESTINATION ${ZARERERA_CMAKE_DIR})
+
+# pkg-config: the prefix is found from the .pc file's own place (${pcfiledir}).
+file(RELATIVE_PATH ZARERERA_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" ZARERERA_PC_TO_PREFIX "${ZARERERA_PC_TO_PREFIX}")
+set(_pc_modules zarerera)
+if(zarerera_sim_public IN_LIST _libraries)
+  list(APPEND _pc_modules zarerera-sim)
+endif()
+foreach(module IN LISTS _pc_modules)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${module}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()
