@@ -261,8 +261,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   sim::Simulator simulator;
   simulator.set_logging(false);
-  sim::BoardSpec layout;
-  if (in.ConsumeBool()) layout.portsInMemory = true;
+  sim::BoardConfig layout;
+  if (in.ConsumeBool()) layout.ports_in_memory = true;
   sim::AddBoard(simulator, layout);
   HostileDriver driver(simulator);
   WdHosted_Install(&driver);

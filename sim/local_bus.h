@@ -29,6 +29,19 @@ class LocalBus {
     if (e != nullptr) e->device->Write(address - e->base, value, size);
   }
 
+  // What a memory window sees: reads without side effects, and a dword store with what the window
+  // showed before (see Region).
+  uint32_t Peek(uint32_t address, unsigned size) {
+    const Entry* e = Find(address);
+    if (e == nullptr) return size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+    return e->device->Peek(address - e->base, size);
+  }
+
+  void Store(uint32_t address, uint32_t value, uint32_t before) {
+    const Entry* e = Find(address);
+    if (e != nullptr) e->device->Store(address - e->base, value, before);
+  }
+
  private:
   struct Entry {
     uint32_t base;

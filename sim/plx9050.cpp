@@ -46,9 +46,9 @@ int SpaceOfBar(int bar) {
 
 }  // namespace
 
-Plx9050::Plx9050(const Plx9050Spec& cfg) : spec_(cfg) {
+Plx9050::Plx9050(const Plx9050Config& cfg) : cfg_(cfg) {
   for (int space = 0; space < kLocalSpaces; space++) {
-    const BarSpec& bar = spec_.bars[space + kFirstLocalBar];
+    const BarConfig& bar = cfg_.bars[space + kFirstLocalBar];
     if (bar.kind == BarKind::kNone) continue;
     const uint32_t range = ~(bar.size - 1);
     regs_[Index(kLas0rr) + space] =
@@ -98,6 +98,23 @@ void Plx9050::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) 
   local_bus_.Write(LocalAddress(space, offset), value, size);
 }
 
+uint32_t Plx9050::BarPeek(int bar, uint32_t offset, unsigned size) {
+  if (IsRegisterBar(bar)) return BarRead(bar, offset, size);
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return AllOnes(size);
+  return local_bus_.Peek(LocalAddress(space, offset), size);
+}
+
+void Plx9050::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
+  if (IsRegisterBar(bar)) {
+    BarWrite(bar, offset, value, 4);
+    return;
+  }
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return;
+  local_bus_.Store(LocalAddress(space, offset), value, before);
+}
+
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
@@ -142,7 +159,7 @@ bool Plx9050::LocalSpaceEnabled(int space) const {
 }
 
 bool Plx9050::RegistersReachableThroughBar0() const {
-  return !(spec_.bar0Bit7Erratum && (bar0_address_ & kBar0Bit7) != 0);
+  return !(cfg_.bar0_bit7_erratum && (bar0_address_ & kBar0Bit7) != 0);
 }
 
 void Plx9050::set_register_write_capacity(size_t writes) {
@@ -204,8 +221,8 @@ void Plx9050::WriteIntcsr(uint32_t value) {
 // CNTRL: the stored bits, with data out and present taken from the EEPROM side.
 uint32_t Plx9050::ReadCntrl() {
   uint32_t value = regs_[Index(kCntrl)] & ~(kCntrlEeDataOut | kCntrlEePresent);
-  const bool dataOut = eeprom_ != nullptr ? eeprom_->DataOut() : true;
-  if (dataOut) value |= kCntrlEeDataOut;
+  const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
+  if (data_out) value |= kCntrlEeDataOut;
   if (eeprom_present_) value |= kCntrlEePresent;
   return value;
 }
@@ -218,30 +235,6 @@ void Plx9050::WriteCntrl(uint32_t value) {
     eeprom_->Drive((cntrl & kCntrlEeSelect) != 0, (cntrl & kCntrlEeClock) != 0,
                    (cntrl & kCntrlEeDataIn) != 0);
   }
-}
-
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg) {
-  FunctionSpec f;
-  f.vendorId = cfg.vendorId;
-  f.deviceId = cfg.deviceId;
-  f.subsystemVendorId = cfg.subsystemVendorId;
-  f.subsystemId = cfg.subsystemId;
-  f.revision = cfg.revision;
-  f.classCode = cfg.classCode;
-  for (unsigned bar = 0; bar < pci::kBarCount; bar++) f.bars[bar] = cfg.bars[bar];
-  f.irq = cfg.irq;
-  f.interruptPin = cfg.interruptPin;
-  return f;
-}
-
-Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& cfg) {
-  auto model = std::make_shared<Plx9050>(cfg);
-  Plx9050& ref = *model;
-  PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050FunctionSpec(cfg), model);
-  if (cfg.bar0Address != 0) f.ConfigWrite(pci::kBar0, cfg.bar0Address, 4);
-  ref.ConfigWritten(f.config());
-  return ref;
 }
 
 }  // namespace sim

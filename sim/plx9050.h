@@ -49,7 +49,6 @@
 #include "sim/local_bus.h"
 #include "sim/ram.h"
 #include "sim/serial_eeprom.h"
-#include "sim/simulator.h"
 
 namespace sim {
 
@@ -105,26 +104,26 @@ constexpr uint32_t kDefaultLocalBase[kLocalSpaces] = {0x00010000u, 0x00000000u, 
 
 }  // namespace plx9050
 
-struct Plx9050Spec {
-  uint16_t vendorId = 0x9050;
-  uint16_t deviceId = 0x10B5;
-  uint16_t subsystemVendorId = 0;
-  uint16_t subsystemId = 0;
+struct Plx9050Config {
+  uint16_t vendor_id = 0x9050;
+  uint16_t device_id = 0x10B5;
+  uint16_t subsystem_vendor_id = 0;
+  uint16_t subsystem_id = 0;
   uint8_t revision = 1;
-  uint32_t classCode = 0x068000;  // bridge, other
+  uint32_t class_code = 0x068000;  // bridge, other
   // BAR0 and BAR1 carry the registers; BAR2-BAR5 the local spaces 0-3.
-  BarSpec bars[6] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
-                     {BarKind::kIo, plx9050::kRegisterBlockSize},
-                     {BarKind::kMemory, 256},
-                     {BarKind::kIo, 256},
-                     {},
-                     {}};
+  BarConfig bars[6] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
+                       {BarKind::kIo, plx9050::kRegisterBlockSize},
+                       {BarKind::kMemory, 256},
+                       {BarKind::kIo, 256},
+                       {},
+                       {}};
   uint8_t irq = 10;  // 0: no interrupt item
-  uint8_t interruptPin = 1;
-  bool bar0Bit7Erratum = false;
+  uint8_t interrupt_pin = 1;
+  bool bar0_bit7_erratum = false;
   // Non-zero: BAR0 is moved here after the bus assigned its addresses (to put it at an address
   // with bit 7 set, as some firmware did). Must not overlap another range.
-  uint32_t bar0Address = 0;
+  uint32_t bar0_address = 0;
 };
 
 class Plx9050 : public CardModel {
@@ -136,10 +135,13 @@ class Plx9050 : public CardModel {
     bool operator==(const RegisterWrite&) const = default;
   };
 
-  explicit Plx9050(const Plx9050Spec& cfg = {});
+  explicit Plx9050(const Plx9050Config& cfg = {});
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  // A window over a local space peeks and stores through the local bus.
+  uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override;
+  void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
   // The local bus behind spaces 0-3; board devices and RAM attach here.
@@ -181,7 +183,7 @@ class Plx9050 : public CardModel {
   void WriteCntrl(uint32_t value);
   uint32_t LocalMask(int space) const;
 
-  Plx9050Spec spec_;
+  Plx9050Config cfg_;
   uint32_t regs_[plx9050::kRegisterCount] = {};
   uint32_t bar0_address_ = 0;
   LocalBus local_bus_;
@@ -191,13 +193,6 @@ class Plx9050 : public CardModel {
   std::vector<RegisterWrite> writes_;
   size_t write_capacity_ = SIZE_MAX;
 };
-
-// The function description the bus needs for a 9050 card.
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg);
-
-// Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
-Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& cfg = {});
 
 }  // namespace sim
 

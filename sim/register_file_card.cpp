@@ -10,7 +10,7 @@ uint32_t AllOnes(unsigned size) {
 }
 }  // namespace
 
-RegisterFileCard::RegisterFileCard(const FunctionSpec& cfg) : storage_(kBars) {
+RegisterFileCard::RegisterFileCard(const FunctionConfig& cfg) : storage_(kBars) {
   for (int bar = 0; bar < kBars; ++bar) {
     if (cfg.bars[bar].kind != BarKind::kNone) storage_[bar].assign(cfg.bars[bar].size, 0);
   }
@@ -37,7 +37,7 @@ void RegisterFileCard::Poke(int bar, uint32_t offset, uint32_t value, unsigned s
 
 uint32_t RegisterFileCard::BarRead(int bar, uint32_t offset, unsigned size) {
   const uint32_t value = Peek(bar, offset, size);
-  if (record_reads_) accesses_.push_back({bar, offset, value, size, false});
+  accesses_.push_back({bar, offset, value, size, false});
   return value;
 }
 

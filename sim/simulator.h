@@ -69,8 +69,8 @@ class Simulator : public WdHostedDriver {
                  uint32_t* status) override;
 
   // The bus. BAR addresses are assigned when a function is added.
-  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& cfg,
-                           std::shared_ptr<CardModel> model = nullptr);
+  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
+                           const FunctionConfig& cfg, std::shared_ptr<CardModel> model = nullptr);
   PciFunction* Find(const WdPciSlot& slot);
   PciFunction* Find(uint32_t bus, uint32_t slot, uint32_t function);
   // Every function, in bus/slot/function order.

@@ -95,8 +95,8 @@ class BoardFixture : public ::testing::Test {
     return end - at;
   }
 
-  sim::SimBoard AddBoard(uint32_t slot, const sim::BoardSpec& base = {}) {
-    sim::BoardSpec cfg = base;
+  sim::SimBoard AddBoard(uint32_t slot, const sim::BoardConfig& base = {}) {
+    sim::BoardConfig cfg = base;
     cfg.slot = slot;
     return sim::AddBoard(simulator_, cfg);
   }

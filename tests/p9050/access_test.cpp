@@ -27,7 +27,7 @@ void PrintTo(const Space0& s, std::ostream* os) {
 class AccessTest : public ::testing::TestWithParam<Space0>, public BridgeFixture {
  protected:
   void SetUp() override {
-    sim::Plx9050Spec cfg;
+    sim::Plx9050Config cfg;
     cfg.bars[0].kind = GetParam().kind;
     card_ = &sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
     ram1_ = card_->AttachRam(0, 0x400);            // behind space 3 (BAR3, I/O)

@@ -9,6 +9,7 @@
 
 #include "driver/hosted_driver.h"
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
 
