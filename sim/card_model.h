@@ -28,6 +28,15 @@ class Region {
     (void)before;
     Write(offset, value, 4);
   }
+  // Plain memory may keep its contents [0, bytes) in a memory window's pages while the window
+  // shows it, so that the window's loads and stores are its own: Adopt moves the contents there
+  // (false when the region cannot, or lends them already), Release moves them back.
+  virtual bool Adopt(uint8_t* pages, uint32_t bytes) {
+    (void)pages;
+    (void)bytes;
+    return false;
+  }
+  virtual void Release(uint8_t* pages) { (void)pages; }
 };
 
 enum class BarKind { kNone, kMemory, kIo };
@@ -59,6 +68,20 @@ class CardModel {
   virtual void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
     (void)before;
     BarWrite(bar, offset, value, 4);
+  }
+  // The plain memory region that holds [offset, offset + bytes) of BAR `bar` now, from its start;
+  // null when there is none. A window over it may have the region adopt its pages.
+  virtual Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
+    (void)bar;
+    (void)offset;
+    (void)bytes;
+    return nullptr;
+  }
+  // A number that changes whenever what BarPeek shows of BAR `bar` may have changed; 0 when the
+  // model cannot tell (a window over it is then read back after every request that syncs it).
+  virtual uint64_t WindowVersion(int bar) {
+    (void)bar;
+    return 0;
   }
   // Called after every write to the function's configuration space.
   virtual void ConfigWritten(const ConfigSpace& config) { (void)config; }

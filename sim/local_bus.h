@@ -42,6 +42,14 @@ class LocalBus {
     if (e != nullptr) e->device->Store(address - e->base, value, before);
   }
 
+  // The device attached at exactly [address, address + bytes), if any.
+  Region* RegionAt(uint32_t address, uint32_t bytes) const {
+    for (const Entry& e : devices_) {
+      if (e.base == address && e.size == bytes) return e.device.get();
+    }
+    return nullptr;
+  }
+
  private:
   struct Entry {
     uint32_t base;

@@ -43,11 +43,25 @@ void FreePages(uint8_t* pages) {
 }  // namespace
 
 MemoryWindow::~MemoryWindow() {
+  if (lent_to_ != nullptr) lent_to_->Release(pages_);
   if (pages_ != nullptr) FreePages(pages_);
 }
 
+// A lent window whose range no longer maps to the memory keeping its pages becomes a copy: the
+// memory takes its contents back, and the pages hold no store that the memory has not seen.
+void MemoryWindow::CheckLent() {
+  if (function_->PlainMemory(bar_, bar_offset_, modelled_) == lent_to_) return;
+  lent_to_->Release(pages_);
+  lent_to_ = nullptr;
+  shadow_.assign(pages_, pages_ + modelled_);
+  version_ = 0;
+}
+
 void MemoryWindow::Flush() {
-  if (function_ == nullptr || std::memcmp(pages_, shadow_.data(), modelled_) == 0) return;
+  if (function_ == nullptr) return;
+  if (lent_to_ != nullptr) CheckLent();
+  if (lent_to_ != nullptr || std::memcmp(pages_, shadow_.data(), modelled_) == 0) return;
+  stored_ = true;
   for (uint32_t off = 0; off < modelled_; off += 4) {
     uint32_t now;
     uint32_t before;
@@ -59,6 +73,12 @@ void MemoryWindow::Flush() {
 
 void MemoryWindow::Refresh() {
   if (function_ == nullptr) return;
+  if (lent_to_ != nullptr) CheckLent();
+  if (lent_to_ != nullptr) return;
+  const uint64_t version = function_->WindowVersion(bar_);
+  if (version != 0 && version == version_ && !stored_) return;
+  version_ = version;
+  stored_ = false;
   for (uint32_t off = 0; off < modelled_; off += 4) {
     const uint32_t v = function_->BarPeek(bar_, bar_offset_ + off, 4);
     std::memcpy(pages_ + off, &v, 4);
@@ -152,13 +172,17 @@ std::unique_ptr<MemoryWindow> PciBus::Map(uint32_t address, uint32_t bytes) {
   w->pages_ = AllocatePages(mapped);
   if (w->pages_ == nullptr) return nullptr;
   std::memset(w->pages_, 0, mapped);
-  w->shadow_.assign(mapped, 0);
   w->function_ = Decode(BarKind::kMemory, address, 1, &w->bar_, &w->bar_offset_);
-  if (w->function_ != nullptr) {
-    const uint32_t in_bar = w->function_->bar_size(w->bar_) - w->bar_offset_;
-    w->modelled_ = std::min(bytes, in_bar) & ~3u;
-    w->Refresh();
+  if (w->function_ == nullptr) return w;
+  const uint32_t in_bar = w->function_->bar_size(w->bar_) - w->bar_offset_;
+  w->modelled_ = std::min(bytes, in_bar) & ~3u;
+  Region* plain = w->function_->PlainMemory(w->bar_, w->bar_offset_, w->modelled_);
+  if (plain != nullptr && plain->Adopt(w->pages_, w->modelled_)) {
+    w->lent_to_ = plain;
+    return w;
   }
+  w->shadow_.assign(w->modelled_, 0);
+  w->Refresh();
   return w;
 }
 

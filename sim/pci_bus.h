@@ -9,7 +9,14 @@
 // mapped range's start (it follows that BAR when the BAR moves, as a real mapping stays with the
 // device). Flush hands the stores made into it since the last Refresh to the card model, each
 // changed dword as a BarStore, lowest address first; Refresh writes the model's values (BarPeek)
-// back into it. A window over a range no function decodes is plain memory.
+// back into it, unless the model's WindowVersion says nothing changed and no store was handed on.
+// A window over a range no function decodes is plain memory.
+//
+// A window over plain memory (CardModel::PlainMemory: a card's local RAM) lends its pages to that
+// memory instead, so loads and stores there are the memory's own and Flush and Refresh cost
+// nothing whatever the window's size. Each only checks that the range still maps to that memory;
+// once it does not (the card was told to decode another local address), the memory takes its
+// contents back and the window goes on as a copy.
 #ifndef ZARERERA_SIM_PCI_BUS_H
 #define ZARERERA_SIM_PCI_BUS_H
 
@@ -37,10 +44,12 @@ class MemoryWindow {
   PciFunction* function() const { return function_; }
   void Flush();
   void Refresh();
+  bool lent() const { return lent_to_ != nullptr; }  // whether plain memory keeps its pages
 
  private:
   friend class PciBus;
   MemoryWindow() = default;
+  void CheckLent();
 
   PciFunction* function_ = nullptr;  // null: plain memory
   int bar_ = 0;
@@ -48,6 +57,9 @@ class MemoryWindow {
   uint32_t modelled_ = 0;    // bytes from the start that the BAR covers (a multiple of 4)
   uint8_t* pages_ = nullptr;
   std::vector<uint8_t> shadow_;  // the window's contents as the model last left them
+  Region* lent_to_ = nullptr;    // the plain memory keeping its contents in the pages
+  uint64_t version_ = 0;         // the model's WindowVersion when last read back
+  bool stored_ = false;          // Flush handed on stores since the last read-back
 };
 
 class PciBus {

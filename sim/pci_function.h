@@ -73,6 +73,10 @@ class PciFunction {
   // What a memory window sees of the model (CardModel::BarPeek, BarStore).
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) const;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const;
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
+    return model_ ? model_->PlainMemory(bar, offset, bytes) : nullptr;
+  }
+  uint64_t WindowVersion(int bar) const { return model_ ? model_->WindowVersion(bar) : 1; }
 
  private:
   void StoreBar(int bar, uint32_t value);

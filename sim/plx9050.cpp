@@ -115,7 +115,23 @@ void Plx9050::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before
   local_bus_.Store(LocalAddress(space, offset), value, before);
 }
 
+Region* Plx9050::PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
+  const int space = SpaceOfBar(bar);
+  if (IsRegisterBar(bar) || space < 0 || space >= kLocalSpaces || bytes == 0) return nullptr;
+  if (!LocalSpaceEnabled(space)) return nullptr;
+  // Contiguous on the local bus only while the range stays below the space's address mask.
+  if (offset > LocalMask(space) || bytes - 1 > LocalMask(space) - offset) return nullptr;
+  return local_bus_.RegionAt(LocalAddress(space, offset), bytes);
+}
+
+uint64_t Plx9050::WindowVersion(int bar) {
+  if (!IsRegisterBar(bar)) return 0;
+  const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
+  return generation_ << 1 | (data_out ? 1 : 0);
+}
+
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
+  ++generation_;
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
   bar0_address_ = bar0 & pci::kBarMemAddressMask;
@@ -130,6 +146,7 @@ std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {
 void Plx9050::AttachEeprom(std::shared_ptr<SerialEeprom> eeprom) {
   eeprom_ = std::move(eeprom);
   eeprom_present_ = eeprom_ != nullptr;
+  ++generation_;
 }
 
 uint32_t Plx9050::Peek(uint32_t offset) const {
@@ -140,6 +157,7 @@ uint32_t Plx9050::Peek(uint32_t offset) const {
 void Plx9050::Poke(uint32_t offset, uint32_t value) {
   const uint32_t index = Index(offset);
   if (index < kRegisterCount) regs_[index] = value;
+  ++generation_;
 }
 
 uint32_t Plx9050::LocalMask(int space) const {
@@ -175,6 +193,7 @@ uint32_t Plx9050::ReadRegister(uint32_t offset) {
 
 void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
+  ++generation_;
   if (write_capacity_ > 0) {
     if (writes_.size() >= write_capacity_) {
       writes_.erase(writes_.begin(), writes_.end() - (write_capacity_ - 1));
@@ -203,6 +222,7 @@ uint32_t Plx9050::ReadIntcsr() const {
 
 void Plx9050::SetLocalInterrupt(int input, bool level) {
   if (input == 1 || input == 2) local_interrupt_[input - 1] = level;
+  ++generation_;
 }
 
 bool Plx9050::InterruptAsserted() const {

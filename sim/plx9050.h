@@ -142,6 +142,10 @@ class Plx9050 : public CardModel {
   // A window over a local space peeks and stores through the local bus.
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) override;
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) override;
+  // Register windows change with register writes, the local interrupt inputs, the EEPROM's data
+  // out and the erratum's BAR0 address; local space windows are not tracked (0).
+  uint64_t WindowVersion(int bar) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
   // The local bus behind spaces 0-3; board devices and RAM attach here.
@@ -150,7 +154,10 @@ class Plx9050 : public CardModel {
 
   // The serial EEPROM on CNTRL. Attaching a part marks it present.
   void AttachEeprom(std::shared_ptr<SerialEeprom> eeprom);
-  void SetEepromPresent(bool present) { eeprom_present_ = present; }
+  void SetEepromPresent(bool present) {
+    eeprom_present_ = present;
+    ++generation_;
+  }
 
   // Local interrupt input `input` (1 or 2) at pin level `level`; other numbers are ignored.
   void SetLocalInterrupt(int input, bool level);
@@ -192,6 +199,7 @@ class Plx9050 : public CardModel {
   bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels
   std::vector<RegisterWrite> writes_;
   size_t write_capacity_ = SIZE_MAX;
+  uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out
 };
 
 }  // namespace sim

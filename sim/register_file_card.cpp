@@ -31,6 +31,7 @@ uint32_t RegisterFileCard::Peek(int bar, uint32_t offset, unsigned size) const {
 
 void RegisterFileCard::Poke(int bar, uint32_t offset, uint32_t value, unsigned size) {
   if (!InRange(bar, offset, size)) return;
+  ++generation_;
   for (unsigned i = 0; i < size; ++i)
     storage_[bar][offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }

@@ -33,6 +33,10 @@ class RegisterFileCard : public CardModel {
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override {
     return Peek(bar, offset, size);
   }
+  uint64_t WindowVersion(int bar) override {
+    (void)bar;
+    return generation_;
+  }
   void ConfigWritten(const ConfigSpace& config) override;
   bool InterruptAsserted() const override { return interrupt_; }
 
@@ -53,6 +57,7 @@ class RegisterFileCard : public CardModel {
   std::vector<Access> accesses_;
   bool interrupt_ = false;
   int config_writes_ = 0;
+  uint64_t generation_ = 1;  // counts writes and pokes
 };
 
 }  // namespace sim

@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 
 #include "sim/pci_bus.h"
 #include "sim/pci_config.h"
@@ -85,8 +86,9 @@ struct Registration {
 struct Simulator::Impl {
   std::mutex lock;  // held while a request is served
   PciBus bus;
-  std::vector<Registration> registrations;
-  std::map<uint32_t, uint32_t> failures;  // code -> status
+  std::vector<std::unique_ptr<Registration>> registrations;
+  std::unordered_map<uintptr_t, std::vector<Registration*>> by_device;  // the same, by handle
+  std::map<uint32_t, uint32_t> failures;                                // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
   std::optional<WdPciScan> scan_override;
@@ -96,25 +98,18 @@ struct Simulator::Impl {
   // A request on a card's device handle shows which thread uses the card now.
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
     if (device == kNoDevice) return;
-    for (Registration& r : registrations) {
-      if (r.device == device) r.owner = requester;
-    }
+    auto it = by_device.find(device);
+    if (it == by_device.end()) return;
+    for (Registration* r : it->second) r->owner = requester;
   }
 
-  // Stores the requesting thread made into its cards' windows since its last request reach the
-  // models.
-  void FlushWindowStores(std::thread::id requester) {
-    for (Registration& r : registrations) {
-      if (r.owner != requester) continue;
-      for (auto& w : r.windows) w->Flush();
-    }
-  }
-
-  // The models' current values go back into the requesting thread's windows.
-  void RefreshWindows(std::thread::id requester) {
-    for (Registration& r : registrations) {
-      if (r.owner != requester) continue;
-      for (auto& w : r.windows) w->Refresh();
+  // Calls `f` on each window of the cards the requesting thread uses: a request syncs them all
+  // (lent windows and unchanged register windows cost next to nothing; see pci_bus.h).
+  template <class F>
+  void ForOwnedWindows(std::thread::id requester, F f) {
+    for (auto& r : registrations) {
+      if (r->owner != requester) continue;
+      for (auto& w : r->windows) f(*w);
     }
   }
 
@@ -219,7 +214,7 @@ int Simulator::registrations() const {
 int Simulator::mapped_windows() const {
   std::lock_guard<std::mutex> guard(impl_->lock);
   int n = 0;
-  for (const Registration& r : impl_->registrations) n += static_cast<int>(r.windows.size());
+  for (const auto& r : impl_->registrations) n += static_cast<int>(r->windows.size());
   return n;
 }
 
@@ -251,7 +246,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   std::lock_guard<std::mutex> guard(impl_->lock);
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
-  impl_->FlushWindowStores(requester);
+  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Flush(); });
 
   bool answered = true;
   uint32_t result = 0;
@@ -263,7 +258,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
     result = Dispatch(device, code, record, size);
   }
 
-  impl_->RefreshWindows(requester);
+  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Refresh(); });
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
     if (log_.size() >= log_capacity_) log_.erase(log_.begin(), log_.end() - (log_capacity_ - 1));
@@ -365,12 +360,13 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   }
   if (r.checkLockOnly != 0) return 0;  // the resources are free: nothing is registered
 
-  Registration reg;
+  auto owned = std::make_unique<Registration>();
+  Registration& reg = *owned;
   for (uint32_t i = 0; i < count; ++i) {
     WdItem& item = r.card.items[i];
     if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) {
       std::unique_ptr<MemoryWindow> w = impl_->bus.Map(item.u.mem.physAddress, item.u.mem.bytes);
-      if (!w) return kStatusNoMemory;  // windows mapped so far go with `reg`
+      if (!w) return kStatusNoMemory;  // windows mapped so far go with `owned`
       item.u.mem.userAddress = WD_TO_UPTR(w->pages());
       reg.windows.push_back(std::move(w));
     } else if (item.kind == WD_ITEM_INTERRUPT) {
@@ -381,16 +377,20 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   reg.device = device;
   reg.owner = std::this_thread::get_id();
   r.cardHandle = reg.card_handle;
-  impl_->registrations.push_back(std::move(reg));
+  impl_->by_device[device].push_back(&reg);
+  impl_->registrations.push_back(std::move(owned));
   return 0;
 }
 
 uint32_t Simulator::DoUnregister(WdCardRegister& r) {
   auto& regs = impl_->registrations;
-  auto it = std::find_if(regs.begin(), regs.end(), [&r](const Registration& reg) {
-    return r.cardHandle != 0 && reg.card_handle == r.cardHandle;
+  auto it = std::find_if(regs.begin(), regs.end(), [&r](const auto& reg) {
+    return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
   });
   if (it == regs.end()) return kStatusNoSuchCard;
+  std::vector<Registration*>& on_device = impl_->by_device[(*it)->device];
+  on_device.erase(std::find(on_device.begin(), on_device.end(), it->get()));
+  if (on_device.empty()) impl_->by_device.erase((*it)->device);
   regs.erase(it);  // unmaps its windows
   return 0;
 }

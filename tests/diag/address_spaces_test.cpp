@@ -3,6 +3,7 @@
 // the values kept between passes, and the end of input at every prompt.
 #include <memory>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "diag_fixture.h"
@@ -122,7 +123,7 @@ TEST_F(AddressSpacesTest, ReadsAndWritesEachWidthByOffset) {
           OffsetMenu(kSpace0, kByte) + "«-3»\n" + OffsetMenu(kSpace0, kByte) + "«99»\n",
       [&] { P9050Diag_AccessSpaces(handle_, FALSE); });
   Settle();
-  const std::vector<uint8_t>& ram = ram0_->bytes();
+  const std::span<uint8_t> ram = ram0_->bytes();
   EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 0x20, ram.begin() + 0x24),
             (std::vector<uint8_t>{0x0d, 0xf0, 0xfe, 0xca}));
   EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 0x2F, ram.begin() + 0x33),
