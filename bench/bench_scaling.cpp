@@ -30,6 +30,7 @@ constexpr uint32_t kIoSpace = 3;      // BAR3: the board's ports
 constexpr uint32_t kMemorySpace = 2;  // BAR2: local space 0
 constexpr uint32_t kDigitalIn = 0x10;
 constexpr uint32_t kSlotsPerBus = 32;
+constexpr uint32_t kRamLocal = 0x01000000;
 
 // `boards` boards on one simulator, each opened through the board API or the bridge library; the
 // first one's local space 0 maps `bar_bytes` of RAM when not 0.
@@ -45,7 +46,9 @@ class OpenBoards {
         cfg.bridge.bars[kMemorySpace] = {sim::BarKind::kMemory, bar_bytes};
       sim::SimBoard board = sim::AddBoard(simulator_, cfg);
       if (i == 0 && bar_bytes != 0) {
-        board.bridge->AttachRam(sim::plx9050::kDefaultLocalBase[0], bar_bytes);
+        // Local space 0 at a local address aligned for any size, with as much RAM there.
+        board.bridge->Poke(sim::plx9050::kLas0ba, kRamLocal | sim::plx9050::kBaseEnable);
+        board.bridge->AttachRam(kRamLocal, bar_bytes);
       }
     }
     // With several boards the card prompt asks which one: every answer picks the first.
