@@ -17,10 +17,10 @@
 
 namespace {
 
-sim::FunctionSpec BoardSpec() {
-  sim::FunctionSpec s;
-  s.vendorId = 0x9050;
-  s.deviceId = 0x10B5;
+sim::FunctionConfig BoardLikeConfig() {
+  sim::FunctionConfig s;
+  s.vendor_id = 0x9050;
+  s.device_id = 0x10B5;
   s.bars[0] = {sim::BarKind::kMemory, 128};
   s.bars[1] = {sim::BarKind::kIo, 128};
   s.bars[2] = {sim::BarKind::kMemory, 16};
@@ -40,7 +40,7 @@ constexpr uint32_t kBoardPort = 0xC080 + 0x10;  // BAR3 (assigned after BAR1's 1
 
 void PortByteRead(benchmark::State& state, bool registered) {
   sim::Simulator simulator;
-  simulator.AddFunction(0, 1, 0, BoardSpec(), std::make_shared<ConstantCard>());
+  simulator.AddFunction(0, 1, 0, BoardLikeConfig(), std::make_shared<ConstantCard>());
   simulator.set_logging(false);
   sim::ScopedInstall install(simulator);
   WdDeviceHandle device = WdChannel_Open();

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
@@ -28,7 +29,8 @@ class Card {
   explicit Card(sim::Clock::Mode mode) : sim_(mode), install_(sim_) {
     sim_.set_logging(false);
     sim::Plx9050& bridge = sim::AddPlx9050(sim_, 0, 3, 0);
-    bridge.AttachEeprom(std::make_shared<sim::Eeprom93C46>(sim_.clock()));
+    bridge.AttachEeprom(
+        std::make_shared<sim::Eeprom93C46>(sim_.clock(), sim::DefaultEepromImage()));
     P9050_Open(&handle_, 0x9050, 0x10B5, 0, 0);
   }
   ~Card() {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
 

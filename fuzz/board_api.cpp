@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   simulator.set_logging(false);
   const int boards = in.ConsumeIntegralInRange<int>(0, 3);
   for (int i = 0; i < boards; ++i) {
-    sim::BoardSpec layout;
+    sim::BoardConfig layout;
     layout.slot = 5 + static_cast<uint32_t>(i);
     fuzz::AddBoard(simulator, in, layout);
   }

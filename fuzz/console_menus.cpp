@@ -23,11 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::AddTypicalMachine(simulator);
   const int boards = machine & 3;
   for (int i = 0; i < boards; ++i) {
-    sim::BoardSpec layout;
+    sim::BoardConfig layout;
     layout.slot = 5 + static_cast<uint32_t>(i);
     if ((machine & 4) != 0)
       layout.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-    layout.portsInMemory = (machine & 8) != 0;
+    layout.ports_in_memory = (machine & 8) != 0;
     sim::AddBoard(simulator, layout);
   }
   sim::ScopedInstall install(simulator);

@@ -14,8 +14,8 @@ namespace fuzz {
 
 // A board laid out as `layout`, its ports in memory or in I/O as the input says.
 inline sim::SimBoard AddBoard(sim::Simulator& simulator, FuzzedDataProvider& in,
-                              sim::BoardSpec layout = {}) {
-  layout.portsInMemory = in.ConsumeBool();
+                              sim::BoardConfig layout = {}) {
+  layout.ports_in_memory = in.ConsumeBool();
   return sim::AddBoard(simulator, layout);
 }
 

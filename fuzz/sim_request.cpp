@@ -96,9 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::Simulator simulator;
   simulator.set_logging(in.ConsumeBool());
   sim::AddBoard(simulator);
-  sim::BoardSpec memoryBoard;
+  sim::BoardConfig memoryBoard;
   memoryBoard.slot = 6;
-  memoryBoard.portsInMemory = true;
+  memoryBoard.ports_in_memory = true;
   sim::AddBoard(simulator, memoryBoard);
 
   static uint8_t scratch[kScratchBytes];

@@ -1,6 +1,7 @@
-// The default board on a simulated bus: a PLX 9050 card whose local space 1 (BAR3) holds the
-// board's 32-byte port window (sim/board_ports.h) at local address 0, with the serial EEPROM on the
-// bridge's CNTRL pins. One call builds it and hands back the parts for tests and the console host.
+// Boards on a simulated bus, assembled from the chip models: a PLX 9050 card (AddPlx9050), and the
+// default board (AddBoard), a 9050 whose local space 1 (BAR3) holds the board's 32-byte port window
+// (sim/board_ports.h) at local address 0, with the serial EEPROM on the bridge's CNTRL pins. One
+// call builds it and hands back the parts for tests and the console host.
 //
 // The bridge's other spaces are as the card description says; by default BAR0 (memory) and BAR1
 // (I/O) carry the bridge's registers and no other local space exists.
@@ -11,12 +12,11 @@
 
 #include "driver/board_ids.h"
 #include "sim/board_ports.h"
+#include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
 
 namespace sim {
-
-class Eeprom93C46;
 
 namespace board {
 constexpr int kPortsBar = 3;                // local space 1
@@ -25,19 +25,31 @@ constexpr uint16_t kVendorId = board_ids::kVendorId;
 constexpr uint16_t kDeviceId = board_ids::kDeviceId;
 }  // namespace board
 
+// The function description the bus needs for a 9050 card.
+FunctionConfig Plx9050Function(const Plx9050Config& cfg);
+
+// Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
+Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
+                    const Plx9050Config& cfg = {});
+
+// Plausible 9050 configuration words for the board's EEPROM: IDs 0x9050/0x10B5, class "other
+// bridge", an interrupt pin, and the local space ranges, bases and descriptors of a board with its
+// ports (32 bytes of I/O) in local space 1.
+Eeprom93C46::Image DefaultEepromImage();
+
 // The bridge description for the default board: the IDs above, registers behind BAR0 and BAR1, the
 // port window an I/O range of 32 bytes behind BAR3.
-Plx9050Spec DefaultBoardBridge();
+Plx9050Config DefaultBoardBridge();
 
-struct BoardSpec {
+struct BoardConfig {
   uint32_t bus = 0;
   uint32_t slot = 5;
   uint32_t function = 0;
-  Plx9050Spec bridge = DefaultBoardBridge();
+  Plx9050Config bridge = DefaultBoardBridge();
   // Put the port window behind a memory BAR3 instead (see BoardPorts for what works there).
-  bool portsInMemory = false;
-  uint64_t counterClockHz = CounterGroup8254::kDefaultClockHz;
-  bool withEeprom = true;  // a 93C46 with its default image on CNTRL
+  bool ports_in_memory = false;
+  uint64_t counter_clock_hz = CounterGroup8254::kDefaultClockHz;
+  bool with_eeprom = true;  // a 93C46 holding DefaultEepromImage() on CNTRL
 };
 
 // The parts of one board; they live as long as the simulator.
@@ -47,7 +59,7 @@ struct SimBoard {
   Eeprom93C46* eeprom = nullptr;  // null when the board has none
 };
 
-SimBoard AddBoard(Simulator& simulator, const BoardSpec& cfg = {});
+SimBoard AddBoard(Simulator& simulator, const BoardConfig& cfg = {});
 
 }  // namespace sim
 

@@ -5,33 +5,26 @@ namespace sim {
 
 BoardPorts::BoardPorts(const Clock* clock, uint64_t counter_hz)
     : groups_{CounterGroup8254(clock, counter_hz), CounterGroup8254(clock, counter_hz),
-              CounterGroup8254(clock, counter_hz), CounterGroup8254(clock, counter_hz)} {
-  shown_.fill(board_port::kUndriven);
-}
+              CounterGroup8254(clock, counter_hz), CounterGroup8254(clock, counter_hz)} {}
 
 void BoardPorts::SetCounterClock(uint64_t hz) {
   for (CounterGroup8254& g : groups_) g.SetClockRate(hz);
 }
 
-uint8_t BoardPorts::ReadByte(uint32_t offset) {
+uint8_t BoardPorts::ReadByte(uint32_t offset, bool peek) {
   uint8_t value = board_port::kUndriven;
   if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
     CounterGroup8254& g = groups_[offset / board_port::kGroupStride];
     const uint32_t port = offset % board_port::kGroupStride;
-    value = memory_window_ ? g.Peek(port) : static_cast<uint8_t>(g.Read(port, 1));
+    value = peek ? g.Peek(port) : static_cast<uint8_t>(g.Read(port, 1));
   } else if (offset == board_port::kDigitalIn) {
     value = digital_in_;
   }
-  if (memory_window_ && offset < shown_.size()) shown_[offset] = value;
   if (logging_) log_.push_back({offset, value, false});
   return value;
 }
 
 void BoardPorts::WriteByte(uint32_t offset, uint8_t value) {
-  if (memory_window_ && offset < shown_.size()) {
-    if (shown_[offset] == value) return;  // a byte the store left as it was
-    shown_[offset] = value;
-  }
   if (logging_) log_.push_back({offset, value, true});
   if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
     groups_[offset / board_port::kGroupStride].Write(offset % board_port::kGroupStride, value, 1);
@@ -44,9 +37,25 @@ void BoardPorts::WriteByte(uint32_t offset, uint8_t value) {
 uint32_t BoardPorts::Read(uint32_t offset, unsigned size) {
   uint32_t value = 0;
   for (unsigned i = 0; i < size; ++i) {
-    value |= static_cast<uint32_t>(ReadByte(offset + i)) << (8 * i);
+    value |= static_cast<uint32_t>(ReadByte(offset + i, false)) << (8 * i);
   }
   return value;
+}
+
+uint32_t BoardPorts::Peek(uint32_t offset, unsigned size) {
+  uint32_t value = 0;
+  for (unsigned i = 0; i < size; ++i) {
+    value |= static_cast<uint32_t>(ReadByte(offset + i, true)) << (8 * i);
+  }
+  return value;
+}
+
+// Only the bytes the store changed: the others are ports nobody wrote.
+void BoardPorts::Store(uint32_t offset, uint32_t value, uint32_t before) {
+  for (unsigned i = 0; i < 4; ++i) {
+    const auto byte = static_cast<uint8_t>(value >> (8 * i));
+    if (byte != static_cast<uint8_t>(before >> (8 * i))) WriteByte(offset + i, byte);
+  }
 }
 
 void BoardPorts::Write(uint32_t offset, uint32_t value, unsigned size) {

@@ -6,11 +6,10 @@
 // little-endian. The digital input is whatever the test or host sets; the output latch is
 // write-only (reads float to 0xFF, like every port nothing drives) and counts its writes.
 //
-// Behind an I/O range every access is a request and reaches the ports one by one. Behind a memory
-// range (see SetMemoryWindow) the simulator reads the whole window after every request and hands
-// over changed dwords, so there reads must have no side effect and a store is recognised only by
-// the bytes it changed: a counter cannot be read through such a window, and writing the value the
-// window already shows is not seen.
+// Behind an I/O range every access is a request and reaches the ports one by one. A memory window
+// over the ports peeks (a counter shows its next byte, but nothing latches or flips) and hands on
+// only the bytes a store changed: a counter cannot be read through such a window, and writing the
+// value the window already shows is not seen.
 #ifndef ZARERERA_SIM_BOARD_PORTS_H
 #define ZARERERA_SIM_BOARD_PORTS_H
 
@@ -46,10 +45,8 @@ class BoardPorts : public Region {
 
   uint32_t Read(uint32_t offset, unsigned size) override;
   void Write(uint32_t offset, uint32_t value, unsigned size) override;
-
-  // Reads without side effects and writes of changed bytes only, for a memory window.
-  void SetMemoryWindow(bool memory) { memory_window_ = memory; }
-  bool memory_window() const { return memory_window_; }
+  uint32_t Peek(uint32_t offset, unsigned size) override;
+  void Store(uint32_t offset, uint32_t value, uint32_t before) override;
 
   CounterGroup8254& group(uint32_t g) { return groups_[g]; }
   void SetCounterClock(uint64_t hz);
@@ -65,15 +62,13 @@ class BoardPorts : public Region {
   void ClearLog() { log_.clear(); }
 
  private:
-  uint8_t ReadByte(uint32_t offset);
+  uint8_t ReadByte(uint32_t offset, bool peek);
   void WriteByte(uint32_t offset, uint8_t value);
 
   std::array<CounterGroup8254, board_port::kCounterGroups> groups_;
   uint8_t digital_in_ = 0;
   uint8_t digital_out_ = 0;
   uint64_t digital_out_writes_ = 0;
-  bool memory_window_ = false;
-  std::array<uint8_t, board_port::kWindowBytes> shown_{};  // what a memory window last showed
   bool logging_ = false;
   std::vector<Access> log_;
 };

@@ -15,17 +15,36 @@
 namespace sim {
 
 // A register block or memory answering reads and writes by offset.
+//
+// Behind a memory window (see CardModel) a region is also looked at and stored into the way a
+// window sees it: Peek reads without side effects, Store hands on one dword the window changed
+// together with what the window showed there before. By default Peek is Read and Store a dword
+// Write; a region whose reads have side effects or whose bytes are separate ports overrides them.
 class Region {
  public:
   virtual ~Region() = default;
   virtual uint32_t Read(uint32_t offset, unsigned size) = 0;
   virtual void Write(uint32_t offset, uint32_t value, unsigned size) = 0;
+  virtual uint32_t Peek(uint32_t offset, unsigned size) { return Read(offset, size); }
+  virtual void Store(uint32_t offset, uint32_t value, uint32_t before) {
+    (void)before;
+    Write(offset, value, 4);
+  }
+  // Plain memory may keep its contents [0, bytes) in a memory window's pages while the window
+  // shows it, so that the window's loads and stores are its own: Adopt moves the contents there
+  // (false when the region cannot, or lends them already), Release moves them back.
+  virtual bool Adopt(uint8_t* pages, uint32_t bytes) {
+    (void)pages;
+    (void)bytes;
+    return false;
+  }
+  virtual void Release(uint8_t* pages) { (void)pages; }
 };
 
 enum class BarKind { kNone, kMemory, kIo };
 std::ostream& operator<<(std::ostream& os, BarKind kind);  // "none", "memory", "I/O"
 
-struct BarSpec {
+struct BarConfig {
   BarKind kind = BarKind::kNone;
   uint32_t size = 0;  // a power of two; memory BARs at least 16 bytes, I/O BARs at least 4
 };
@@ -34,13 +53,38 @@ struct BarSpec {
 using ConfigSpace = std::array<uint8_t, pci::kConfigSize>;
 
 // The device behind a PCI function's BARs.
+//
+// Requests reach it through BarRead and BarWrite. A memory window (a BAR mapped into the process)
+// reaches it through BarPeek, which must have no side effects (the window is read back after
+// requests), and BarStore, one dword the window's user changed with what it showed before; by
+// default these are BarRead and a dword BarWrite.
 class CardModel {
  public:
   virtual ~CardModel() = default;
-  // Access at `offset` of BAR `bar` (0-5). Reads behind memory BARs must have no side effects:
-  // the simulator reads every dword of a mapped window after each request.
+  // Access at `offset` of BAR `bar` (0-5).
   virtual uint32_t BarRead(int bar, uint32_t offset, unsigned size) = 0;
   virtual void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) = 0;
+  virtual uint32_t BarPeek(int bar, uint32_t offset, unsigned size) {
+    return BarRead(bar, offset, size);
+  }
+  virtual void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
+    (void)before;
+    BarWrite(bar, offset, value, 4);
+  }
+  // The plain memory region that holds [offset, offset + bytes) of BAR `bar` now, from its start;
+  // null when there is none. A window over it may have the region adopt its pages.
+  virtual Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
+    (void)bar;
+    (void)offset;
+    (void)bytes;
+    return nullptr;
+  }
+  // A number that changes whenever what BarPeek shows of BAR `bar` may have changed; 0 when the
+  // model cannot tell (a window over it is then read back after every request that syncs it).
+  virtual uint64_t WindowVersion(int bar) {
+    (void)bar;
+    return 0;
+  }
   // Called after every write to the function's configuration space.
   virtual void ConfigWritten(const ConfigSpace& config) { (void)config; }
   // Level of the card's PCI interrupt line (asserted = true).

@@ -32,8 +32,9 @@ uint16_t Counter8254::count() const {
 
 void Counter8254::WriteControl(uint8_t control) {
   control_ = control & i8254::kProgramMask;
-  mode_ = (control_ & i8254::kModeMask) >> i8254::kModeShift;
-  if (mode_ > 5) mode_ -= 4;  // 6 and 7 are 2 and 3
+  int mode = (control_ & i8254::kModeMask) >> i8254::kModeShift;
+  if (mode > 5) mode -= 4;  // 6 and 7 are 2 and 3
+  mode_ = static_cast<CounterMode>(mode);
   state_ = State::kIdle;
   write_msb_next_ = false;
   read_msb_next_ = false;
@@ -41,7 +42,8 @@ void Counter8254::WriteControl(uint8_t control) {
   status_latched_ = false;
   null_count_ = true;
   terminal_seen_ = false;
-  out_ = mode_ != 0;  // mode 0 starts with OUT low, every other mode with OUT high
+  // Interrupt on terminal count starts with OUT low, every other mode with OUT high.
+  out_ = mode_ != CounterMode::kInterruptOnTerminalCount;
 }
 
 void Counter8254::LatchCount() {
@@ -70,7 +72,7 @@ void Counter8254::WriteCount(uint8_t byte) {
       if (!write_msb_next_) {
         pending_lsb_ = byte;
         write_msb_next_ = true;
-        if (mode_ == 0) {
+        if (mode_ == CounterMode::kInterruptOnTerminalCount) {
           // In mode 0 the first byte of a new count stops the counter and drops OUT at once.
           out_ = false;
           if (state_ == State::kCounting || state_ == State::kLoadPending) state_ = State::kIdle;
@@ -91,20 +93,22 @@ void Counter8254::WriteCount(uint8_t byte) {
 
 void Counter8254::CountWritten() {
   switch (mode_) {
-    case 0:
+    case CounterMode::kInterruptOnTerminalCount:
       out_ = false;
       state_ = State::kLoadPending;
       break;
-    case 4:
+    case CounterMode::kSoftwareStrobe:
       state_ = State::kLoadPending;
       break;
-    case 1:
-    case 5:
+    case CounterMode::kHardwareOneShot:
+    case CounterMode::kHardwareStrobe:
       // Hardware triggered: the count waits for a GATE rising edge; a running one-shot is not
       // disturbed.
       if (state_ == State::kIdle) state_ = State::kWaitTrigger;
       break;
-    default:  // 2, 3: the first count starts the counter; later ones wait for the next reload
+    case CounterMode::kRateGenerator:
+    case CounterMode::kSquareWave:
+      // The first count starts the counter; later ones wait for the next reload.
       if (state_ == State::kIdle || state_ == State::kWaitTrigger) {
         state_ = gate_ ? State::kLoadPending : State::kWaitTrigger;
       }
@@ -118,23 +122,24 @@ void Counter8254::Load() {
   terminal_seen_ = false;
   state_ = State::kCounting;
   switch (mode_) {
-    case 0:
-    case 1:  // in mode 1 the one-shot pulse starts with the load
+    case CounterMode::kInterruptOnTerminalCount:
+    case CounterMode::kHardwareOneShot:
       value_ = n % modulus();
-      out_ = false;
+      out_ = false;  // a one-shot's pulse starts with the load
       break;
-    case 2:
+    case CounterMode::kRateGenerator:
       period_ = n;
       value_ = n;
       out_ = value_ != 1;
       break;
-    case 3:
+    case CounterMode::kSquareWave:
       period_ = n;
       high_half_ = true;
       out_ = true;
       value_ = (n & 1) ? n - 1 : n;
       break;
-    default:  // 4, 5
+    case CounterMode::kSoftwareStrobe:
+    case CounterMode::kHardwareStrobe:
       value_ = n % modulus();
       out_ = true;
       break;
@@ -160,19 +165,19 @@ void Counter8254::Pulse(uint64_t pulses) {
 
 void Counter8254::Advance(uint64_t pulses) {
   switch (mode_) {
-    case 0:
-    case 4:
+    case CounterMode::kInterruptOnTerminalCount:
+    case CounterMode::kSoftwareStrobe:
       if (!gate_) return;  // GATE low holds the count
       AdvanceOneShot(pulses);
       break;
-    case 1:
-    case 5:
+    case CounterMode::kHardwareOneShot:
+    case CounterMode::kHardwareStrobe:
       AdvanceOneShot(pulses);
       break;
-    case 2:
+    case CounterMode::kRateGenerator:
       AdvanceRate(pulses);
       break;
-    default:
+    case CounterMode::kSquareWave:
       AdvanceSquare(pulses);
       break;
   }
@@ -184,7 +189,7 @@ void Counter8254::AdvanceOneShot(uint64_t pulses) {
   const uint32_t m = modulus();
   const uint64_t to_zero = value_ == 0 ? m : value_;
   const bool expires_now = !terminal_seen_ && pulses >= to_zero;
-  if (mode_ == 0 || mode_ == 1) {
+  if (mode_ == CounterMode::kInterruptOnTerminalCount || mode_ == CounterMode::kHardwareOneShot) {
     if (expires_now) out_ = true;
   } else {
     out_ = !(expires_now && pulses == to_zero);
@@ -232,12 +237,12 @@ void Counter8254::SetGate(bool high) {
   const bool rising = high;
   gate_ = high;
   switch (mode_) {
-    case 1:
-    case 5:
+    case CounterMode::kHardwareOneShot:
+    case CounterMode::kHardwareStrobe:
       if (rising && state_ != State::kIdle) state_ = State::kLoadPending;
       break;
-    case 2:
-    case 3:
+    case CounterMode::kRateGenerator:
+    case CounterMode::kSquareWave:
       if (!rising) {
         out_ = true;
         if (state_ == State::kCounting || state_ == State::kLoadPending) {
@@ -247,8 +252,9 @@ void Counter8254::SetGate(bool high) {
         state_ = State::kLoadPending;
       }
       break;
-    default:
-      break;  // 0, 4: GATE only enables counting
+    case CounterMode::kInterruptOnTerminalCount:
+    case CounterMode::kSoftwareStrobe:
+      break;  // GATE only enables counting
   }
 }
 

@@ -59,6 +59,16 @@ constexpr uint32_t kBcdModulus = 10000;
 constexpr uint8_t kUndrivenBus = 0xFF;
 }  // namespace i8254
 
+// The counting modes, as the control word's bits 3-1 select them (6 and 7 alias 2 and 3).
+enum class CounterMode {
+  kInterruptOnTerminalCount = 0,
+  kHardwareOneShot = 1,
+  kRateGenerator = 2,
+  kSquareWave = 3,
+  kSoftwareStrobe = 4,
+  kHardwareStrobe = 5,
+};
+
 // One counter. Bytes arrive through WriteControl / WriteCount / ReadCount; time passes through
 // Pulse(n), n falling edges of CLK.
 class Counter8254 {
@@ -80,7 +90,7 @@ class Counter8254 {
 
   bool out() const { return out_; }
   bool gate() const { return gate_; }
-  int mode() const { return mode_; }
+  CounterMode mode() const { return mode_; }
   bool bcd() const { return (control_ & i8254::kBcd) != 0; }
   bool null_count() const { return null_count_; }
   // The counting element as it would be read (BCD-encoded in BCD mode).
@@ -107,7 +117,7 @@ class Counter8254 {
   uint8_t SelectByte(uint16_t value, bool msb_next) const;
 
   uint8_t control_ = 0;
-  int mode_ = 0;
+  CounterMode mode_ = CounterMode::kInterruptOnTerminalCount;
   State state_ = State::kIdle;
   uint32_t count_register_ = i8254::kBinaryModulus;  // decoded initial count, 1..modulus
   uint8_t pending_lsb_ = 0;

@@ -19,52 +19,17 @@ constexpr unsigned kAddressMask = Eeprom93C46::kWords - 1;
 // The extended commands are told apart by the top two bits of the six-bit address field.
 constexpr unsigned kExtShift = Eeprom93C46::kAddressBits - 2;
 
-// Plausible 9050 configuration words. The bridge loads its PCI IDs, class, interrupt pin and
-// local configuration registers from these at reset; each register is a pair of words, high half
-// first.
-constexpr uint32_t kClassOtherBridge = 0x068000;  // base class 06, subclass 80, interface 00
-constexpr uint8_t kRevision = 0x01;
-constexpr uint8_t kInterruptPinA = 0x01;
-constexpr uint32_t kLas1RangeIo32 = 0xFFFFFFE1;  // 32 bytes of I/O: the board's port window
-constexpr uint32_t kLas1BaseEnabled = 0x00000001;
-constexpr uint32_t kLas1Descriptor8Bit = 0x00000000;  // 8-bit bus, no prefetch, no wait states
-constexpr uint32_t kIntcsrLint1Enabled = 0x00000003;  // local interrupt 1 enabled, active high
-constexpr uint32_t kCntrlDefault = 0x00000000;
-constexpr unsigned kFirstRegisterWord = 7;
-constexpr unsigned kLas1RrIndex = 1;  // registers, counted in dwords from LAS0RR
-constexpr unsigned kLas1BaIndex = 6;
-constexpr unsigned kLas1BrdIndex = 11;
-constexpr unsigned kIntcsrIndex = 19;
-constexpr unsigned kCntrlIndex = 20;
-
 }  // namespace
 
-Eeprom93C46::Eeprom93C46(Clock& clock) : clock_(clock), cells_(DefaultImage()) {}
+Eeprom93C46::Eeprom93C46(Clock& clock, const Image& contents) : clock_(clock), cells_(contents) {}
 
-Eeprom93C46::Image Eeprom93C46::DefaultImage() {
+Eeprom93C46::Image Eeprom93C46::ErasedImage() {
   Image image;
   image.fill(kErased);
-  image[0] = board_ids::kDeviceId;
-  image[1] = board_ids::kVendorId;
-  image[2] = static_cast<uint16_t>(kClassOtherBridge >> 8);
-  image[3] = static_cast<uint16_t>(((kClassOtherBridge & 0xFF) << 8) | kRevision);
-  image[4] = 0x0000;  // subsystem ID
-  image[5] = 0x0000;  // subsystem vendor ID
-  image[6] = static_cast<uint16_t>(kInterruptPinA << 8);
-  for (unsigned reg = 0; reg <= kCntrlIndex; ++reg) {
-    uint32_t value = 0;
-    if (reg == kLas1RrIndex) value = kLas1RangeIo32;
-    if (reg == kLas1BaIndex) value = kLas1BaseEnabled;
-    if (reg == kLas1BrdIndex) value = kLas1Descriptor8Bit;
-    if (reg == kIntcsrIndex) value = kIntcsrLint1Enabled;
-    if (reg == kCntrlIndex) value = kCntrlDefault;
-    image[kFirstRegisterWord + 2 * reg] = static_cast<uint16_t>(value >> 16);
-    image[kFirstRegisterWord + 2 * reg + 1] = static_cast<uint16_t>(value);
-  }
   return image;
 }
 
-void Eeprom93C46::Settle() const {
+void Eeprom93C46::Settle() {
   if (!programming_ || clock_.NowNs() < ready_at_ns_) return;
   cells_ = target_;
   programming_ = false;
@@ -73,18 +38,15 @@ void Eeprom93C46::Settle() const {
 }
 
 bool Eeprom93C46::busy() const {
-  Settle();
-  return programming_;
+  return programming_ && !ProgrammingOver();
 }
 
 uint16_t Eeprom93C46::word(unsigned index) const {
-  Settle();
-  return cells_.at(index);
+  return Cells().at(index);
 }
 
 Eeprom93C46::Image Eeprom93C46::image() const {
-  Settle();
-  return cells_;
+  return Cells();
 }
 
 void Eeprom93C46::set_word(unsigned index, uint16_t value) {
@@ -107,20 +69,20 @@ bool Eeprom93C46::worn_out(unsigned index) const {
   return index < kWords && ((worn_out_ >> index) & 1u) != 0;
 }
 
-void Eeprom93C46::Drive(bool chipSelect, bool clock, bool dataIn) {
+void Eeprom93C46::Drive(bool chip_select, bool clock, bool data_in) {
   Settle();
-  const bool csRise = chipSelect && !cs_;
-  const bool csFall = !chipSelect && cs_;
-  const bool skRise = clock && !sk_;
-  cs_ = chipSelect;
+  const bool cs_rise = chip_select && !cs_;
+  const bool cs_fall = !chip_select && cs_;
+  const bool sk_rise = clock && !sk_;
+  cs_ = chip_select;
   sk_ = clock;
-  di_ = dataIn;
-  if (csFall) {
+  di_ = data_in;
+  if (cs_fall) {
     if (state_ == State::kArmed) StartProgramming();
     state_ = State::kIdle;
   }
-  if (csRise) state_ = State::kIdle;
-  if (chipSelect && skRise) OnRisingEdge(dataIn);
+  if (cs_rise) state_ = State::kIdle;
+  if (chip_select && sk_rise) OnRisingEdge(data_in);
   if (tracing_) TracePins();
 }
 
@@ -129,12 +91,12 @@ bool Eeprom93C46::DataOut() {
   return DrivenDataOut();
 }
 
-bool Eeprom93C46::DrivenDataOut() const {
+bool Eeprom93C46::DrivenDataOut(bool programming) const {
   if (!cs_) return true;
   switch (state_) {
     case State::kIdle:
     case State::kIgnored:
-      return !programming_;
+      return !programming;
     case State::kReadData:
       return data_out_;
     default:
@@ -142,14 +104,14 @@ bool Eeprom93C46::DrivenDataOut() const {
   }
 }
 
-void Eeprom93C46::OnRisingEdge(bool dataIn) {
-  ++counters_.risingEdges;
-  const uint32_t bit = dataIn ? 1u : 0u;
+void Eeprom93C46::OnRisingEdge(bool data_in) {
+  ++counters_.rising_edges;
+  const uint32_t bit = data_in ? 1u : 0u;
   switch (state_) {
     case State::kIdle:
-      if (!dataIn) return;  // leading zeros before the start bit
+      if (!data_in) return;  // leading zeros before the start bit
       if (programming_) {
-        ++counters_.ignoredWhileBusy;
+        ++counters_.ignored_while_busy;
         state_ = State::kIgnored;
         return;
       }
@@ -234,7 +196,7 @@ void Eeprom93C46::DecodeAddressField() {
 
 void Eeprom93C46::Arm() {
   if (!write_enabled_) {
-    ++counters_.refusedWhileDisabled;
+    ++counters_.refused_while_disabled;
     state_ = State::kDone;
     return;
   }
@@ -275,13 +237,13 @@ void Eeprom93C46::StartTrace() {
   }
 }
 
-void Eeprom93C46::TracePin(int pin, bool level, uint64_t ns) const {
+void Eeprom93C46::TracePin(int pin, bool level, uint64_t ns) {
   if (traced_[pin] == level) return;
   traced_[pin] = level;
   trace_.push_back({ns, pin, level});
 }
 
-void Eeprom93C46::TracePins() const {
+void Eeprom93C46::TracePins() {
   const uint64_t now = clock_.NowNs();
   TracePin(kCs, cs_, now);
   TracePin(kSk, sk_, now);
@@ -315,6 +277,10 @@ std::string Eeprom93C46::TraceVcd() const {
   }
   out += "$end\n";
   std::vector<Change> changes(trace_.begin() + kPins, trace_.end());
+  // A programming cycle that has ended since the part last looked: DO went ready at its end.
+  if (tracing_ && ProgrammingOver() && traced_[kDo] != DrivenDataOut(false)) {
+    changes.push_back({ready_at_ns_, kDo, DrivenDataOut(false)});
+  }
   std::stable_sort(changes.begin(), changes.end(),
                    [](const Change& a, const Change& b) { return a.ns < b.ns; });
   uint64_t at = trace_[0].ns;

@@ -57,10 +57,11 @@ class Eeprom93C46 : public SerialEeprom {
 
   using Image = std::array<uint16_t, kWords>;
 
-  // The part holds `clock` (it must outlive the part) and starts with DefaultImage().
-  explicit Eeprom93C46(Clock& clock);
+  // The part holds `clock` (it must outlive the part) and starts holding `contents` (by default
+  // erased, as a new part comes).
+  explicit Eeprom93C46(Clock& clock, const Image& contents = ErasedImage());
 
-  void Drive(bool chipSelect, bool clock, bool dataIn) override;
+  void Drive(bool chip_select, bool clock, bool data_in) override;
   bool DataOut() override;
 
   // Contents, as the cells hold them now (a programming cycle still running is not yet in).
@@ -68,9 +69,7 @@ class Eeprom93C46 : public SerialEeprom {
   Image image() const;
   void set_word(unsigned index, uint16_t value);
   void set_image(const Image& image);
-  // Plausible PLX 9050 configuration words: IDs 0x9050/0x10B5, class "other bridge", an interrupt
-  // pin, and the local space ranges, bases and descriptors of a board with I/O in local space 1.
-  static Image DefaultImage();
+  static Image ErasedImage();
 
   // A worn-out cell keeps its value through WRITE, ERASE, ERAL and WRAL.
   void set_worn_out(unsigned index, bool worn);
@@ -88,9 +87,9 @@ class Eeprom93C46 : public SerialEeprom {
     uint64_t writes = 0;  // WRITE, ERASE, ERAL and WRAL that started programming
     uint64_t ewen = 0;
     uint64_t ewds = 0;
-    uint64_t ignoredWhileBusy = 0;
-    uint64_t refusedWhileDisabled = 0;
-    uint64_t risingEdges = 0;
+    uint64_t ignored_while_busy = 0;
+    uint64_t refused_while_disabled = 0;
+    uint64_t rising_edges = 0;
   };
   const Counters& counters() const { return counters_; }
 
@@ -114,22 +113,26 @@ class Eeprom93C46 : public SerialEeprom {
   };
   enum Pin { kCs, kSk, kDi, kDo, kPins };
 
-  void Settle() const;  // finishes a programming cycle whose time has passed
-  void OnRisingEdge(bool dataIn);
+  void Settle();  // finishes a programming cycle whose time has passed
+  bool ProgrammingOver() const { return programming_ && clock_.NowNs() >= ready_at_ns_; }
+  // The cells as they read now: the programming cycle's result once its time has passed.
+  const Image& Cells() const { return ProgrammingOver() ? target_ : cells_; }
+  void OnRisingEdge(bool data_in);
   void DecodeAddressField();
   void Arm();
   void StartProgramming();
-  bool DrivenDataOut() const;
-  void TracePin(int pin, bool level, uint64_t ns) const;
-  void TracePins() const;
+  bool DrivenDataOut(bool programming) const;
+  bool DrivenDataOut() const { return DrivenDataOut(programming_); }
+  void TracePin(int pin, bool level, uint64_t ns);
+  void TracePins();
 
   Clock& clock_;
   uint64_t write_time_ns_ = kDefaultWriteTimeNs;
 
   // Cells. While programming, `target_` is what they become at `ready_at_ns_`.
-  mutable Image cells_{};
-  mutable Image target_{};
-  mutable bool programming_ = false;
+  Image cells_{};
+  Image target_{};
+  bool programming_ = false;
   uint64_t ready_at_ns_ = 0;
 
   uint64_t worn_out_ = 0;  // bit i: cell i keeps its value when programmed
@@ -158,8 +161,8 @@ class Eeprom93C46 : public SerialEeprom {
   static void AppendValue(std::string& out, const Change& change);
 
   bool tracing_ = false;
-  mutable std::array<bool, kPins> traced_{};
-  mutable std::vector<Change> trace_;
+  std::array<bool, kPins> traced_{};
+  std::vector<Change> trace_;
 };
 
 }  // namespace sim

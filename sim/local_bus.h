@@ -30,6 +30,27 @@ class LocalBus {
     if (e != nullptr) e->device->Write(address - e->base, value, size);
   }
 
+  // What a memory window sees: reads without side effects, and a dword store with what the window
+  // showed before (see Region).
+  uint32_t Peek(uint32_t address, unsigned size) {
+    const Entry* e = Find(address);
+    if (e == nullptr) return size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
+    return e->device->Peek(address - e->base, size);
+  }
+
+  void Store(uint32_t address, uint32_t value, uint32_t before) {
+    const Entry* e = Find(address);
+    if (e != nullptr) e->device->Store(address - e->base, value, before);
+  }
+
+  // The device attached at exactly [address, address + bytes), if any.
+  Region* RegionAt(uint32_t address, uint32_t bytes) const {
+    for (const Entry& e : devices_) {
+      if (e.base == address && e.size == bytes) return e.device.get();
+    }
+    return nullptr;
+  }
+
  private:
   struct Entry {
     uint32_t base;

@@ -42,25 +42,25 @@ bool IsBarByte(uint32_t offset) {
 
 }  // namespace
 
-PciFunction::PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg,
+PciFunction::PciFunction(const WdPciSlot& slot, const FunctionConfig& cfg,
                          std::shared_ptr<CardModel> model,
                          const std::array<uint32_t, pci::kBarCount>& bar_addresses)
-    : slot_(slot), spec_(cfg), model_(std::move(model)) {
+    : slot_(slot), cfg_(cfg), model_(std::move(model)) {
   auto put = [this](uint32_t offset, uint32_t value, unsigned size) {
     for (unsigned i = 0; i < size; ++i)
       config_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
   };
-  put(pci::kVendorId, cfg.vendorId, 2);
-  put(pci::kDeviceId, cfg.deviceId, 2);
+  put(pci::kVendorId, cfg.vendor_id, 2);
+  put(pci::kDeviceId, cfg.device_id, 2);
   // As firmware leaves a card it has configured: both address spaces decoded.
   put(pci::kCommand, pci::kCommandIoSpace | pci::kCommandMemorySpace, 2);
   put(pci::kRevision, cfg.revision, 1);
-  put(pci::kClassCode, cfg.classCode, 3);
-  put(pci::kHeaderType, cfg.headerType, 1);
-  put(pci::kSubsystemVendorId, cfg.subsystemVendorId, 2);
-  put(pci::kSubsystemId, cfg.subsystemId, 2);
+  put(pci::kClassCode, cfg.class_code, 3);
+  put(pci::kHeaderType, cfg.header_type, 1);
+  put(pci::kSubsystemVendorId, cfg.subsystem_vendor_id, 2);
+  put(pci::kSubsystemId, cfg.subsystem_id, 2);
   put(pci::kInterruptLine, cfg.irq, 1);
-  put(pci::kInterruptPin, cfg.interruptPin, 1);
+  put(pci::kInterruptPin, cfg.interrupt_pin, 1);
   for (int bar = 0; bar < static_cast<int>(pci::kBarCount); ++bar) {
     StoreBar(bar, bar_addresses[bar]);
   }
@@ -93,7 +93,7 @@ void PciFunction::ConfigWrite(uint32_t offset, uint32_t value, unsigned size) {
 }
 
 void PciFunction::StoreBar(int bar, uint32_t value) {
-  const BarSpec& b = spec_.bars[bar];
+  const BarConfig& b = cfg_.bars[bar];
   uint32_t stored = 0;
   if (b.kind == BarKind::kMemory) {
     stored = value & ~(b.size - 1) & pci::kBarMemAddressMask;
@@ -106,11 +106,11 @@ void PciFunction::StoreBar(int bar, uint32_t value) {
 }
 
 BarKind PciFunction::bar_kind(int bar) const {
-  return bar >= 0 && bar < static_cast<int>(pci::kBarCount) ? spec_.bars[bar].kind : BarKind::kNone;
+  return bar >= 0 && bar < static_cast<int>(pci::kBarCount) ? cfg_.bars[bar].kind : BarKind::kNone;
 }
 
 uint32_t PciFunction::bar_size(int bar) const {
-  return bar_kind(bar) == BarKind::kNone ? 0 : spec_.bars[bar].size;
+  return bar_kind(bar) == BarKind::kNone ? 0 : cfg_.bars[bar].size;
 }
 
 uint8_t PciFunction::interrupt_line() const {
@@ -120,7 +120,7 @@ uint8_t PciFunction::interrupt_line() const {
 bool PciFunction::Decode(BarKind kind, uint32_t address, uint32_t size, int* bar,
                          uint32_t* offset) const {
   for (int b = 0; b < static_cast<int>(pci::kBarCount); ++b) {
-    const BarSpec& cfg = spec_.bars[b];
+    const BarConfig& cfg = cfg_.bars[b];
     if (cfg.kind != kind) continue;
     const uint32_t base = base_[b];
     const uint32_t length = cfg.size;
@@ -140,6 +140,14 @@ uint32_t PciFunction::BarRead(int bar, uint32_t offset, unsigned size) const {
 
 void PciFunction::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const {
   if (model_) model_->BarWrite(bar, offset, value, size);
+}
+
+uint32_t PciFunction::BarPeek(int bar, uint32_t offset, unsigned size) const {
+  return model_ ? model_->BarPeek(bar, offset, size) : pci::AllOnes(size);
+}
+
+void PciFunction::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const {
+  if (model_) model_->BarStore(bar, offset, value, before);
 }
 
 }  // namespace sim

@@ -25,28 +25,28 @@
 namespace sim {
 
 // What a function is made of; the bus assigns BAR addresses when the function is added.
-struct FunctionSpec {
-  uint16_t vendorId = 0;
-  uint16_t deviceId = 0;
-  uint32_t classCode = 0;  // base class, subclass, programming interface (24 bits)
+struct FunctionConfig {
+  uint16_t vendor_id = 0;
+  uint16_t device_id = 0;
+  uint32_t class_code = 0;  // base class, subclass, programming interface (24 bits)
   uint8_t revision = 0;
-  uint8_t headerType = 0;
-  uint16_t subsystemVendorId = 0;
-  uint16_t subsystemId = 0;
-  BarSpec bars[pci::kBarCount];
-  uint8_t irq = 0;           // interrupt line; 0: the card has no interrupt item
-  uint8_t interruptPin = 0;  // 1 = INTA#
-  bool busItem = false;      // report a bus item in the card information
+  uint8_t header_type = 0;
+  uint16_t subsystem_vendor_id = 0;
+  uint16_t subsystem_id = 0;
+  BarConfig bars[pci::kBarCount];
+  uint8_t irq = 0;            // interrupt line; 0: the card has no interrupt item
+  uint8_t interrupt_pin = 0;  // 1 = INTA#
+  bool bus_item = false;      // report a bus item in the card information
 };
 
 class PciFunction {
  public:
   // `bar_addresses`: where firmware placed each BAR (ignored for unimplemented BARs).
-  PciFunction(const WdPciSlot& slot, const FunctionSpec& cfg, std::shared_ptr<CardModel> model,
+  PciFunction(const WdPciSlot& slot, const FunctionConfig& cfg, std::shared_ptr<CardModel> model,
               const std::array<uint32_t, pci::kBarCount>& bar_addresses);
 
   const WdPciSlot& slot() const { return slot_; }
-  const FunctionSpec& cfg() const { return spec_; }
+  const FunctionConfig& cfg() const { return cfg_; }
   CardModel* model() const { return model_.get(); }
   const ConfigSpace& config() const { return config_; }
 
@@ -71,12 +71,19 @@ class PciFunction {
   // Reads and writes of the model behind a BAR; all ones without a model.
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) const;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const;
+  // What a memory window sees of the model (CardModel::BarPeek, BarStore).
+  uint32_t BarPeek(int bar, uint32_t offset, unsigned size) const;
+  void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const;
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
+    return model_ ? model_->PlainMemory(bar, offset, bytes) : nullptr;
+  }
+  uint64_t WindowVersion(int bar) const { return model_ ? model_->WindowVersion(bar) : 1; }
 
  private:
   void StoreBar(int bar, uint32_t value);
 
   WdPciSlot slot_;
-  FunctionSpec spec_;
+  FunctionConfig cfg_;
   std::shared_ptr<CardModel> model_;
   ConfigSpace config_{};
   std::array<uint32_t, pci::kBarCount>

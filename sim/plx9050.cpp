@@ -42,9 +42,9 @@ int SpaceOfBar(int bar) {
 
 }  // namespace
 
-Plx9050::Plx9050(const Plx9050Spec& cfg) : spec_(cfg) {
+Plx9050::Plx9050(const Plx9050Config& cfg) : cfg_(cfg) {
   for (int space = 0; space < kLocalSpaces; space++) {
-    const BarSpec& bar = spec_.bars[space + kFirstLocalBar];
+    const BarConfig& bar = cfg_.bars[space + kFirstLocalBar];
     if (bar.kind == BarKind::kNone) continue;
     const uint32_t range = ~(bar.size - 1);
     regs_[Index(kLas0rr) + space] =
@@ -94,7 +94,40 @@ void Plx9050::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) 
   local_bus_.Write(LocalAddress(space, offset), value, size);
 }
 
+uint32_t Plx9050::BarPeek(int bar, uint32_t offset, unsigned size) {
+  if (IsRegisterBar(bar)) return BarRead(bar, offset, size);
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return pci::AllOnes(size);
+  return local_bus_.Peek(LocalAddress(space, offset), size);
+}
+
+void Plx9050::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
+  if (IsRegisterBar(bar)) {
+    BarWrite(bar, offset, value, 4);
+    return;
+  }
+  const int space = SpaceOfBar(bar);
+  if (space < 0 || space >= kLocalSpaces || !LocalSpaceEnabled(space)) return;
+  local_bus_.Store(LocalAddress(space, offset), value, before);
+}
+
+Region* Plx9050::PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
+  const int space = SpaceOfBar(bar);
+  if (IsRegisterBar(bar) || space < 0 || space >= kLocalSpaces || bytes == 0) return nullptr;
+  if (!LocalSpaceEnabled(space)) return nullptr;
+  // Contiguous on the local bus only while the range stays below the space's address mask.
+  if (offset > LocalMask(space) || bytes - 1 > LocalMask(space) - offset) return nullptr;
+  return local_bus_.RegionAt(LocalAddress(space, offset), bytes);
+}
+
+uint64_t Plx9050::WindowVersion(int bar) {
+  if (!IsRegisterBar(bar)) return 0;
+  const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
+  return generation_ << 1 | (data_out ? 1 : 0);
+}
+
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
+  ++generation_;
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
   bar0_address_ = bar0 & pci::kBarMemAddressMask;
@@ -109,6 +142,7 @@ std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {
 void Plx9050::AttachEeprom(std::shared_ptr<SerialEeprom> eeprom) {
   eeprom_ = std::move(eeprom);
   eeprom_present_ = eeprom_ != nullptr;
+  ++generation_;
 }
 
 uint32_t Plx9050::Peek(uint32_t offset) const {
@@ -119,6 +153,7 @@ uint32_t Plx9050::Peek(uint32_t offset) const {
 void Plx9050::Poke(uint32_t offset, uint32_t value) {
   const uint32_t index = Index(offset);
   if (index < kRegisterCount) regs_[index] = value;
+  ++generation_;
 }
 
 uint32_t Plx9050::LocalMask(int space) const {
@@ -138,7 +173,7 @@ bool Plx9050::LocalSpaceEnabled(int space) const {
 }
 
 bool Plx9050::RegistersReachableThroughBar0() const {
-  return !(spec_.bar0Bit7Erratum && (bar0_address_ & kBar0Bit7) != 0);
+  return !(cfg_.bar0_bit7_erratum && (bar0_address_ & kBar0Bit7) != 0);
 }
 
 void Plx9050::set_register_write_capacity(size_t writes) {
@@ -155,6 +190,7 @@ uint32_t Plx9050::ReadRegister(uint32_t offset) {
 
 void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
+  ++generation_;
   if (write_capacity_ > 0) {
     if (writes_.size() >= write_capacity_) {
       writes_.erase(writes_.begin(),
@@ -184,6 +220,7 @@ uint32_t Plx9050::ReadIntcsr() const {
 
 void Plx9050::SetLocalInterrupt(int input, bool level) {
   if (input == 1 || input == 2) local_interrupt_[input - 1] = level;
+  ++generation_;
 }
 
 bool Plx9050::InterruptAsserted() const {
@@ -202,8 +239,8 @@ void Plx9050::WriteIntcsr(uint32_t value) {
 // CNTRL: the stored bits, with data out and present taken from the EEPROM side.
 uint32_t Plx9050::ReadCntrl() {
   uint32_t value = regs_[Index(kCntrl)] & ~(kCntrlEeDataOut | kCntrlEePresent);
-  const bool dataOut = eeprom_ != nullptr ? eeprom_->DataOut() : true;
-  if (dataOut) value |= kCntrlEeDataOut;
+  const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
+  if (data_out) value |= kCntrlEeDataOut;
   if (eeprom_present_) value |= kCntrlEePresent;
   return value;
 }
@@ -216,30 +253,6 @@ void Plx9050::WriteCntrl(uint32_t value) {
     eeprom_->Drive((cntrl & kCntrlEeSelect) != 0, (cntrl & kCntrlEeClock) != 0,
                    (cntrl & kCntrlEeDataIn) != 0);
   }
-}
-
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg) {
-  FunctionSpec f;
-  f.vendorId = cfg.vendorId;
-  f.deviceId = cfg.deviceId;
-  f.subsystemVendorId = cfg.subsystemVendorId;
-  f.subsystemId = cfg.subsystemId;
-  f.revision = cfg.revision;
-  f.classCode = cfg.classCode;
-  for (unsigned bar = 0; bar < pci::kBarCount; bar++) f.bars[bar] = cfg.bars[bar];
-  f.irq = cfg.irq;
-  f.interruptPin = cfg.interruptPin;
-  return f;
-}
-
-Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& cfg) {
-  auto model = std::make_shared<Plx9050>(cfg);
-  Plx9050& ref = *model;
-  PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050FunctionSpec(cfg), model);
-  if (cfg.bar0Address != 0) f.ConfigWrite(pci::kBar0, cfg.bar0Address, 4);
-  ref.ConfigWritten(f.config());
-  return ref;
 }
 
 }  // namespace sim

@@ -50,7 +50,6 @@
 #include "sim/local_bus.h"
 #include "sim/ram.h"
 #include "sim/serial_eeprom.h"
-#include "sim/simulator.h"
 
 namespace sim {
 
@@ -106,26 +105,26 @@ constexpr uint32_t kDefaultLocalBase[kLocalSpaces] = {0x00010000u, 0x00000000u, 
 
 }  // namespace plx9050
 
-struct Plx9050Spec {
-  uint16_t vendorId = board_ids::kVendorId;
-  uint16_t deviceId = board_ids::kDeviceId;
-  uint16_t subsystemVendorId = 0;
-  uint16_t subsystemId = 0;
+struct Plx9050Config {
+  uint16_t vendor_id = board_ids::kVendorId;
+  uint16_t device_id = board_ids::kDeviceId;
+  uint16_t subsystem_vendor_id = 0;
+  uint16_t subsystem_id = 0;
   uint8_t revision = 1;
-  uint32_t classCode = 0x068000;  // bridge, other
+  uint32_t class_code = 0x068000;  // bridge, other
   // BAR0 and BAR1 carry the registers; BAR2-BAR5 the local spaces 0-3.
-  BarSpec bars[pci::kBarCount] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
-                                  {BarKind::kIo, plx9050::kRegisterBlockSize},
-                                  {BarKind::kMemory, 256},
-                                  {BarKind::kIo, 256},
-                                  {},
-                                  {}};
+  BarConfig bars[pci::kBarCount] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
+                       {BarKind::kIo, plx9050::kRegisterBlockSize},
+                       {BarKind::kMemory, 256},
+                       {BarKind::kIo, 256},
+                       {},
+                       {}};
   uint8_t irq = 10;  // 0: no interrupt item
-  uint8_t interruptPin = 1;
-  bool bar0Bit7Erratum = false;
+  uint8_t interrupt_pin = 1;
+  bool bar0_bit7_erratum = false;
   // Non-zero: BAR0 is moved here after the bus assigned its addresses (to put it at an address
   // with bit 7 set, as some firmware did). Must not overlap another range.
-  uint32_t bar0Address = 0;
+  uint32_t bar0_address = 0;
 };
 
 class Plx9050 : public CardModel {
@@ -137,10 +136,17 @@ class Plx9050 : public CardModel {
     bool operator==(const RegisterWrite&) const = default;
   };
 
-  explicit Plx9050(const Plx9050Spec& cfg = {});
+  explicit Plx9050(const Plx9050Config& cfg = {});
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  // A window over a local space peeks and stores through the local bus.
+  uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override;
+  void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) override;
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) override;
+  // Register windows change with register writes, the local interrupt inputs, the EEPROM's data
+  // out and the erratum's BAR0 address; local space windows are not tracked (0).
+  uint64_t WindowVersion(int bar) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
   // The local bus behind spaces 0-3; board devices and RAM attach here.
@@ -149,7 +155,10 @@ class Plx9050 : public CardModel {
 
   // The serial EEPROM on CNTRL. Attaching a part marks it present.
   void AttachEeprom(std::shared_ptr<SerialEeprom> eeprom);
-  void SetEepromPresent(bool present) { eeprom_present_ = present; }
+  void SetEepromPresent(bool present) {
+    eeprom_present_ = present;
+    ++generation_;
+  }
 
   // Local interrupt input `input` (1 or 2) at pin level `level`; other numbers are ignored.
   void SetLocalInterrupt(int input, bool level);
@@ -182,7 +191,7 @@ class Plx9050 : public CardModel {
   void WriteCntrl(uint32_t value);
   uint32_t LocalMask(int space) const;
 
-  Plx9050Spec spec_;
+  Plx9050Config cfg_;
   uint32_t regs_[plx9050::kRegisterCount] = {};
   uint32_t bar0_address_ = 0;
   LocalBus local_bus_;
@@ -191,14 +200,8 @@ class Plx9050 : public CardModel {
   bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels
   std::vector<RegisterWrite> writes_;
   size_t write_capacity_ = SIZE_MAX;
+  uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out
 };
-
-// The function description the bus needs for a 9050 card.
-FunctionSpec Plx9050FunctionSpec(const Plx9050Spec& cfg);
-
-// Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
-Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
-                    const Plx9050Spec& cfg = {});
 
 }  // namespace sim
 

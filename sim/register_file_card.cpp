@@ -9,7 +9,7 @@ namespace {
 constexpr int kBars = static_cast<int>(pci::kBarCount);
 }  // namespace
 
-RegisterFileCard::RegisterFileCard(const FunctionSpec& cfg) : storage_(kBars) {
+RegisterFileCard::RegisterFileCard(const FunctionConfig& cfg) : storage_(kBars) {
   for (int bar = 0; bar < kBars; ++bar) {
     if (cfg.bars[bar].kind != BarKind::kNone) storage_[bar].assign(cfg.bars[bar].size, 0);
   }
@@ -30,13 +30,14 @@ uint32_t RegisterFileCard::Peek(int bar, uint32_t offset, unsigned size) const {
 
 void RegisterFileCard::Poke(int bar, uint32_t offset, uint32_t value, unsigned size) {
   if (!InRange(bar, offset, size)) return;
+  ++generation_;
   for (unsigned i = 0; i < size; ++i)
     storage_[bar][offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 uint32_t RegisterFileCard::BarRead(int bar, uint32_t offset, unsigned size) {
   const uint32_t value = Peek(bar, offset, size);
-  if (record_reads_) accesses_.push_back({bar, offset, value, size, false});
+  accesses_.push_back({bar, offset, value, size, false});
   return value;
 }
 

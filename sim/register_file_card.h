@@ -1,7 +1,8 @@
 // The generic card: plain storage behind each BAR, as a card of RAM or simple registers would
 // answer. Reads return what was last written (little-endian, any width, no side effects); offsets
-// past a BAR's size read all ones and drop writes. Every access is kept in a list so that tests can
-// see exactly what reached the card, in order. Interrupt line level is set directly.
+// past a BAR's size read all ones and drop writes. Every access through a request or a window store
+// is kept in a list so that tests can see exactly what reached the card, in order (what a memory
+// window shows is peeked, not recorded). Interrupt line level is set directly.
 #ifndef ZARERERA_SIM_REGISTER_FILE_CARD_H
 #define ZARERERA_SIM_REGISTER_FILE_CARD_H
 
@@ -25,10 +26,17 @@ class RegisterFileCard : public CardModel {
   };
 
   // Storage for every implemented BAR of `cfg`, zero-filled.
-  explicit RegisterFileCard(const FunctionSpec& cfg);
+  explicit RegisterFileCard(const FunctionConfig& cfg);
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override {
+    return Peek(bar, offset, size);
+  }
+  uint64_t WindowVersion(int bar) override {
+    (void)bar;
+    return generation_;
+  }
   void ConfigWritten(const ConfigSpace& config) override;
   bool InterruptAsserted() const override { return interrupt_; }
 
@@ -37,11 +45,9 @@ class RegisterFileCard : public CardModel {
   void Poke(int bar, uint32_t offset, uint32_t value, unsigned size);
   void set_interrupt(bool asserted) { interrupt_ = asserted; }
 
-  // Accesses through BarRead and BarWrite; `record_reads` off keeps only writes (window refreshes
-  // read every dword after each request).
+  // Accesses through BarRead, BarWrite and window stores.
   const std::vector<Access>& accesses() const { return accesses_; }
   void ClearAccesses() { accesses_.clear(); }
-  void set_record_reads(bool on) { record_reads_ = on; }
   int config_writes() const { return config_writes_; }
 
  private:
@@ -49,9 +55,9 @@ class RegisterFileCard : public CardModel {
 
   std::vector<std::vector<uint8_t>> storage_;
   std::vector<Access> accesses_;
-  bool record_reads_ = true;
   bool interrupt_ = false;
   int config_writes_ = 0;
+  uint64_t generation_ = 1;  // counts writes and pokes
 };
 
 }  // namespace sim

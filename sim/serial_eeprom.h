@@ -9,7 +9,7 @@ class SerialEeprom {
   virtual ~SerialEeprom() = default;
   // The bridge drives the three input pins on every CNTRL write; the part finds edges itself by
   // comparing with the last levels.
-  virtual void Drive(bool chipSelect, bool clock, bool dataIn) = 0;
+  virtual void Drive(bool chip_select, bool clock, bool data_in) = 0;
   // Level of the data-out pin now (undriven reads 1).
   virtual bool DataOut() = 0;
 };

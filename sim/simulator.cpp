@@ -1,9 +1,9 @@
-// The simulated kernel driver: request dispatch, the PCI bus, registrations and memory windows.
+// The simulated kernel driver: request dispatch and registrations, over the bus (pci_bus.h).
 //
 // Each request is copied out of the caller's record, served on the copy and copied back only when
-// it succeeds, so a refused request leaves the record as it came. Memory windows are page-aligned
-// blocks this file owns; before a request the stores in the windows of the requesting thread's
-// cards reach the card models, after it the models' values are written back (see simulator.h).
+// it succeeds, so a refused request leaves the record as it came. Registrations hold the bus's
+// memory windows; before a request the stores in the windows of the requesting thread's cards
+// reach the card models, after it the models' values are written back (see simulator.h).
 // One mutex serialises requests. The windows of cards another thread uses are not touched, since
 // that thread may be loading and storing there meanwhile.
 //
@@ -24,19 +24,16 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 
 #include "driver/transfer_kind.h"
+#include "sim/pci_bus.h"
 #include "sim/pci_config.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kPageSize = 4096;
-constexpr uint32_t kMemoryBarBase = 0xFE000000u;  // where memory BARs are assigned from
-constexpr uint64_t kMemoryBarLimit = 0x100000000ull;
-constexpr uint32_t kIoBarBase = 0xC000;  // where I/O BARs are assigned from
-constexpr uint32_t kIoBarLimit = 0x10000;
 constexpr uint32_t kMaxWindowBytes = 64u << 20;  // larger memory items are not mapped
 constexpr uint32_t kBusTypePci = 5;
 constexpr uint32_t kSlotShift = 3;  // slot/function of a bus item: slot << 3 | function
@@ -48,150 +45,43 @@ SlotKey KeyOf(const WdPciSlot& s) {
   return {s.bus, s.slot, s.function};
 }
 
-uint64_t AlignUp(uint64_t value, uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
-
-bool IsPowerOfTwo(uint32_t v) {
-  return v != 0 && (v & (v - 1)) == 0;
-}
-
-// Page-aligned memory the simulator owns. Aligned operator new rather than aligned_alloc, which
-// the Windows C runtime does not have.
-struct PageDeleter {
-  void operator()(uint8_t* p) const { ::operator delete (p, std::align_val_t{kPageSize}); }
-};
-using PageBlock = std::unique_ptr<uint8_t, PageDeleter>;
 
 }  // namespace
-
-// A memory item mapped into the process. `function` is the PCI function that decoded the item's
-// start when it was registered (null when none did: the window is then plain memory); the window
-// stays tied to that function's BAR even when the BAR moves, as a real mapping stays tied to the
-// device.
-struct Window {
-  PciFunction* function = nullptr;
-  int bar = 0;
-  uint32_t bar_offset = 0;  // where the item starts inside the BAR
-  uint32_t modelled = 0;    // bytes from the start that the BAR covers (a multiple of 4)
-  PageBlock memory;
-  std::vector<uint8_t> shadow;  // the window's contents as the models last left them
-
-  uint32_t Load(uint32_t offset) const {
-    uint32_t v;
-    std::memcpy(&v, memory.get() + offset, 4);
-    return v;
-  }
-};
 
 struct Registration {
   uint32_t card_handle = 0;
   uintptr_t device = 0;   // the device handle it was made on; 0: sent without one
   std::thread::id owner;  // the thread that registered it or last sent a request on `device`
-  std::vector<std::unique_ptr<Window>> windows;
+  std::vector<std::unique_ptr<MemoryWindow>> windows;
 };
 
 struct Simulator::Impl {
   std::mutex lock;  // held while a request is served
-  std::map<SlotKey, std::unique_ptr<PciFunction>> functions;
-  std::vector<PciFunction*> ordered;  // the same functions in bus/slot/function order
-  std::vector<Registration> registrations;
-  std::map<uint32_t, uint32_t> failures;  // code -> status
+  PciBus bus;
+  std::vector<std::unique_ptr<Registration>> registrations;
+  std::unordered_map<uintptr_t, std::vector<Registration*>> by_device;  // the same, by handle
+  std::map<uint32_t, uint32_t> failures;                                // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
   std::optional<WdPciScan> scan_override;
   uint32_t next_card_handle = 1;
   uint32_t next_int_handle = 1;
-  uint64_t next_memory = kMemoryBarBase;
-  uint32_t next_io = kIoBarBase;
-
-  PciFunction* Find(const WdPciSlot& s) {
-    auto it = functions.find(KeyOf(s));
-    return it == functions.end() ? nullptr : it->second.get();
-  }
-
-  // The function decoding [address, address + size) in `kind` space.
-  // The range that decoded last, per space: board code hits the same BAR again and again. It is
-  // checked against the BAR's current address, so a moved BAR cannot be hit stale.
-  struct LastHit {
-    PciFunction* function = nullptr;
-    int bar = 0;
-  };
-  LastHit last_hit[2];
-
-  PciFunction* Decode(BarKind kind, uint32_t address, uint32_t size, int* bar, uint32_t* offset) {
-    LastHit& last = last_hit[kind == BarKind::kIo ? 1 : 0];
-    if (last.function != nullptr) {
-      const uint32_t off = address - last.function->bar_address(last.bar);
-      const uint32_t length = last.function->bar_size(last.bar);
-      if (off < length && size <= length - off) {
-        *bar = last.bar;
-        *offset = off;
-        return last.function;
-      }
-    }
-    for (PciFunction* f : ordered) {
-      if (f->Decode(kind, address, size, bar, offset)) {
-        last = {f, *bar};
-        return f;
-      }
-    }
-    return nullptr;
-  }
-
-  uint32_t BusRead(BarKind kind, uint32_t address, unsigned size) {
-    int bar;
-    uint32_t offset;
-    PciFunction* f = Decode(kind, address, size, &bar, &offset);
-    return f ? f->BarRead(bar, offset, size) & pci::AllOnes(size) : pci::AllOnes(size);
-  }
-
-  void BusWrite(BarKind kind, uint32_t address, uint32_t value, unsigned size) {
-    int bar;
-    uint32_t offset;
-    if (PciFunction* f = Decode(kind, address, size, &bar, &offset)) {
-      f->BarWrite(bar, offset, value & pci::AllOnes(size), size);
-    }
-  }
 
   // A request on a card's device handle shows which thread uses the card now.
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
     if (device == kNoDevice) return;
-    for (Registration& r : registrations) {
-      if (r.device == device) r.owner = requester;
-    }
+    auto it = by_device.find(device);
+    if (it == by_device.end()) return;
+    for (Registration* r : it->second) r->owner = requester;
   }
 
-  // Stores the requesting thread made into its cards' windows since its last request reach the
-  // models.
-  void FlushWindowStores(std::thread::id requester) {
-    for (Registration& r : registrations) {
-      if (r.owner != requester) continue;
-      for (auto& w : r.windows) {
-        if (std::memcmp(w->memory.get(), w->shadow.data(), w->modelled) == 0) continue;
-        for (uint32_t off = 0; off < w->modelled; off += 4) {
-          const uint32_t now = w->Load(off);
-          uint32_t before;
-          std::memcpy(&before, w->shadow.data() + off, 4);
-          if (now != before) w->function->BarWrite(w->bar, w->bar_offset + off, now, 4);
-        }
-      }
-    }
-  }
-
-  // The models' current values go back into the requesting thread's windows and their shadows.
-  void RefreshWindows(std::thread::id requester) {
-    for (Registration& r : registrations) {
-      if (r.owner != requester) continue;
-      for (auto& w : r.windows) RefreshWindow(*w);
-    }
-  }
-
-  static void RefreshWindow(Window& w) {
-    for (uint32_t off = 0; off < w.modelled; off += 4) {
-      const uint32_t v = w.function->BarRead(w.bar, w.bar_offset + off, 4);
-      std::memcpy(w.memory.get() + off, &v, 4);
-      std::memcpy(w.shadow.data() + off, &v, 4);
+  // Calls `f` on each window of the cards the requesting thread uses: a request syncs them all
+  // (lent windows and unchanged register windows cost next to nothing; see pci_bus.h).
+  template <class F>
+  void ForOwnedWindows(std::thread::id requester, F f) {
+    for (auto& r : registrations) {
+      if (r->owner != requester) continue;
+      for (auto& w : r->windows) f(*w);
     }
   }
 
@@ -222,7 +112,7 @@ struct Simulator::Impl {
       item.kind = WD_ITEM_INTERRUPT;
       item.u.interrupt.irq = line;
     }
-    if (f.cfg().busItem) {
+    if (f.cfg().bus_item) {
       WdItem& item = add();
       item.kind = WD_ITEM_BUS;
       item.u.bus.busType = kBusTypePci;
@@ -231,24 +121,6 @@ struct Simulator::Impl {
     }
     return card;
   }
-
-  // Maps one memory item; returns null when it cannot be mapped.
-  std::unique_ptr<Window> Map(const WdItemMemory& item) {
-    auto w = std::make_unique<Window>();
-    const size_t mapped = AlignUp(item.bytes, kPageSize);
-    w->memory.reset(
-        static_cast<uint8_t*>(::operator new (mapped, std::align_val_t{kPageSize}, std::nothrow)));
-    if (!w->memory) return nullptr;
-    std::memset(w->memory.get(), 0, mapped);
-    w->shadow.assign(mapped, 0);
-    w->function = Decode(BarKind::kMemory, item.physAddress, 1, &w->bar, &w->bar_offset);
-    if (w->function != nullptr) {
-      const uint32_t in_bar = w->function->bar_size(w->bar) - w->bar_offset;
-      w->modelled = std::min(item.bytes, in_bar) & ~3u;
-      RefreshWindow(*w);
-    }
-    return w;
-  }
 };
 
 Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_(mode) {}
@@ -256,54 +128,20 @@ Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_
 Simulator::~Simulator() = default;
 
 PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
-                                    const FunctionSpec& cfg, std::shared_ptr<CardModel> model) {
-  const WdPciSlot where{bus, slot, function};
-  if (impl_->functions.count(KeyOf(where)) != 0) {
-    throw std::invalid_argument("a function already sits at this slot");
-  }
-  // Assign naturally aligned, non-overlapping addresses, as firmware does at boot.
-  std::array<uint32_t, pci::kBarCount> addresses{};
-  uint64_t next_memory = impl_->next_memory;
-  uint32_t next_io = impl_->next_io;
-  for (unsigned bar = 0; bar < pci::kBarCount; ++bar) {
-    const BarSpec& b = cfg.bars[bar];
-    if (b.kind == BarKind::kNone) continue;
-    const uint32_t minimum = b.kind == BarKind::kMemory ? 16 : 4;
-    if (!IsPowerOfTwo(b.size) || b.size < minimum) {
-      throw std::invalid_argument("BAR size must be a power of two of at least 16 (memory) or 4");
-    }
-    if (b.kind == BarKind::kMemory) {
-      const uint64_t at = AlignUp(next_memory, b.size);
-      if (at + b.size > kMemoryBarLimit) throw std::invalid_argument("memory space exhausted");
-      addresses[bar] = static_cast<uint32_t>(at);
-      next_memory = at + b.size;
-    } else {
-      const uint64_t at = AlignUp(next_io, b.size);
-      if (at + b.size > kIoBarLimit) throw std::invalid_argument("I/O space exhausted");
-      addresses[bar] = static_cast<uint32_t>(at);
-      next_io = static_cast<uint32_t>(at + b.size);
-    }
-  }
-  auto f = std::make_unique<PciFunction>(where, cfg, std::move(model), addresses);
-  impl_->next_memory = next_memory;
-  impl_->next_io = next_io;
-  PciFunction& ref = *f;
-  impl_->functions[KeyOf(where)] = std::move(f);
-  impl_->ordered.clear();
-  for (auto& [key, fn] : impl_->functions) impl_->ordered.push_back(fn.get());
-  return ref;
+                                    const FunctionConfig& cfg, std::shared_ptr<CardModel> model) {
+  return impl_->bus.Add(WdPciSlot{bus, slot, function}, cfg, std::move(model));
 }
 
 PciFunction* Simulator::Find(const WdPciSlot& slot) {
-  return impl_->Find(slot);
+  return impl_->bus.Find(slot);
 }
 
 PciFunction* Simulator::Find(uint32_t bus, uint32_t slot, uint32_t function) {
-  return impl_->Find(WdPciSlot{bus, slot, function});
+  return impl_->bus.Find(WdPciSlot{bus, slot, function});
 }
 
 std::vector<PciFunction*> Simulator::functions() const {
-  return impl_->ordered;
+  return impl_->bus.functions();
 }
 
 size_t Simulator::Count(uint32_t code) const {
@@ -349,7 +187,7 @@ int Simulator::registrations() const {
 int Simulator::mapped_windows() const {
   std::lock_guard<std::mutex> guard(impl_->lock);
   int n = 0;
-  for (const Registration& r : impl_->registrations) n += static_cast<int>(r.windows.size());
+  for (const auto& r : impl_->registrations) n += static_cast<int>(r->windows.size());
   return n;
 }
 
@@ -381,7 +219,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   std::lock_guard<std::mutex> guard(impl_->lock);
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
-  impl_->FlushWindowStores(requester);
+  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Flush(); });
 
   bool answered = true;
   uint32_t result = 0;
@@ -393,7 +231,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
     result = Dispatch(device, code, record, size);
   }
 
-  impl_->RefreshWindows(requester);
+  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Refresh(); });
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
     if (log_.size() >= log_capacity_) {
@@ -463,7 +301,7 @@ uint32_t Simulator::DoScan(WdPciScan& r) {
   r.cardCount = 0;
   std::memset(r.ids, 0, sizeof r.ids);
   std::memset(r.slots, 0, sizeof r.slots);
-  for (auto& [key, f] : impl_->functions) {
+  for (PciFunction* f : impl_->bus.functions()) {
     if (r.cardCount == WD_PCI_CARDS) break;
     const uint32_t vendor = f->ConfigRead(pci::kVendorId, 2);
     const uint32_t device = f->ConfigRead(pci::kDeviceId, 2);
@@ -482,7 +320,7 @@ uint32_t Simulator::DoCardInfo(WdPciCardInfo& r) {
     r.card = it->second;
     return 0;
   }
-  PciFunction* f = impl_->Find(r.pciSlot);
+  PciFunction* f = impl_->bus.Find(r.pciSlot);
   if (f == nullptr) return kStatusNoSuchCard;
   r.card = Impl::ItemsOf(*f);
   return 0;
@@ -497,13 +335,14 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   }
   if (r.checkLockOnly != 0) return 0;  // the resources are free: nothing is registered
 
-  Registration reg;
+  auto owned = std::make_unique<Registration>();
+  Registration& reg = *owned;
   for (uint32_t i = 0; i < count; ++i) {
     WdItem& item = r.card.items[i];
     if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) {
-      std::unique_ptr<Window> w = impl_->Map(item.u.mem);
-      if (!w) return kStatusNoMemory;  // windows mapped so far go with `reg`
-      item.u.mem.userAddress = WD_TO_UPTR(w->memory.get());
+      std::unique_ptr<MemoryWindow> w = impl_->bus.Map(item.u.mem.physAddress, item.u.mem.bytes);
+      if (!w) return kStatusNoMemory;  // windows mapped so far go with `owned`
+      item.u.mem.userAddress = WD_TO_UPTR(w->pages());
       reg.windows.push_back(std::move(w));
     } else if (item.kind == WD_ITEM_INTERRUPT) {
       item.u.interrupt.intHandle = impl_->next_int_handle++;
@@ -513,16 +352,20 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   reg.device = device;
   reg.owner = std::this_thread::get_id();
   r.cardHandle = reg.card_handle;
-  impl_->registrations.push_back(std::move(reg));
+  impl_->by_device[device].push_back(&reg);
+  impl_->registrations.push_back(std::move(owned));
   return 0;
 }
 
 uint32_t Simulator::DoUnregister(WdCardRegister& r) {
   auto& regs = impl_->registrations;
-  auto it = std::find_if(regs.begin(), regs.end(), [&r](const Registration& reg) {
-    return r.cardHandle != 0 && reg.card_handle == r.cardHandle;
+  auto it = std::find_if(regs.begin(), regs.end(), [&r](const auto& reg) {
+    return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
   });
   if (it == regs.end()) return kStatusNoSuchCard;
+  std::vector<Registration*>& on_device = impl_->by_device[(*it)->device];
+  on_device.erase(std::find(on_device.begin(), on_device.end(), it->get()));
+  if (on_device.empty()) impl_->by_device.erase((*it)->device);
   regs.erase(it);  // unmaps its windows
   return 0;
 }
@@ -533,7 +376,7 @@ uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
     return kStatusInvalidParameter;
   }
   auto* buffer = WD_FROM_UPTR(uint8_t*, r.buffer);
-  PciFunction* f = impl_->Find(r.pciSlot);
+  PciFunction* f = impl_->bus.Find(r.pciSlot);
   if (r.isRead) {
     // An empty slot reads all ones, as a master abort does.
     const uint32_t v = f ? f->ConfigRead(r.offset, r.bytes) : pci::AllOnes(r.bytes);
@@ -559,9 +402,9 @@ uint32_t Simulator::DoTransfer(uint8_t* record) {
   uint8_t* data = record + offsetof(WdTransfer, data);
   if (!k.block) {
     if (k.write) {
-      impl_->BusWrite(space, address, field(offsetof(WdTransfer, data)), k.width);
+      impl_->bus.Write(space, address, field(offsetof(WdTransfer, data)), k.width);
     } else {
-      const uint32_t v = impl_->BusRead(space, address, k.width);
+      const uint32_t v = impl_->bus.Read(space, address, k.width);
       std::memcpy(data, &v, k.width);  // little-endian: the value's low bytes
     }
     return 0;
@@ -577,9 +420,9 @@ uint32_t Simulator::DoTransfer(uint8_t* record) {
     if (k.write) {
       uint32_t v = 0;
       std::memcpy(&v, buffer + done, k.width);
-      impl_->BusWrite(space, at, v, k.width);
+      impl_->bus.Write(space, at, v, k.width);
     } else {
-      const uint32_t v = impl_->BusRead(space, at, k.width);
+      const uint32_t v = impl_->bus.Read(space, at, k.width);
       std::memcpy(buffer + done, &v, k.width);
     }
     if (increment) at += k.width;

@@ -3,11 +3,12 @@
 // Serves every request code of the driver channel with the driver's record layouts, results
 // written in place and the 4-byte status. Cards are PCI functions with a 256-byte configuration
 // space; their resources are derived from the BARs and the interrupt line. Memory BARs are mapped,
-// on registration, to page-aligned memory the simulator owns: the library loads and stores there
-// directly, and a card model sees those stores at the next request of any kind from the thread
-// using the card (each changed dword handed to it as a write, lowest address first); after that
-// request the model's current values are written back into the window. A registration with the
-// check-lock-only flag set answers 0 and registers nothing.
+// on registration, to page-aligned memory the simulator owns (pci_bus.h): the library loads and
+// stores there directly, and a card model sees those stores at the next request of any kind from
+// the thread using the card (each changed dword handed to it, lowest address first); after that
+// request the model's current values are written back into the window. A window over a card's
+// local RAM is that RAM, and a register window is read back only when its model changed.
+// A registration with the check-lock-only flag set answers 0 and registers nothing.
 //
 // Like a kernel driver, it takes requests from several threads at once: they are served one at a
 // time. A card is used by one thread at a time, and its windows belong to that thread: the one
@@ -69,8 +70,8 @@ class Simulator : public WdHostedDriver {
                  uint32_t* status) override;
 
   // The bus. BAR addresses are assigned when a function is added.
-  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function, const FunctionSpec& cfg,
-                           std::shared_ptr<CardModel> model = nullptr);
+  PciFunction& AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
+                           const FunctionConfig& cfg, std::shared_ptr<CardModel> model = nullptr);
   PciFunction* Find(const WdPciSlot& slot);
   PciFunction* Find(uint32_t bus, uint32_t slot, uint32_t function);
   // Every function, in bus/slot/function order.

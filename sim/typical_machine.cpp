@@ -18,39 +18,39 @@ constexpr uint8_t kPinIntB = 2;
 
 // What every function of the chipset shares: Intel's vendor ID and the system maker's
 // subsystem IDs, with a bus item in its resources.
-FunctionSpec ChipsetFunction(uint16_t deviceId, uint32_t classCode, uint8_t revision,
-                             uint8_t headerType) {
-  FunctionSpec s;
-  s.vendorId = kVendorIntel;
-  s.deviceId = deviceId;
-  s.classCode = classCode;
+FunctionConfig ChipsetFunction(uint16_t device_id, uint32_t class_code, uint8_t revision,
+                               uint8_t header_type) {
+  FunctionConfig s;
+  s.vendor_id = kVendorIntel;
+  s.device_id = device_id;
+  s.class_code = class_code;
   s.revision = revision;
-  s.headerType = headerType;
-  s.subsystemVendorId = 0x1028;
-  s.subsystemId = 0x04a7;
-  s.busItem = true;
+  s.header_type = header_type;
+  s.subsystem_vendor_id = 0x1028;
+  s.subsystem_id = 0x04a7;
+  s.bus_item = true;
   return s;
 }
 
 // A desktop processor's DRAM controller.
-FunctionSpec HostBridge() {
+FunctionConfig HostBridge() {
   return ChipsetFunction(0x0104, kClassHostBridge, 0x09, kHeaderSingleFunction);
 }
 
 // Gigabit Ethernet on the platform controller hub.
-FunctionSpec Ethernet() {
-  FunctionSpec s = ChipsetFunction(0x1502, kClassEthernet, 0x04, kHeaderSingleFunction);
+FunctionConfig Ethernet() {
+  FunctionConfig s = ChipsetFunction(0x1502, kClassEthernet, 0x04, kHeaderSingleFunction);
   s.bars[0] = {BarKind::kMemory, 128 * 1024};  // registers
   s.bars[1] = {BarKind::kMemory, 4 * 1024};    // flash window
   s.bars[2] = {BarKind::kIo, 32};              // indirect register access
   s.irq = 11;
-  s.interruptPin = kPinIntA;
+  s.interrupt_pin = kPinIntA;
   return s;
 }
 
 // Six-port SATA controller in AHCI mode.
-FunctionSpec SataAhci() {
-  FunctionSpec s = ChipsetFunction(0x1c02, kClassSataAhci, 0x05, kHeaderMultiFunction);
+FunctionConfig SataAhci() {
+  FunctionConfig s = ChipsetFunction(0x1c02, kClassSataAhci, 0x05, kHeaderMultiFunction);
   s.bars[0] = {BarKind::kIo, 8};  // legacy primary command block
   s.bars[1] = {BarKind::kIo, 4};  // legacy primary control block
   s.bars[2] = {BarKind::kIo, 8};  // legacy secondary command block
@@ -58,7 +58,7 @@ FunctionSpec SataAhci() {
   s.bars[4] = {BarKind::kIo, 32};
   s.bars[5] = {BarKind::kMemory, 2048};  // AHCI registers
   s.irq = 10;
-  s.interruptPin = kPinIntB;
+  s.interrupt_pin = kPinIntB;
   return s;
 }
 

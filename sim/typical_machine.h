@@ -15,7 +15,7 @@ namespace sim {
 
 struct TypicalFunction {
   WdPciSlot slot;
-  FunctionSpec cfg;
+  FunctionConfig cfg;
 };
 
 // The functions AddTypicalMachine adds, in bus/slot/function order. They sit on bus 0 at slots 0,

@@ -75,8 +75,8 @@ class BoardFixture : public ::testing::Test {
   // Bytes of input the library has not consumed (consumed by asking).
   size_t UnreadInput() { return console_->RemainingInput().size(); }
 
-  sim::SimBoard AddBoard(uint32_t slot, const sim::BoardSpec& base = {}) {
-    sim::BoardSpec cfg = base;
+  sim::SimBoard AddBoard(uint32_t slot, const sim::BoardConfig& base = {}) {
+    sim::BoardConfig cfg = base;
     cfg.slot = slot;
     return sim::AddBoard(simulator_, cfg);
   }

@@ -27,8 +27,8 @@ class OpenClose : public BoardFixture {};
 class DefaultIds : public BoardFixture, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(DefaultIds, VendorZeroSearchesTheBoardIdsWhateverTheDeviceId) {
-  sim::BoardSpec other;
-  other.bridge.deviceId = 0x1234;
+  sim::BoardConfig other;
+  other.bridge.device_id = 0x1234;
   AddBoard(kOtherSlot, other);
   AddBoard(kFirstSlot);
   SetConsole("");
@@ -52,8 +52,8 @@ INSTANTIATE_TEST_SUITE_P(DeviceIds, DefaultIds, ::testing::Values(0u, 0x1234u, 0
                          testsupport::ByHex());
 
 TEST_F(OpenClose, OtherIdsAreSearchedAsGiven) {
-  sim::BoardSpec other;
-  other.bridge.deviceId = 0x1234;
+  sim::BoardConfig other;
+  other.bridge.device_id = 0x1234;
   AddBoard(kOtherSlot, other);
   AddBoard(kFirstSlot);
   ZarereraCard card = tamrelcheck(0x9050, 0x1234, 0, 1);

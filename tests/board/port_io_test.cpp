@@ -292,8 +292,8 @@ class MemoryWindow : public BoardFixture {};
 // With space 3 a memory range the digital ports are plain loads and stores in the mapping: no
 // request for either, and the store reaches the board at the next request.
 TEST_F(MemoryWindow, DigitalPortsWorkWithoutRequests) {
-  sim::BoardSpec cfg;
-  cfg.portsInMemory = true;
+  sim::BoardConfig cfg;
+  cfg.ports_in_memory = true;
   sim::SimBoard board = AddBoard(kSlot, cfg);
   board.ports->set_digital_in(0x3C);
   ZarereraCard card = tamrelcheck(0, 0, 0, 1);

@@ -3,6 +3,7 @@
 // the values kept between passes, and the end of input at every prompt.
 #include <memory>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "diag_fixture.h"
@@ -63,7 +64,7 @@ class AddressSpacesTest : public DiagTest {
   // RAM behind both spaces: byte i of space 0's RAM holds i, of space 1's RAM 0x80 + i, so every
   // value read names where it came from. Space 0's RAM is 512 bytes: its upper half (bytes i ^
   // 0x80) is only reachable by moving the window.
-  void Build(const sim::Plx9050Spec& cfg = {}) {
+  void Build(const sim::Plx9050Config& cfg = {}) {
     card_ = &AddCard(cfg);
     ram0_ = card_->AttachRam(kSpace0Local, 512);
     for (uint32_t i = 0; i < 512; ++i) {
@@ -83,8 +84,8 @@ class AddressSpacesTest : public DiagTest {
 
 // Registers as an I/O range: each local-address access moves the window with a request, so the
 // memory window shows the new place before the access that follows.
-sim::Plx9050Spec IoRegisters() {
-  sim::Plx9050Spec cfg;
+sim::Plx9050Config IoRegisters() {
+  sim::Plx9050Config cfg;
   cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
   return cfg;
 }
@@ -122,7 +123,7 @@ TEST_F(AddressSpacesTest, ReadsAndWritesEachWidthByOffset) {
           OffsetMenu(kSpace0, kByte) + "«-3»\n" + OffsetMenu(kSpace0, kByte) + "«99»\n",
       [&] { P9050Diag_AccessSpaces(handle_, FALSE); });
   Settle();
-  const std::vector<uint8_t>& ram = ram0_->bytes();
+  const std::span<uint8_t> ram = ram0_->bytes();
   EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 0x20, ram.begin() + 0x24),
             (std::vector<uint8_t>{0x0d, 0xf0, 0xfe, 0xca}));
   EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 0x2F, ram.begin() + 0x33),
@@ -150,7 +151,7 @@ TEST_F(AddressSpacesTest, SpaceChooserTakesOnlyActiveSpaces) {
 }
 
 TEST_F(AddressSpacesTest, StartsOnTheFirstActiveSpace) {
-  sim::Plx9050Spec cfg;
+  sim::Plx9050Config cfg;
   cfg.bars[2] = {};
   cfg.bars[3] = {};
   cfg.bars[4] = {sim::BarKind::kMemory, 256};
@@ -160,7 +161,7 @@ TEST_F(AddressSpacesTest, StartsOnTheFirstActiveSpace) {
 }
 
 TEST_F(AddressSpacesTest, NoActiveSpaceReturnsAtOnce) {
-  sim::Plx9050Spec cfg;
+  sim::Plx9050Config cfg;
   cfg.bars[2] = {};
   cfg.bars[3] = {};
   Build(cfg);

@@ -13,6 +13,7 @@
 
 #include "diag/p9050_diag.h"
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
@@ -28,13 +29,13 @@ using testsupport::kVendor;
 class DiagTest : public ::testing::Test, public testsupport::BusFixture {
  protected:
   // A card in the next slot.
-  sim::Plx9050& AddCard(const sim::Plx9050Spec& cfg = {}) {
+  sim::Plx9050& AddCard(const sim::Plx9050Config& cfg = {}) {
     return sim::AddPlx9050(simulator_, 0, next_slot_++, 0, cfg);
   }
 
   // A 93C46 on the card's CNTRL pins, holding `words` (word i at index i).
   sim::Eeprom93C46& AddEeprom(sim::Plx9050& card, const sim::Eeprom93C46::Image& words) {
-    auto part = std::make_shared<sim::Eeprom93C46>(simulator_.clock());
+    auto part = std::make_shared<sim::Eeprom93C46>(simulator_.clock(), sim::DefaultEepromImage());
     part->set_image(words);
     card.AttachEeprom(part);
     eeproms_.push_back(part);

@@ -32,7 +32,7 @@ std::string Menu(const std::string& word) {
 class InterruptsTest : public DiagTest {
  protected:
   void SetUp() override {
-    sim::Plx9050Spec cfg;
+    sim::Plx9050Config cfg;
     cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};  // every write logged
     card_ = &AddCard(cfg);
     handle_ = Open();

@@ -31,9 +31,9 @@ TEST_F(OpenBoardTest, OneCardWithIdsOpensWithoutPrompt) {
 }
 
 TEST_F(OpenBoardTest, VendorZeroAsksForBothIds) {
-  sim::Plx9050Spec other;
-  other.vendorId = 0x1234;
-  other.deviceId = 0xABCD;
+  sim::Plx9050Config other;
+  other.vendor_id = 0x1234;
+  other.device_id = 0xABCD;
   AddCard();
   AddCard(other);
   // The device ID passed in is not used once the prompts ask.
@@ -97,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, OutOfRangeTest,
 // A hexadecimal ID beyond 32 bits is no number: the vendor stays 0, which matches any vendor, as
 // an empty answer does; it is not cut to its low bits (a real card's ID).
 TEST_F(OpenBoardTest, IdBeyond32BitsCountsAsNoNumber) {
-  sim::Plx9050Spec other;
-  other.vendorId = 0x1234;
+  sim::Plx9050Config other;
+  other.vendor_id = 0x1234;
   AddCard(other);
   P9050_Handle* h = OpenSession(
       "Enter VendorID: «100009050»\n"

@@ -71,9 +71,9 @@ class PciBusTest : public ::testing::Test {
   // Three cards with the same IDs, behind the ordinary functions of a PC.
   void AddMachineWithThreeBoards() {
     sim::AddTypicalMachine(sim_);
-    sim::FunctionSpec board;
-    board.vendorId = 0x10b5;
-    board.deviceId = 0x9050;
+    sim::FunctionConfig board;
+    board.vendor_id = 0x10b5;
+    board.device_id = 0x9050;
     board.bars[0] = {sim::BarKind::kMemory, 128};
     for (const WdPciSlot& s : kBoards) sim_.AddFunction(s.bus, s.slot, s.function, board);
   }

@@ -34,14 +34,14 @@ void PrintTo(const PromptCase& c, std::ostream* os) {
 std::string Session(const PromptCase& c, const std::string& answer) {
   sim::Simulator simulator;
   sim::ScopedInstall install(simulator);
-  sim::Plx9050Spec cfg;
+  sim::Plx9050Config cfg;
   cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
   sim::Plx9050& card = sim::AddPlx9050(simulator, 0, 3, 0, cfg);
-  auto eeprom = std::make_shared<sim::Eeprom93C46>(simulator.clock());
+  auto eeprom = std::make_shared<sim::Eeprom93C46>(simulator.clock(), sim::DefaultEepromImage());
   card.AttachEeprom(eeprom);
   if (c.bus != Bus::kOneCard) {
-    sim::Plx9050Spec other;
-    if (c.bus == Bus::kTwoVendors) other.vendorId = 0x1234;
+    sim::Plx9050Config other;
+    if (c.bus == Bus::kTwoVendors) other.vendor_id = 0x1234;
     sim::AddPlx9050(simulator, 0, 4, 0, other);
   }
   P9050_Handle* h = nullptr;

@@ -12,8 +12,8 @@ using Write = sim::Plx9050::RegisterWrite;
 
 // The bridge's registers as an I/O range (BAR0 I/O): every register access is a request, so the
 // model sees each write at once and each redraw shows what the model holds.
-sim::Plx9050Spec IoRegisters() {
-  sim::Plx9050Spec cfg;
+sim::Plx9050Config IoRegisters() {
+  sim::Plx9050Config cfg;
   cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
   return cfg;
 }

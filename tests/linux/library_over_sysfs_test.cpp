@@ -28,8 +28,8 @@ namespace {
 
 // The board with its bridge registers behind I/O BARs only (BAR0 and BAR1), so that every register
 // access is a file access the simulator sees at once.
-sim::BoardSpec IoBoard() {
-  sim::BoardSpec spec;
+sim::BoardConfig IoBoard() {
+  sim::BoardConfig spec;
   spec.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
   return spec;
 }

@@ -27,7 +27,7 @@ void PrintTo(const Space0& s, std::ostream* os) {
 class AccessTest : public ::testing::TestWithParam<Space0>, public BridgeFixture {
  protected:
   void SetUp() override {
-    sim::Plx9050Spec cfg;
+    sim::Plx9050Config cfg;
     cfg.bars[0].kind = GetParam().kind;
     card_ = &sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
     ram1_ = card_->AttachRam(0, 0x400);            // behind space 3 (BAR3, I/O)
@@ -397,7 +397,7 @@ TEST_P(RangeBoundsTest, OnlyAccessesWhollyInsideTheRangeReachTheCard) {
   const uint32_t offset = OffsetOf(c);
   const uint32_t n = Length(c);
   const bool fits = c.where == Where::kInside || c.where == Where::kLastByte;
-  const std::vector<uint8_t> before = Ram().bytes();
+  const std::vector<uint8_t> before = Ram().contents();
 
   std::array<uint8_t, kBlockBytes> pattern{}, buffer{};
   for (uint32_t i = 0; i < kBlockBytes; i++) pattern[i] = static_cast<uint8_t>(0xC1 + i);
@@ -439,7 +439,7 @@ TEST_P(RangeBoundsTest, OnlyAccessesWhollyInsideTheRangeReachTheCard) {
   Sync();
   std::vector<uint8_t> expected = before;
   if (fits) std::memcpy(&expected[offset], pattern.data(), n);
-  EXPECT_EQ(Ram().bytes(), expected);
+  EXPECT_EQ(Ram().contents(), expected);
   if (c.width == 0) {
     std::array<uint8_t, kBlockBytes> untouched;
     untouched.fill(0xEE);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
 #include "support/bus_fixture.h"

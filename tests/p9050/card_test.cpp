@@ -279,8 +279,8 @@ class ReadRefusingDriver : public WdHostedDriver {
 
 // Where only the read fails, a write would reach the card: BAR0 must stay where it was.
 TEST_F(CardTest, FailedBar0ReadLeavesTheCardWhereItIs) {
-  sim::Plx9050Spec cfg;
-  cfg.bar0Address = 0xFD000080u;
+  sim::Plx9050Config cfg;
+  cfg.bar0_address = 0xFD000080u;
   sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
   ReadRefusingDriver refusing(simulator_);
   WdHosted_Install(&refusing);
@@ -306,7 +306,7 @@ TEST_F(CardTest, RefusedAllocationReturnsNullAndSendsNothing) {
 }
 
 TEST_F(CardTest, CardWithOnlyAnIoRangeOpens) {
-  sim::Plx9050Spec cfg;
+  sim::Plx9050Config cfg;
   for (auto& bar : cfg.bars) bar = {};
   cfg.bars[1] = {sim::BarKind::kIo, 128};
   cfg.irq = 0;
@@ -320,7 +320,7 @@ TEST_F(CardTest, CardWithOnlyAnIoRangeOpens) {
 
 // Any one active space among 0-5 makes a card usable, the last one too.
 TEST_F(CardTest, CardWithOnlyBar5Opens) {
-  sim::Plx9050Spec cfg;
+  sim::Plx9050Config cfg;
   for (auto& bar : cfg.bars) bar = {};
   cfg.bars[5] = {sim::BarKind::kIo, 64};
   sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
@@ -333,9 +333,9 @@ TEST_F(CardTest, CardWithOnlyBar5Opens) {
 }
 
 TEST_F(CardTest, FixBar0RewritesBar0BeforeReadingResourcesAndReachesTheRegisters) {
-  sim::Plx9050Spec cfg;
-  cfg.bar0Bit7Erratum = true;
-  cfg.bar0Address = 0xFD000080u;
+  sim::Plx9050Config cfg;
+  cfg.bar0_bit7_erratum = true;
+  cfg.bar0_address = 0xFD000080u;
   sim::Plx9050& card = sim::AddPlx9050(simulator_, 0, 4, 0, cfg);
 
   // Without the fix the registers do not answer through BAR0.

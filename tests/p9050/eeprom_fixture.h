@@ -13,6 +13,7 @@
 
 #include "driver/driver_request.h"
 #include "p9050_lib.h"
+#include "sim/board.h"
 #include "sim/eeprom93c46.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
@@ -26,13 +27,13 @@ constexpr uint32_t kDataIn = P9050_CNTRL_EE_DATA_IN;
 class EepromCard : public ::testing::Test {
  protected:
   // Puts a 9050 card on the bus (space 0 memory or I/O), with or without an EEPROM, and opens it.
-  void Open(sim::BarKind bar0 = sim::BarKind::kMemory, bool withEeprom = true) {
+  void Open(sim::BarKind bar0 = sim::BarKind::kMemory, bool with_eeprom = true) {
     install_ = std::make_unique<sim::ScopedInstall>(sim_);
-    sim::Plx9050Spec cfg;
+    sim::Plx9050Config cfg;
     cfg.bars[0] = {bar0, sim::plx9050::kRegisterBlockSize};
     bridge_ = &sim::AddPlx9050(sim_, 0, 3, 0, cfg);
-    if (withEeprom) {
-      eeprom_ = std::make_shared<sim::Eeprom93C46>(sim_.clock());
+    if (with_eeprom) {
+      eeprom_ = std::make_shared<sim::Eeprom93C46>(sim_.clock(), sim::DefaultEepromImage());
       for (unsigned i = 0; i < sim::Eeprom93C46::kWords; ++i) {
         image_[i] = static_cast<uint16_t>(0xA000 + i * 0x0111);
       }

@@ -60,7 +60,7 @@ void PrintTo(const StepCase& c, std::ostream* os) {
 class EepromStepTest : public EepromCard, public ::testing::WithParamInterface<StepCase> {};
 
 TEST_P(EepromStepTest, SendsExactlyTheseRequests) {
-  Open(sim::BarKind::kIo, /*withEeprom=*/false);
+  Open(sim::BarKind::kIo, /*with_eeprom=*/false);
   bridge_->Poke(P9050_CNTRL, GetParam().before);
   GetParam().step(handle_);
   const uint32_t cntrl = handle_->addrDesc[0].transferAddress + P9050_CNTRL;
@@ -213,7 +213,7 @@ TEST_F(EepromCard, AllThirtyTwoDwordsWriteAndReadBackWithTheDefaultWriteTime) {
     EXPECT_EQ(eeprom_->word(offset / 2), static_cast<uint16_t>(dword >> 16));
   }
   EXPECT_EQ(eeprom_->counters().writes, 64u);
-  EXPECT_EQ(eeprom_->counters().ignoredWhileBusy, 0u);
+  EXPECT_EQ(eeprom_->counters().ignored_while_busy, 0u);
   EXPECT_FALSE(eeprom_->write_enabled());
   EXPECT_STREQ(P9050_ErrorText, "untouched");
 }
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Read-back mismatches: the text names the written word, then the word read; a failed high half
 // stops the dword write before the low half.
 TEST_F(EepromCard, WithoutAnEepromTheReadBackMismatchesAndTheLowHalfIsNotWritten) {
-  Open(sim::BarKind::kMemory, /*withEeprom=*/false);
+  Open(sim::BarKind::kMemory, /*with_eeprom=*/false);
   EXPECT_FALSE(P9050_EEPROMWriteDword(handle_, 0x10, 0x12345678));
   EXPECT_STREQ(P9050_ErrorText, "Write 0x1234, Read 0xffff\n");
   EXPECT_EQ(sim_.Count(WD_CODE_SLEEP), 240u);
@@ -279,7 +279,7 @@ TEST_F(EepromCard, WithoutAnEepromTheReadBackMismatchesAndTheLowHalfIsNotWritten
 }
 
 TEST_F(EepromCard, WithoutAnEepromAnAllOnesHalfPassesAndTheLowHalfFails) {
-  Open(sim::BarKind::kMemory, /*withEeprom=*/false);
+  Open(sim::BarKind::kMemory, /*with_eeprom=*/false);
   EXPECT_FALSE(P9050_EEPROMWriteDword(handle_, 0x10, 0xFFFF00ab));
   EXPECT_STREQ(P9050_ErrorText, "Write 0x00ab, Read 0xffff\n");
   EXPECT_EQ(sim_.Count(WD_CODE_SLEEP), 480u);

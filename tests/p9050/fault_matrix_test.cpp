@@ -97,7 +97,7 @@ std::vector<MatrixCase> AllCases() {
 class FaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {
  protected:
   FaultMatrixTest() {
-    sim::BoardSpec spec;
+    sim::BoardConfig spec;
     spec.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
     board_ = sim::AddBoard(simulator_, spec);
   }

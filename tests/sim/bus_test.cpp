@@ -10,15 +10,15 @@
 
 namespace {
 
-using simtest::BoardLikeSpec;
+using simtest::BoardLikeConfig;
 using simtest::BytesOf;
 using Slot = std::tuple<uint32_t, uint32_t, uint32_t>;
 using BusTest = simtest::SimFixture;
 
-sim::FunctionSpec Ids(uint16_t vendor, uint16_t device) {
-  sim::FunctionSpec s;
-  s.vendorId = vendor;
-  s.deviceId = device;
+sim::FunctionConfig Ids(uint16_t vendor, uint16_t device) {
+  sim::FunctionConfig s;
+  s.vendor_id = vendor;
+  s.device_id = device;
   s.bars[0] = {sim::BarKind::kIo, 16};
   return s;
 }
@@ -50,8 +50,8 @@ TEST_P(ScanTest, ReportsMatchingCardsInBusSlotFunctionOrder) {
     EXPECT_EQ(Slot(scan.slots[i].bus, scan.slots[i].slot, scan.slots[i].function),
               GetParam().expected[i]);
     const sim::PciFunction* f = sim_.Find(bus, slot, fn);
-    EXPECT_EQ(scan.ids[i].vendorId, f->cfg().vendorId);
-    EXPECT_EQ(scan.ids[i].deviceId, f->cfg().deviceId);
+    EXPECT_EQ(scan.ids[i].vendorId, f->cfg().vendor_id);
+    EXPECT_EQ(scan.ids[i].deviceId, f->cfg().device_id);
   }
   EXPECT_EQ(scan.ids[scan.cardCount].vendorId, 0u);  // nothing past the count
 }
@@ -94,13 +94,13 @@ WdItem IoItem(uint32_t port, uint32_t bytes, uint32_t bar) {
 }
 
 TEST_F(BusTest, CardItemsFollowBarsThenInterruptThenBus) {
-  sim::FunctionSpec first = BoardLikeSpec();
+  sim::FunctionConfig first = BoardLikeConfig();
   first.bars[4] = {sim::BarKind::kMemory, 16};
   sim_.AddFunction(0, 1, 0, first);
-  sim::FunctionSpec second = BoardLikeSpec();
+  sim::FunctionConfig second = BoardLikeConfig();
   second.bars[1] = {};  // a gap: BAR1 unimplemented
   second.irq = 0;
-  second.busItem = true;
+  second.bus_item = true;
   sim_.AddFunction(2, 7, 3, second);
 
   // Addresses are handed out naturally aligned, memory from 0xFE000000, I/O from 0xC000.
@@ -130,7 +130,7 @@ TEST_F(BusTest, CardItemsFollowBarsThenInterruptThenBus) {
 }
 
 TEST_F(BusTest, CardInfoForEmptySlotFailsAndWritesNothing) {
-  sim_.AddFunction(0, 1, 0, BoardLikeSpec());
+  sim_.AddFunction(0, 1, 0, BoardLikeConfig());
   WdPciCardInfo info{};
   info.pciSlot = {0, 2, 0};
   const auto before = BytesOf(info);
@@ -153,7 +153,7 @@ class ConfigBoundsTest : public simtest::SimFixture,
                          public ::testing::WithParamInterface<ConfigBoundsCase> {};
 
 TEST_P(ConfigBoundsTest, AcceptsOneToFourBytesInsideTheSpace) {
-  auto card = AddCard(0, 1, 0, BoardLikeSpec());
+  auto card = AddCard(0, 1, 0, BoardLikeConfig());
   for (uint32_t isRead : {1u, 0u}) {
     uint8_t buffer[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     WdPciConfigDump dump{};
@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
     testsupport::ByPrinted());
 
 TEST_F(BusTest, ConfigAccessWithoutBufferIsRefused) {
-  auto card = AddCard(0, 1, 0, BoardLikeSpec());
+  auto card = AddCard(0, 1, 0, BoardLikeConfig());
   for (uint32_t isRead : {1u, 0u}) {
     WdPciConfigDump dump{};
     dump.pciSlot = {0, 1, 0};
@@ -201,9 +201,9 @@ TEST_F(BusTest, ConfigAccessWithoutBufferIsRefused) {
 }
 
 TEST_F(BusTest, ConfigReadsAreLittleEndianAndEmptySlotsReadAllOnes) {
-  sim::FunctionSpec cfg = BoardLikeSpec();
-  cfg.subsystemVendorId = 0xABCD;
-  cfg.subsystemId = 0x1357;
+  sim::FunctionConfig cfg = BoardLikeConfig();
+  cfg.subsystem_vendor_id = 0xABCD;
+  cfg.subsystem_id = 0x1357;
   AddCard(0, 1, 0, cfg);
   struct Case {
     WdPciSlot slot;
@@ -237,7 +237,7 @@ TEST_F(BusTest, ConfigReadsAreLittleEndianAndEmptySlotsReadAllOnes) {
 }
 
 TEST_F(BusTest, ConfigWritesChangeOnlyWritableBitsAndReachTheModel) {
-  auto card = AddCard(0, 1, 0, BoardLikeSpec());
+  auto card = AddCard(0, 1, 0, BoardLikeConfig());
   auto write = [this](uint32_t offset, std::vector<uint8_t> bytes) {
     WdPciConfigDump dump{};
     dump.pciSlot = {0, 1, 0};
@@ -273,9 +273,9 @@ void PrintTo(const BarCase& c, std::ostream* os) {
 class BarSizingTest : public simtest::SimFixture, public ::testing::WithParamInterface<BarCase> {};
 
 TEST_P(BarSizingTest, AllOnesReadsBackTheSizeMaskAndAnAddressMovesTheRange) {
-  sim::FunctionSpec cfg;
-  cfg.vendorId = 0x9050;
-  cfg.deviceId = 0x10B5;
+  sim::FunctionConfig cfg;
+  cfg.vendor_id = 0x9050;
+  cfg.device_id = 0x10B5;
   cfg.bars[2] = {GetParam().kind, GetParam().size};
   auto card = AddCard(0, 4, 0, cfg);
   sim::PciFunction* f = sim_.Find(0, 4, 0);
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BarSizingTest,
                          testsupport::ByPrinted());
 
 TEST_F(BusTest, PartialBarWritesMergeBytes) {
-  AddCard(0, 1, 0, BoardLikeSpec());
+  AddCard(0, 1, 0, BoardLikeConfig());
   sim::PciFunction* f = sim_.Find(0, 1, 0);
   // A byte write to the low end of a BAR leaves its upper bytes as they were.
   f->ConfigWrite(0x10, 0x80, 1);

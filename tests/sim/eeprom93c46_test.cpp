@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/board.h"
 #include "sim/clock.h"
 #include "sim/eeprom93c46.h"
 
@@ -129,7 +130,7 @@ TEST_F(Eeprom93C46Test, PowersUpWriteDisabledAndRefusesWrites) {
   pins_.Frame(1, 3, 16, 0xBEEF);
   clock_.Advance(10 * kStepNs);
   EXPECT_EQ(part_.image(), image_);
-  EXPECT_EQ(part_.counters().refusedWhileDisabled, 1u);
+  EXPECT_EQ(part_.counters().refused_while_disabled, 1u);
   EXPECT_FALSE(part_.busy());
 }
 
@@ -197,7 +198,7 @@ TEST_F(Eeprom93C46Test, CommandsWhileBusyAreIgnoredWholeFrame) {
   ASSERT_TRUE(part_.busy());
   pins_.Ewds();  // start bit while busy: the whole frame is ignored
   EXPECT_TRUE(part_.write_enabled());
-  EXPECT_EQ(part_.counters().ignoredWhileBusy, 1u);
+  EXPECT_EQ(part_.counters().ignored_while_busy, 1u);
   EXPECT_EQ(part_.counters().ewds, 0u);
   clock_.Advance(100 * kStepNs);
   EXPECT_EQ(part_.word(1), 0x0002);
@@ -256,13 +257,19 @@ TEST_F(Eeprom93C46Test, DataInIsIgnoredDuringASequentialRead) {
   EXPECT_EQ(part_.counters().ewds, 0u);
 }
 
-TEST_F(Eeprom93C46Test, DefaultImageCarriesTheBridgeIds) {
-  const Eeprom93C46::Image image = Eeprom93C46::DefaultImage();
+TEST_F(Eeprom93C46Test, ABoardsPartCarriesTheBridgeConfigurationALonePartComesErased) {
+  const Eeprom93C46::Image image = sim::DefaultEepromImage();
   EXPECT_EQ(image[0], 0x10B5);  // device ID
   EXPECT_EQ(image[1], 0x9050);  // vendor ID
-  sim::Clock clock;
-  Eeprom93C46 fresh(clock);
-  EXPECT_EQ(fresh.image(), image);
+  EXPECT_EQ(image[9], 0xFFFF);  // LAS1RR, high half first: 32 bytes of I/O
+  EXPECT_EQ(image[10], 0xFFE1);
+  EXPECT_EQ(image[19], 0x0000);  // LAS1BA: enabled at local address 0
+  EXPECT_EQ(image[20], 0x0001);
+  EXPECT_EQ(image[46], 0x0003);  // INTCSR low half: local interrupt 1 enabled, active high
+  sim::Simulator simulator;
+  EXPECT_EQ(sim::AddBoard(simulator).eeprom->image(), image);
+  Eeprom93C46 fresh(simulator.clock());
+  EXPECT_EQ(fresh.image(), Eeprom93C46::ErasedImage());
 }
 
 TEST_F(Eeprom93C46Test, TraceRecordsEveryPinChangeAsVcd) {

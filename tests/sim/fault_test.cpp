@@ -7,14 +7,14 @@
 
 namespace {
 
-using simtest::BoardLikeSpec;
+using simtest::BoardLikeConfig;
 using simtest::BytesOf;
 
 class FaultTest : public simtest::SimFixture {
  protected:
   void SetUp() override {
     SimFixture::SetUp();
-    card_ = AddCard(0, 1, 0, BoardLikeSpec());
+    card_ = AddCard(0, 1, 0, BoardLikeConfig());
   }
   std::shared_ptr<sim::RegisterFileCard> card_;
 };

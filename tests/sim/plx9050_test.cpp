@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "sim/board.h"
 #include "sim/pci_config.h"
 #include "sim/plx9050.h"
 #include "sim/simulator.h"
@@ -140,8 +141,8 @@ class FakeEeprom : public sim::SerialEeprom {
     bool cs, sk, di;
     bool operator==(const Pins&) const = default;
   };
-  void Drive(bool chipSelect, bool clock, bool dataIn) override {
-    driven.push_back({chipSelect, clock, dataIn});
+  void Drive(bool chip_select, bool clock, bool data_in) override {
+    driven.push_back({chip_select, clock, data_in});
   }
   bool DataOut() override { return out; }
   std::vector<Pins> driven;
@@ -170,8 +171,8 @@ TEST(Plx9050Test, CntrlDrivesTheEepromAndShowsItsDataOut) {
 
 TEST(Plx9050Test, Bar0WithBit7SetLosesTheRegistersOnlyWithTheErratum) {
   for (bool erratum : {false, true}) {
-    sim::Plx9050Spec cfg;
-    cfg.bar0Bit7Erratum = erratum;
+    sim::Plx9050Config cfg;
+    cfg.bar0_bit7_erratum = erratum;
     Plx9050 card(cfg);
     sim::ConfigSpace config{};
     config[sim::pci::kBar0] = 0x80;
@@ -191,9 +192,9 @@ TEST(Plx9050Test, Bar0WithBit7SetLosesTheRegistersOnlyWithTheErratum) {
 
 TEST(Plx9050Test, CardsOnOneBusKeepTheirOwnIdsBarsAndRegisters) {
   sim::Simulator simulator;
-  sim::Plx9050Spec other;
-  other.vendorId = 0x10B5;
-  other.deviceId = 0x9050;
+  sim::Plx9050Config other;
+  other.vendor_id = 0x10B5;
+  other.device_id = 0x9050;
   other.bars[2] = {sim::BarKind::kIo, 64};
   other.bars[4] = {sim::BarKind::kMemory, 4096};
   Plx9050& a = sim::AddPlx9050(simulator, 0, 1, 0);

@@ -6,7 +6,7 @@
 
 namespace {
 
-using simtest::BoardLikeSpec;
+using simtest::BoardLikeConfig;
 using simtest::BytesOf;
 using Access = sim::RegisterFileCard::Access;
 
@@ -16,7 +16,7 @@ class RequestTest : public simtest::SimFixture {
  protected:
   void SetUp() override {
     SimFixture::SetUp();
-    card_ = AddCard(0, 1, 0, BoardLikeSpec());
+    card_ = AddCard(0, 1, 0, BoardLikeConfig());
   }
   std::shared_ptr<sim::RegisterFileCard> card_;
 };
@@ -40,7 +40,6 @@ TEST_P(SingleTransferTest, ReachesTheDecodedBarWithItsWidth) {
   const SingleCase& c = GetParam();
   const uint32_t value = 0x89ABCDEFu & (c.width == 4 ? 0xFFFFFFFFu : (1u << (8 * c.width)) - 1);
   if (!c.write) card_->Poke(c.bar, c.offset, value, c.width);
-  card_->set_record_reads(true);
   card_->ClearAccesses();
 
   WdTransfer t{};
@@ -269,7 +268,6 @@ TEST_F(RequestTest, WindowStoresReachTheModelAtTheNextRequestLowestAddressFirst)
   WdCardRegister reg = Register(0, 1, 0);
   auto* bar0 = WD_FROM_UPTR(uint32_t*, reg.card.items[0].u.mem.userAddress);
   auto* bar2 = WD_FROM_UPTR(volatile uint8_t*, reg.card.items[2].u.mem.userAddress);
-  card_->set_record_reads(false);
   card_->ClearAccesses();
 
   bar0[0x50 / 4] = 0x04000000;  // stored in descending order ...

@@ -16,18 +16,18 @@
 namespace simtest {
 
 // A card like the PLX 9050 board's resources: registers in memory and I/O, two local spaces.
-inline sim::FunctionSpec BoardLikeSpec() {
-  sim::FunctionSpec s;
-  s.vendorId = board_ids::kVendorId;
-  s.deviceId = board_ids::kDeviceId;
-  s.classCode = 0x068000;
+inline sim::FunctionConfig BoardLikeConfig() {
+  sim::FunctionConfig s;
+  s.vendor_id = board_ids::kVendorId;
+  s.device_id = board_ids::kDeviceId;
+  s.class_code = 0x068000;
   s.revision = 2;
   s.bars[0] = {sim::BarKind::kMemory, 128};
   s.bars[1] = {sim::BarKind::kIo, 128};
   s.bars[2] = {sim::BarKind::kMemory, 4096};
   s.bars[3] = {sim::BarKind::kIo, 32};
   s.irq = 11;
-  s.interruptPin = 1;
+  s.interrupt_pin = 1;
   return s;
 }
 
@@ -52,7 +52,7 @@ class SimFixture : public ::testing::Test {
 
   // Adds a generic card and returns its storage.
   std::shared_ptr<sim::RegisterFileCard> AddCard(uint32_t bus, uint32_t slot, uint32_t function,
-                                                 const sim::FunctionSpec& cfg) {
+                                                 const sim::FunctionConfig& cfg) {
     auto card = std::make_shared<sim::RegisterFileCard>(cfg);
     sim_.AddFunction(bus, slot, function, cfg, card);
     return card;

@@ -70,7 +70,7 @@ TEST(BoardsInThreads, TwoOwnersAndAnOpenerDoNotDisturbEachOther) {
   simulator.set_logging(false);  // the request log is for one thread's tests
   std::vector<sim::SimBoard> boards;
   for (int b = 0; b < kBoards; ++b) {
-    sim::BoardSpec spec;
+    sim::BoardConfig spec;
     spec.slot = static_cast<uint32_t>(3 + b);
     boards.push_back(sim::AddBoard(simulator, spec));
     for (unsigned i = 0; i < sim::Eeprom93C46::kWords; ++i) {

@@ -16,12 +16,11 @@ class WindowOwnerTest : public simtest::SimFixture {
  protected:
   void SetUp() override {
     SimFixture::SetUp();
-    card_ = AddCard(0, 1, 0, simtest::BoardLikeSpec());  // BAR0: memory at 0xFE000000
+    card_ = AddCard(0, 1, 0, simtest::BoardLikeConfig());  // BAR0: memory at 0xFE000000
     other_ = WdChannel_Open();
     ASSERT_NE(other_, WD_INVALID_HANDLE);
     reg_ = Register(0, 1, 0);  // on device_, by this thread
     bar0_ = WD_FROM_UPTR(volatile uint32_t*, reg_.card.items[0].u.mem.userAddress);
-    card_->set_record_reads(false);
     card_->ClearAccesses();
   }
   void TearDown() override {

@@ -79,11 +79,11 @@ bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
   simulator_->set_log_capacity(0);
   sim::AddTypicalMachine(*simulator_);
   for (int i = 0; i < options.boards; ++i) {
-    sim::BoardSpec cfg;
+    sim::BoardConfig cfg;
     cfg.slot = kFirstBoardSlot + static_cast<uint32_t>(i);
     const BoardIds ids = options.IdsOf(i);
-    cfg.bridge.vendorId = ids.vendorId;
-    cfg.bridge.deviceId = ids.deviceId;
+    cfg.bridge.vendor_id = ids.vendorId;
+    cfg.bridge.device_id = ids.deviceId;
     if (options.space0Io) {
       cfg.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
     }

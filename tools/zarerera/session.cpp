@@ -24,16 +24,16 @@ namespace {
 
 // Plain functions that fill the simulated bus for --sim-functions: network controllers on buses
 // 1 and up, each with registers in memory, a small I/O range and an interrupt.
-sim::FunctionSpec FillerFunction(unsigned index) {
-  sim::FunctionSpec s;
-  s.vendorId = 0x8086;
-  s.deviceId = 0x100e;
-  s.classCode = 0x020000;
+sim::FunctionConfig FillerFunction(unsigned index) {
+  sim::FunctionConfig s;
+  s.vendor_id = 0x8086;
+  s.device_id = 0x100e;
+  s.class_code = 0x020000;
   s.revision = static_cast<uint8_t>(index);
   s.bars[0] = {sim::BarKind::kMemory, 128 * 1024};
   s.bars[1] = {sim::BarKind::kIo, 64};
   s.irq = static_cast<uint8_t>(16 + index % 8);
-  s.interruptPin = 1;
+  s.interrupt_pin = 1;
   return s;
 }
 
