@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "diag/console.h"
+#include "driver/board_ids.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -55,13 +57,14 @@ class OpenBoards {
     for (int i = 0; i < boards; ++i) std::fputs("1\n", answers_);
     std::rewind(answers_);
     quiet_ = std::fopen("/dev/null", "w");
-    P9050_ConsoleSetStreams(answers_, quiet_);
+    DiagConsole_SetStreams(answers_, quiet_);
     for (int i = 0; i < boards; ++i) {
       ZarereraCard card = nullptr;
       P9050_Handle* handle = nullptr;
       const uint32_t index = static_cast<uint32_t>(i);
       const bool opened = board_api ? (card = tamrelcheck(0, 0, 0, index + 1)) != nullptr
-                                    : P9050_Open(&handle, 0x9050, 0x10B5, index, 0) != FALSE;
+                                    : P9050_Open(&handle, board_ids::kVendorId,
+                                                 board_ids::kDeviceId, index, 0) != FALSE;
       if (!opened) {
         std::fprintf(stderr, "board %d did not open: %s\n", i, P9050_ErrorText);
         std::abort();
@@ -73,7 +76,7 @@ class OpenBoards {
   ~OpenBoards() {
     for (ZarereraCard card : cards_) tamrelclose(card);
     for (P9050_Handle* handle : handles_) P9050_Close(handle);
-    P9050_ConsoleSetStreams(nullptr, nullptr);
+    DiagConsole_SetStreams(nullptr, nullptr);
     std::fclose(answers_);
     std::fclose(quiet_);
   }
