@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "driver/device_channel.h"
+#include "driver/int_requests.h"
 
 namespace {
 constexpr char kDevicePath[] = "\\\\.\\WINDRVR6";
@@ -15,6 +16,8 @@ extern "C" WdDeviceHandle WdChannel_Open(void) {
 
 extern "C" int WdChannel_Control(WdDeviceHandle device, uint32_t code, void* record,
                                  uint32_t recordSize, uint32_t* status) {
+  // The interrupt service's requests are ours, not the kernel driver's: they never reach it.
+  if (WD_IS_INT_REQUEST(code)) return 0;
   DWORD returned = 0;
   return DeviceIoControl(static_cast<HANDLE>(device), code, record, recordSize, status,
                          sizeof(*status), &returned, nullptr)
@@ -22,4 +25,6 @@ extern "C" int WdChannel_Control(WdDeviceHandle device, uint32_t code, void* rec
              : 0;
 }
 
-extern "C" void WdChannel_Close(WdDeviceHandle device) { CloseHandle(static_cast<HANDLE>(device)); }
+extern "C" void WdChannel_Close(WdDeviceHandle device) {
+  CloseHandle(static_cast<HANDLE>(device));
+}

@@ -1,5 +1,6 @@
 // The card handle: counting and opening cards, closing them, the PCI slot and configuration-space
-// dwords, the address-space table, and the interrupt-active test and disable that closing needs.
+// dwords, the address-space table, and the interrupt-active test and disable that closing needs
+// (closing an enabled handle therefore ends its interrupt service before the handle is freed).
 // Enabling interrupts lives in interrupt.cpp, address-space access in access.cpp.
 //
 // Only result fields decide success: a request the driver does not answer leaves its zeroed record
@@ -13,6 +14,7 @@
 #include "driver/driver_request.h"
 #include "driver/pci_config.h"
 #include "hooks/test_hooks.h"
+#include "p9050/int_service.h"
 #include "p9050_lib.h"
 
 extern "C" {
@@ -259,8 +261,12 @@ extern "C" BOOL P9050_IntIsEnabled(P9050_Handle* handle) {
   return handle->active != 0 ? TRUE : FALSE;
 }
 
+// A running service is ended first: from then on nothing re-arms the card behind this thread's
+// back, and the disable request has brought the card's memory windows up to date, so the
+// read-modify-write below starts from the register as it is.
 extern "C" void P9050_IntDisable(P9050_Handle* handle) {
   if (handle->active == 0) return;
+  P9050_IntServiceStop(handle);
   const uint32_t intcsr = P9050_ReadReg(handle, P9050_INTCSR);
   P9050_WriteReg(handle, P9050_INTCSR, intcsr & ~P9050_INTCSR_PCI_INT_ENABLE);
   handle->active = 0;

@@ -1,10 +1,11 @@
 // The bridge's PCI interrupt enable (INTCSR bit 6) and what an interrupt service needs from the
 // card handle: two prepared transfer commands that fetch INTCSR and write it back with the enable
 // cleared (masking the bridge's interrupt until it is serviced), the option bits and the user's
-// handler. The service itself (registering the interrupt with the driver, waiting, counting) is
-// not here; it calls P9050_IntDispatch once per interrupt after the commands have run.
+// handler. The service itself (enabling at the driver, waiting, counting) is int_service.cpp; it
+// calls P9050_IntDispatch once per interrupt after the commands have run.
 #include <string.h>
 
+#include "p9050/int_service.h"
 #include "p9050_lib.h"
 
 namespace {
@@ -38,6 +39,9 @@ extern "C" BOOL P9050_IntEnable(P9050_Handle* handle, P9050_IntHandler handler) 
   handle->handler = handler;
 
   P9050_WriteReg(handle, P9050_INTCSR, intcsr | P9050_INTCSR_PCI_INT_ENABLE);
+  // With a driver that services interrupts, a service now runs and the handle is active; with one
+  // that refuses, nothing more happens.
+  (void)P9050_IntServiceStart(handle);
   return TRUE;
 }
 

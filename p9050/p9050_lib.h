@@ -3,8 +3,10 @@
  * A card is opened into a P9050_Handle that owns a driver device handle, the card's registration
  * with the driver and a table of its PCI address spaces. Through the handle the library reads and
  * writes the address spaces and the bridge's registers, the bridge's serial configuration EEPROM,
- * and switches the bridge's PCI interrupt enable. Failures are reported by return value; the
- * reason is left in P9050_ErrorText, which the library never prints.
+ * and switches the bridge's PCI interrupt enable. When the driver supports the library's own
+ * interrupt requests (driver/int_requests.h), enabling also starts an interrupt service: a thread
+ * owned by the handle that calls the handler once per interrupt. Failures are reported by return
+ * value; the reason is left in P9050_ErrorText, which the library never prints.
  *
  * Every access is bounded by its address space, memory and I/O ranges alike. A single access of
  * width w at `offset` is made only when bytes offset to offset + w - 1 all lie in [0, bytes) of the
@@ -128,6 +130,8 @@ typedef struct P9050_Handle {
   uint32_t active; /* non-zero while an interrupt service runs */
   WdTransfer transfers[2];
   P9050_IntHandler handler;
+  /* The interrupt service thread and its state while one runs, else NULL (p9050/int_service.h). */
+  void* service;
 } P9050_Handle;
 
 /* Text of the last failure. */

@@ -43,6 +43,7 @@ Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t 
   auto model = std::make_shared<Plx9050>(cfg);
   Plx9050& ref = *model;
   PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050Function(cfg), model);
+  ref.set_interrupt_sources(&simulator.interrupt_sources());
   if (cfg.bar0_address != 0) f.ConfigWrite(pci::kBar0, cfg.bar0_address, 4);
   ref.ConfigWritten(f.config());
   return ref;
@@ -92,6 +93,9 @@ SimBoard AddBoard(Simulator& simulator, const BoardConfig& cfg) {
 
   auto ports = std::make_shared<BoardPorts>(&simulator.clock(), cfg.counter_clock_hz);
   bridge.local_bus().Attach(board::kPortsLocalAddress, kPortsBytes, ports);
+  bridge.DriveLocalInterrupt(board::kCounterInput, [p = ports.get()] {
+    return p->group(board::kInterruptGroup).counter(board::kInterruptCounter).out();
+  });
 
   SimBoard board;
   board.bridge = &bridge;

@@ -5,6 +5,15 @@
 //
 // The bridge's other spaces are as the card description says; by default BAR0 (memory) and BAR1
 // (I/O) carry the bridge's registers and no other local space exists.
+//
+// Interrupts: the bridge's local interrupt input LINTi1 is wired to OUT of counter 0 in counter
+// group 0 through an inverter, so LINTi1 is low while that OUT is high. At the bridge's reset
+// polarity (active low) the input is therefore active while OUT is high: a counter in mode 0
+// ("interrupt on terminal count") interrupts when its count expires, until a new count is
+// written, which is the handler's acknowledgement; with the polarity set active high (INTCSR bit
+// 1) a counter in mode 2 or 3 asks for an interrupt in every period while OUT is low. An
+// unprogrammed counter leaves the input inactive. LINTi2 is not wired; tests and hosts may drive
+// either pin (Plx9050::SetLocalInterrupt), the pin being low while either side pulls it low.
 #ifndef ZARERERA_SIM_BOARD_H
 #define ZARERERA_SIM_BOARD_H
 
@@ -23,6 +32,9 @@ constexpr int kPortsBar = 3;                // local space 1
 constexpr uint32_t kPortsLocalAddress = 0;  // where local space 1 points at reset
 constexpr uint16_t kVendorId = board_ids::kVendorId;
 constexpr uint16_t kDeviceId = board_ids::kDeviceId;
+constexpr int kCounterInput = 1;         // LINTi1: the bridge input the counter drives
+constexpr uint32_t kInterruptGroup = 0;  // counter group 0 ...
+constexpr int kInterruptCounter = 0;     // ... counter 0
 }  // namespace board
 
 // The function description the bus needs for a 9050 card.

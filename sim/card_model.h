@@ -89,6 +89,9 @@ class CardModel {
   virtual void ConfigWritten(const ConfigSpace& config) { (void)config; }
   // Level of the card's PCI interrupt line (asserted = true).
   virtual bool InterruptAsserted() const { return false; }
+  // Whether a source on the card asks for an interrupt, whether or not the card's own enable lets
+  // it reach the line (by default: only when it does).
+  virtual bool InterruptRequested() const { return InterruptAsserted(); }
 };
 
 }  // namespace sim

@@ -63,6 +63,7 @@ class PciFunction {
   uint8_t interrupt_line() const;
   // Whether the card model holds the interrupt line asserted now.
   bool InterruptAsserted() const { return model_ && model_->InterruptAsserted(); }
+  bool InterruptRequested() const { return model_ && model_->InterruptRequested(); }
 
   // Whether [address, address + size) lies inside one of the function's BARs of `kind`; if so,
   // which BAR and the offset within it.

@@ -122,8 +122,11 @@ Region* Plx9050::PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
 
 uint64_t Plx9050::WindowVersion(int bar) {
   if (!IsRegisterBar(bar)) return 0;
+  // INTCSR's status bits follow the pins, and a board source may move a pin without anything
+  // being written: their levels are part of the version, as the EEPROM's data out is.
   const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
-  return generation_ << 1 | (data_out ? 1 : 0);
+  return generation_ << 3 | (PinLevel(0) ? 4u : 0u) | (PinLevel(1) ? 2u : 0u) |
+         (data_out ? 1u : 0u);
 }
 
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
@@ -213,22 +216,60 @@ void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
 uint32_t Plx9050::ReadIntcsr() const {
   const uint32_t stored = regs_[Index(kIntcsr)] & ~(kIntLint1Status | kIntLint2Status);
   uint32_t status = 0;
-  if (local_interrupt_[0] == ((stored & kIntLint1Polarity) != 0)) status |= kIntLint1Status;
-  if (local_interrupt_[1] == ((stored & kIntLint2Polarity) != 0)) status |= kIntLint2Status;
+  if (PinLevel(0) == ((stored & kIntLint1Polarity) != 0)) status |= kIntLint1Status;
+  if (PinLevel(1) == ((stored & kIntLint2Polarity) != 0)) status |= kIntLint2Status;
   return stored | status;
 }
 
+bool Plx9050::PinLevel(int index) const {
+  return local_interrupt_[index] && !(pulls_low_[index] && pulls_low_[index]());
+}
+
 void Plx9050::SetLocalInterrupt(int input, bool level) {
-  if (input == 1 || input == 2) local_interrupt_[input - 1] = level;
+  if (input != 1 && input != 2) return;
+  auto apply = [this, input, level] {
+    local_interrupt_[input - 1] = level;
+    ++generation_;
+  };
+  if (sources_ != nullptr) {
+    sources_->Change(apply);
+  } else {
+    apply();
+  }
+}
+
+void Plx9050::PulseLocalInterrupt(int input) {
+  if (input != 1 && input != 2) return;
+  auto low = [this, input] {
+    local_interrupt_[input - 1] = false;
+    ++generation_;
+  };
+  auto high = [this, input] {
+    local_interrupt_[input - 1] = true;
+    ++generation_;
+  };
+  if (sources_ != nullptr) {
+    sources_->Change(low, high);
+  } else {
+    high();
+  }
+}
+
+void Plx9050::DriveLocalInterrupt(int input, std::function<bool()> pulls_low) {
+  if (input != 1 && input != 2) return;
+  pulls_low_[input - 1] = std::move(pulls_low);
   ++generation_;
 }
 
-bool Plx9050::InterruptAsserted() const {
+bool Plx9050::InterruptRequested() const {
   const uint32_t intcsr = ReadIntcsr();
-  if ((intcsr & kIntPciEnable) == 0) return false;
   const bool lint1 = (intcsr & kIntLint1Enable) && (intcsr & kIntLint1Status);
   const bool lint2 = (intcsr & kIntLint2Enable) && (intcsr & kIntLint2Status);
   return lint1 || lint2 || (intcsr & kIntSoftware) != 0;
+}
+
+bool Plx9050::InterruptAsserted() const {
+  return (ReadIntcsr() & kIntPciEnable) != 0 && InterruptRequested();
 }
 
 void Plx9050::WriteIntcsr(uint32_t value) {

@@ -32,7 +32,11 @@
 // show whether each input is at its active level (whether enabled or not). The inputs are pin
 // levels that tests set; they rest high, as pulled-up lines do, so with the reset polarity (active
 // low) they are inactive. The card's PCI interrupt line is asserted while the PCI interrupt enable
-// is set and an enabled input is active or the software interrupt bit is set.
+// is set and an enabled input is active or the software interrupt bit is set (level-triggered: it
+// stays asserted until the input goes inactive or an enable is cleared). A board may wire a source
+// of its own to an input (DriveLocalInterrupt): the pin is then low while the test's level is low
+// or the source pulls it low. Pin changes made by a test go through the simulator's lock when the
+// card sits on a simulator, so they may come from any thread.
 //
 // Not modelled: the bus region descriptors' timing and width (LASnBRD, EROMBRD are plain storage),
 // chip selects, the expansion ROM, the user I/O pins and the reset and reload bits of CNTRL, a
@@ -42,11 +46,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "driver/board_ids.h"
 #include "sim/card_model.h"
+#include "sim/interrupt_service.h"
 #include "sim/local_bus.h"
 #include "sim/ram.h"
 #include "sim/serial_eeprom.h"
@@ -162,7 +168,15 @@ class Plx9050 : public CardModel {
 
   // Local interrupt input `input` (1 or 2) at pin level `level`; other numbers are ignored.
   void SetLocalInterrupt(int input, bool level);
+  // Pulls the input low for one look of the simulator's interrupt lines, then lets it go high:
+  // at the reset polarity exactly one request, however the threads are scheduled.
+  void PulseLocalInterrupt(int input);
+  // A board source on input `input` (1 or 2): while `pulls_low` returns true the pin is low.
+  void DriveLocalInterrupt(int input, std::function<bool()> pulls_low);
+  // Where pin changes go first (the simulator that holds the card); null: applied at once.
+  void set_interrupt_sources(InterruptSources* sources) { sources_ = sources; }
   bool InterruptAsserted() const override;
+  bool InterruptRequested() const override;
 
   // Backdoor for tests: the stored register, and setting it without side effects (no pins
   // driven, nothing logged, read-only bits included).
@@ -186,6 +200,7 @@ class Plx9050 : public CardModel {
   uint32_t ReadRegister(uint32_t offset);
   void WriteRegister(int bar, uint32_t offset, uint32_t value);
   uint32_t ReadIntcsr() const;
+  bool PinLevel(int index) const;
   void WriteIntcsr(uint32_t value);
   uint32_t ReadCntrl();
   void WriteCntrl(uint32_t value);
@@ -197,7 +212,9 @@ class Plx9050 : public CardModel {
   LocalBus local_bus_;
   std::shared_ptr<SerialEeprom> eeprom_;
   bool eeprom_present_ = false;
-  bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels
+  bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels as a test sets them
+  std::function<bool()> pulls_low_[2];      // board sources wired to the inputs
+  InterruptSources* sources_ = nullptr;
   std::vector<RegisterWrite> writes_;
   size_t write_capacity_ = SIZE_MAX;
   uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out

@@ -7,10 +7,12 @@
 // One mutex serialises requests. The windows of cards another thread uses are not touched, since
 // that thread may be loading and storing there meanwhile.
 //
-// Not modelled: interrupt delivery (registration hands out an interrupt handle, nothing waits on
-// it), DMA, 64-bit BARs, bus numbers behind bridges, registrations released when their device
-// handle closes (the library unregisters first), arbitration between functions whose BARs a test
-// has made overlap (which one answers is then not defined, as on a real bus).
+// Interrupts: the lines are looked at after every request (sim/interrupt_service.h); a wait
+// request blocks on the simulator's condition with the lock released.
+//
+// Not modelled: DMA, 64-bit BARs, bus numbers behind bridges, registrations released when their
+// device handle closes (the library unregisters first), arbitration between functions whose BARs a
+// test has made overlap (which one answers is then not defined, as on a real bus).
 #include "sim/simulator.h"
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "driver/int_requests.h"
 #include "driver/transfer_kind.h"
 #include "sim/pci_bus.h"
 #include "sim/pci_config.h"
@@ -50,13 +53,27 @@ SlotKey KeyOf(const WdPciSlot& s) {
 
 struct Registration {
   uint32_t card_handle = 0;
-  uintptr_t device = 0;   // the device handle it was made on; 0: sent without one
+  uint32_t int_handle = 0;          // of the card's interrupt item; 0: none
+  PciFunction* function = nullptr;  // the function the card's first range belongs to
+  uintptr_t device = 0;             // the device handle it was made on; 0: sent without one
   std::thread::id owner;  // the thread that registered it or last sent a request on `device`
   std::vector<std::unique_ptr<MemoryWindow>> windows;
 };
 
+// The simulator a thread is serving a request of now: pin changes made from inside a request
+// (by a card model) are applied at once and looked at when the request ends.
+thread_local const Simulator* t_serving = nullptr;
+
+struct Simulator::Sources : InterruptSources {
+  explicit Sources(Simulator* owner) : simulator(owner) {}
+  void Change(const std::function<void()>& change, const std::function<void()>& then) override;
+  Simulator* simulator;
+};
+
 struct Simulator::Impl {
   std::mutex lock;  // held while a request is served
+  std::unique_ptr<InterruptService> interrupts;
+  std::unique_ptr<Sources> sources;
   PciBus bus;
   std::vector<std::unique_ptr<Registration>> registrations;
   std::unordered_map<uintptr_t, std::vector<Registration*>> by_device;  // the same, by handle
@@ -123,9 +140,48 @@ struct Simulator::Impl {
   }
 };
 
-Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_(mode) {}
+Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_(mode) {
+  impl_->interrupts = std::make_unique<InterruptService>(
+      [this](WdTransfer& command) { DoTransfer(reinterpret_cast<uint8_t*>(&command)); });
+  impl_->sources = std::make_unique<Sources>(this);
+}
 
-Simulator::~Simulator() = default;
+Simulator::~Simulator() {
+  std::unique_lock<std::mutex> lock(impl_->lock);
+  impl_->interrupts->StopAll(lock);
+}
+
+void Simulator::Sources::Change(const std::function<void()>& change,
+                                const std::function<void()>& then) {
+  const bool serving = t_serving == simulator;  // the lines are looked at when the request ends
+  std::unique_lock<std::mutex> guard(simulator->impl_->lock, std::defer_lock);
+  if (!serving) guard.lock();
+  change();
+  simulator->impl_->interrupts->Evaluate();
+  if (then) {
+    then();
+    simulator->impl_->interrupts->Evaluate();
+  }
+}
+
+void Simulator::set_interrupt_service(bool on) {
+  std::lock_guard<std::mutex> guard(impl_->lock);
+  interrupt_service_ = on;
+}
+
+InterruptSources& Simulator::interrupt_sources() {
+  return *impl_->sources;
+}
+
+InterruptService::State Simulator::interrupt_state(uint32_t int_handle) const {
+  std::lock_guard<std::mutex> guard(impl_->lock);
+  return impl_->interrupts->state(int_handle);
+}
+
+bool Simulator::WaitInterruptSettled(uint32_t int_handle, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(impl_->lock);
+  return impl_->interrupts->WaitSettled(int_handle, lock, timeout);
+}
 
 PciFunction& Simulator::AddFunction(uint32_t bus, uint32_t slot, uint32_t function,
                                     const FunctionConfig& cfg, std::shared_ptr<CardModel> model) {
@@ -216,10 +272,11 @@ bool Simulator::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_
 
 bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t size,
                        uint32_t* status) {
-  std::lock_guard<std::mutex> guard(impl_->lock);
+  std::unique_lock<std::mutex> guard(impl_->lock);
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
   impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Flush(); });
+  t_serving = this;
 
   bool answered = true;
   uint32_t result = 0;
@@ -228,9 +285,11 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   } else if (auto it = impl_->failures.find(code); it != impl_->failures.end()) {
     result = it->second;
   } else {
-    result = Dispatch(device, code, record, size);
+    result = Dispatch(device, code, record, size, guard);
   }
 
+  impl_->interrupts->Evaluate();
+  t_serving = nullptr;
   impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Refresh(); });
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
@@ -247,7 +306,8 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   return answered;
 }
 
-uint32_t Simulator::Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size) {
+uint32_t Simulator::Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                             std::unique_lock<std::mutex>& lock) {
   switch (code) {
     case WD_CODE_VERSION:
       return Serve<WdVersion>(record, size, [this](WdVersion& r) { return DoVersion(r); });
@@ -270,6 +330,11 @@ uint32_t Simulator::Dispatch(uintptr_t device, uint32_t code, void* record, uint
       return DoTransfer(static_cast<uint8_t*>(record));
     case WD_CODE_SLEEP:
       return Serve<WdSleep>(record, size, [this](WdSleep& r) { return DoSleep(r); });
+    case WD_CODE_INT_ENABLE:
+    case WD_CODE_INT_WAIT:
+    case WD_CODE_INT_DISABLE:
+      if (!interrupt_service_) return kStatusUnknownRequest;
+      return DoInterrupt(code, record, size, lock);
     default:
       return kStatusUnknownRequest;
   }
@@ -282,6 +347,26 @@ uint32_t Simulator::Serve(void* record, uint32_t size, F handler) {
   const uint32_t result = handler(rec);
   if (result == 0) std::memcpy(record, &rec, sizeof rec);
   return result;
+}
+
+uint32_t Simulator::DoInterrupt(uint32_t code, void* record, uint32_t size,
+                                std::unique_lock<std::mutex>& lock) {
+  InterruptService& interrupts = *impl_->interrupts;
+  return Serve<WdIntRequest>(record, size, [&](WdIntRequest& r) -> uint32_t {
+    if (code == WD_CODE_INT_DISABLE) return interrupts.Disable(r.intHandle);
+    if (code == WD_CODE_INT_WAIT) {
+      // Other threads' requests are served while this one waits: it must not count as theirs.
+      t_serving = nullptr;
+      const uint32_t status = interrupts.Wait(r, lock, clock_.mode() == Clock::Mode::kReal);
+      t_serving = this;
+      return status;
+    }
+    PciFunction* function = nullptr;
+    for (const auto& reg : impl_->registrations) {
+      if (r.intHandle != 0 && reg->int_handle == r.intHandle) function = reg->function;
+    }
+    return interrupts.Enable(r, function);
+  });
 }
 
 uint32_t Simulator::DoVersion(WdVersion& r) {
@@ -346,6 +431,15 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
       reg.windows.push_back(std::move(w));
     } else if (item.kind == WD_ITEM_INTERRUPT) {
       item.u.interrupt.intHandle = impl_->next_int_handle++;
+      if (reg.int_handle == 0) reg.int_handle = item.u.interrupt.intHandle;
+    }
+    if (reg.function == nullptr && (item.kind == WD_ITEM_MEMORY || item.kind == WD_ITEM_IO)) {
+      const bool memory = item.kind == WD_ITEM_MEMORY;
+      int bar = 0;
+      uint32_t offset = 0;
+      reg.function =
+          impl_->bus.Decode(memory ? BarKind::kMemory : BarKind::kIo,
+                            memory ? item.u.mem.physAddress : item.u.io.port, 1, &bar, &offset);
     }
   }
   reg.card_handle = impl_->next_card_handle++;
@@ -363,6 +457,7 @@ uint32_t Simulator::DoUnregister(WdCardRegister& r) {
     return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
   });
   if (it == regs.end()) return kStatusNoSuchCard;
+  if ((*it)->int_handle != 0) (void)impl_->interrupts->Disable((*it)->int_handle);
   std::vector<Registration*>& on_device = impl_->by_device[(*it)->device];
   on_device.erase(std::find(on_device.begin(), on_device.end(), it->get()));
   if (on_device.empty()) impl_->by_device.erase((*it)->device);

@@ -29,14 +29,21 @@
 //
 // For tests it keeps a log of the requests (every one unless its capacity is set) and lets faults
 // be injected per request code.
+//
+// Interrupts: once switched on (set_interrupt_service), it serves the library's own interrupt
+// requests (driver/int_requests.h) for registered cards with an interrupt item, as
+// sim/interrupt_service.h describes; a waiting request releases the simulator meanwhile. Switched
+// off, as by default, it answers them as unknown requests, as a driver without them does.
 #ifndef ZARERERA_SIM_SIMULATOR_H
 #define ZARERERA_SIM_SIMULATOR_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -45,6 +52,7 @@
 #include "driver/wd_status.h"
 #include "sim/card_model.h"
 #include "sim/clock.h"
+#include "sim/interrupt_service.h"
 #include "sim/pci_function.h"
 
 namespace sim {
@@ -114,10 +122,22 @@ class Simulator : public WdHostedDriver {
   int registrations() const;
   int mapped_windows() const;
 
+  // Interrupts (see above). Pin changes of the cards on this bus come through interrupt_sources().
+  void set_interrupt_service(bool on);
+  InterruptSources& interrupt_sources();
+  InterruptService::State interrupt_state(uint32_t int_handle) const;
+  // Blocks until the interrupt with this handle is disabled, or has nothing pending or handed out
+  // and its service waits again; false after `timeout`.
+  bool WaitInterruptSettled(uint32_t int_handle, std::chrono::milliseconds timeout);
+
  private:
   struct Impl;
+  struct Sources;
   bool Handle(uintptr_t device, uint32_t code, void* record, uint32_t size, uint32_t* status);
-  uint32_t Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size);
+  uint32_t Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                    std::unique_lock<std::mutex>& lock);
+  uint32_t DoInterrupt(uint32_t code, void* record, uint32_t size,
+                       std::unique_lock<std::mutex>& lock);
   template <class T, class F>
   uint32_t Serve(void* record, uint32_t size, F handler);
   uint32_t DoVersion(WdVersion& r);
@@ -136,6 +156,7 @@ class Simulator : public WdHostedDriver {
   size_t log_capacity_ = SIZE_MAX;
   uint32_t version_ = kDefaultVersion;
   bool refuse_registration_ = false;
+  bool interrupt_service_ = false;
 };
 
 // Installs a simulator as the process's driver for the lifetime of this object.

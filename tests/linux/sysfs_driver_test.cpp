@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/int_requests.h"
 #include "driver/wd_records.h"
 #include "driver/wd_status.h"
 #include "linux/sysfs_driver.h"
@@ -582,3 +583,14 @@ TEST_F(SysfsDriverTest, TheReporterHearsEveryFailure) {
 }
 
 }  // namespace
+
+// The sysfs driver services no interrupts: it refuses the library's own interrupt requests, so
+// the library enables the card's interrupt and does nothing more.
+TEST_F(SysfsDriverTest, RefusesTheInterruptRequests) {
+  for (uint32_t code : {WD_CODE_INT_ENABLE, WD_CODE_INT_WAIT, WD_CODE_INT_DISABLE}) {
+    WdIntRequest r{};
+    r.intHandle = 1;
+    EXPECT_EQ(Request(code, &r), WD_STATUS_UNKNOWN_REQUEST) << std::hex << code;
+    EXPECT_EQ(r.stopped, 0u);
+  }
+}

@@ -106,7 +106,8 @@ TEST(HostTest, WholeSessionAndTheEepromKeptAcrossRuns) {
   EXPECT_EQ(eeprom.Read(), saved);
 }
 
-// Sessions that start without a usable default board, or end in the middle of a menu.
+// Sessions that start without a usable default board, or end in the middle of a menu, and one
+// that makes the board interrupt with the interrupt menu on and off.
 class HostSessionTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(HostSessionTest, OutputMatches) {
@@ -115,7 +116,7 @@ TEST_P(HostSessionTest, OutputMatches) {
 
 INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
                          ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt",
-                                           "pci_bus.txt"),
+                                           "pci_bus.txt", "interrupts.txt"),
                          testsupport::ByText());
 
 // Every menu and prompt of the host ends at the end of input: a script cut anywhere exits 0.

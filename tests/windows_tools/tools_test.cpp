@@ -187,7 +187,7 @@ TEST_P(HostSessionTest, OutputMatches) {
 
 INSTANTIATE_TEST_SUITE_P(Sessions, HostSessionTest,
                          ::testing::Values("no_board.txt", "two_boards.txt", "other_ids.txt",
-                                           "pci_bus.txt"),
+                                           "pci_bus.txt", "interrupts.txt"),
                          testsupport::ByText());
 
 // The EEPROM written in one session is in the file (replaced, not appended to) for the next.

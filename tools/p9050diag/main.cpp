@@ -105,6 +105,11 @@ int main(int argc, char** argv) {
   machine.set_before_request(session::EndIfAsked);
 
   p9050diag::HostState state;
+  if (!realBus) {
+    state.pulseInterrupt = [&machine](P9050_Handle* board) {
+      return machine.PulseInterrupt(board);
+    };
+  }
   p9050diag::OpenDefaultBoard(&state);
   p9050diag::RunMainMenu(&state);
   p9050diag::CloseBoard(&state);

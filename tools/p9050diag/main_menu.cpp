@@ -43,6 +43,18 @@ void Interrupts(HostState* state) {
 void Eeprom(HostState* state) {
   P9050Diag_EEPROM(state->board);
 }
+void PulseInterrupt(HostState* state) {
+  if (!state->pulseInterrupt || !state->pulseInterrupt(state->board)) {
+    DiagConsole_Printf("Only a simulated board can be made to interrupt.\n");
+    return;
+  }
+  // The bridge passes the input on only when INTCSR enables it (bit 0).
+  if ((P9050_ReadReg(state->board, P9050_INTCSR) & 0x1u) == 0) {
+    DiagConsole_Printf("LINTi1 pulsed; INTCSR bit 0 is clear, so the bridge ignored it.\n");
+  } else {
+    DiagConsole_Printf("LINTi1 pulsed.\n");
+  }
+}
 
 void ScanBus(HostState*) {
   PciBus_ListCards();
@@ -65,6 +77,7 @@ const Entry kEntries[] = {
     {4, "Access the address spaces by local address", true, SpacesByLocalAddress},
     {5, "Enable / disable interrupts", true, Interrupts},
     {6, "Access the serial EEPROM", true, Eeprom},
+    {7, "Make the board interrupt (pulse LINTi1)", true, PulseInterrupt},
     {11, "Scan the PCI bus", false, ScanBus},
     {12, "Choose a PCI card by vendor and device ID", false, ChoosePciCard},
     {13, "Print the chosen PCI card's resources", false, PrintPciResources, true},

@@ -48,7 +48,9 @@ struct SimMachine::Driver : WdHostedDriver {
   Driver& operator=(const Driver&) = delete;
 
   bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
-    if (machine->beforeRequest_) machine->beforeRequest_();
+    if (machine->beforeRequest_ && std::this_thread::get_id() == machine->hostThread_) {
+      machine->beforeRequest_();
+    }
     return machine->simulator_->Control(code, record, size, status);
   }
 
@@ -77,6 +79,8 @@ bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
                                                                  : sim::Clock::Mode::kVirtual);
   // Nothing here reads the logs the tests use: a long session stays in bounded memory.
   simulator_->set_log_capacity(0);
+  simulator_->set_interrupt_service(true);
+  hostThread_ = std::this_thread::get_id();
   sim::AddTypicalMachine(*simulator_);
   for (int i = 0; i < options.boards; ++i) {
     sim::BoardConfig cfg;
@@ -115,6 +119,19 @@ bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
 
   driver_ = std::make_unique<Driver>(this);
   return true;
+}
+
+bool SimMachine::PulseInterrupt(P9050_Handle* board) {
+  WdPciSlot slot{};
+  P9050_GetPciSlot(board, &slot);
+  for (const sim::SimBoard& b : boards_) {
+    sim::PciFunction* f = simulator_->Find(slot);
+    if (f == nullptr || f->model() != b.bridge) continue;
+    b.bridge->PulseLocalInterrupt(sim::board::kCounterInput);
+    (void)simulator_->WaitInterruptSettled(board->intHandle, std::chrono::seconds(1));
+    return true;
+  }
+  return false;
 }
 
 bool SimMachine::Stop(std::vector<std::string>* errors) {

@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include "eeprom_file.h"
 #include "options.h"
+#include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
 
@@ -37,6 +40,10 @@ class SimMachine {
   // later calls do nothing. The driver stays installed until the object goes.
   bool Stop(std::vector<std::string>* errors);
 
+  // Pulses LINTi1 of the simulated board `board` is open on (low, then high again) and waits, up to
+  // a second, until an interrupt that caused has been handled; false when `board` is none of them.
+  bool PulseInterrupt(P9050_Handle* board);
+
   // The machine built by Start, for tools that add to it before using it.
   sim::Simulator& simulator() { return *simulator_; }
   const std::vector<sim::SimBoard>& boards() const { return boards_; }
@@ -47,6 +54,7 @@ class SimMachine {
   std::unique_ptr<sim::Simulator> simulator_;
   std::unique_ptr<Driver> driver_;
   std::function<void()> beforeRequest_;
+  std::thread::id hostThread_;  // the hook runs for its requests only, not an interrupt service's
   std::vector<sim::SimBoard> boards_;
   std::vector<std::string> eepromFiles_;
   std::vector<std::optional<EepromImage>> onDisk_;  // per EEPROM file; none when missing
