@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   machine.set_before_request(session::EndIfAsked);
 
   p9050diag::HostState state;
-  if (!realBus) {
+  if (options.driver == p9050diag::Driver::kSim) {
     state.pulseInterrupt = [&machine](P9050_Handle* board) {
       return machine.PulseInterrupt(board);
     };
