@@ -72,10 +72,10 @@ class ServiceTest : public ::testing::Test {
   ~ServiceTest() override { g_seen = nullptr; }
 
   P9050_Handle* AddAndOpen(sim::BarKind bar0 = sim::BarKind::kMemory) {
-    sim::BoardConfig spec;
-    spec.slot = static_cast<uint32_t>(3 + boards_.size());
-    spec.bridge.bars[0] = {bar0, sim::plx9050::kRegisterBlockSize};
-    boards_.push_back(sim::AddBoard(sim_, spec));
+    sim::BoardConfig cfg;
+    cfg.slot = static_cast<uint32_t>(3 + boards_.size());
+    cfg.bridge.bars[0] = {bar0, sim::plx9050::kRegisterBlockSize};
+    boards_.push_back(sim::AddBoard(sim_, cfg));
     P9050_Handle* h = nullptr;
     EXPECT_TRUE(P9050_Open(&h, 0x9050, 0x10B5, static_cast<uint32_t>(boards_.size() - 1), 0));
     seen_.bridges[boards_.size() - 1] = boards_.back().bridge;
