@@ -106,8 +106,8 @@ FILE* OpenInput(std::string* error) {
 namespace {
 
 volatile sig_atomic_t g_signal = 0;
-int g_output_error = 0;
-std::function<int()> g_end_action;
+int g_outputError = 0;
+std::function<int()> g_endAction;
 bool g_ending = false;
 
 // Runs on a thread of its own. The console's read, which the prompt waits in, returns at Ctrl-C
