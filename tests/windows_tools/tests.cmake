@@ -4,7 +4,9 @@
 # device link they are built with.
 set(_dir ${CMAKE_CURRENT_SOURCE_DIR}/windows_tools)
 add_executable(test_windows_tools ${_dir}/tools_test.cpp)
-target_link_libraries(test_windows_tools PRIVATE GTest::gtest GTest::gtest_main zarerera_warnings)
+# The console's header comes with the test support's temporary files and console files.
+target_link_libraries(test_windows_tools PRIVATE GTest::gtest GTest::gtest_main zarerera_warnings
+                                                 zarerera_console)
 target_include_directories(test_windows_tools PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(test_windows_tools PRIVATE
                            ZARERERA_EXE="$<TARGET_FILE:zarerera_cmd>"
