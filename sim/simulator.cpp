@@ -45,7 +45,6 @@ SlotKey KeyOf(const WdPciSlot& s) {
   return {s.bus, s.slot, s.function};
 }
 
-
 }  // namespace
 
 struct Registration {
