@@ -13,24 +13,29 @@ build=${1:-build/release}
 out=${build}/clang-link
 mkdir -p "${out}"
 
-# The include directories the simulator's own sources are compiled with reach every header the
-# demo and its simulator host include.
-includes=$(grep -m1 -E '"command": .*/sim/[a-z0-9_]+\.cpp"' "${build}/compile_commands.json" |
+# The include directories the public simulator library is compiled with reach every header the
+# demo, its simulator host and that library include.
+includes=$(grep -m1 -E '"command": .*/sim/public/zarerera_sim\.cpp"' "${build}/compile_commands.json" |
   grep -oE -- '-(I|isystem) ?[^ ]+' | tr '\n' ' ')
 libraries=("${build}"/libzarerera_*.a)
 
+# The demo and its host as an application's test builds them (examples/), with the simulated
+# board's calls (sim/public) compiled by clang too; everything else comes from GCC's libraries.
 # shellcheck disable=SC2086 # the include options are separate words
 clang -std=c11 -O2 -Wall -Werror ${includes} -c examples/board_demo.c -o "${out}/board_demo.o"
 # shellcheck disable=SC2086
-clang++ -std=c++20 -O2 -Wall -Werror ${includes} -c examples/sim_board_host.cpp \
+clang -std=c11 -O2 -Wall -Werror ${includes} -c examples/sim_board_host.c \
   -o "${out}/sim_board_host.o"
+# shellcheck disable=SC2086
+clang++ -std=c++20 -O2 -Wall -Werror ${includes} -c sim/public/zarerera_sim.cpp \
+  -o "${out}/zarerera_sim.o"
 clang++ -o "${out}/board_demo" "${out}/board_demo.o" "${out}/sim_board_host.o" \
-  -Wl,--start-group "${libraries[@]}" -Wl,--end-group -pthread
+  "${out}/zarerera_sim.o" -Wl,--start-group "${libraries[@]}" -Wl,--end-group -pthread
 
 output=$("${out}/board_demo")
 echo "${output}"
 for line in "digital output 0xa5" "digital input 0x5a" "counters are counting" \
-  "simulated board: output latch 0xa5 after 1 write(s), 0 registration(s) left"; do
+  "simulated board: output latch 0xa5 after 1 write(s), 0 registration(s) left, 0 handle(s) open"; do
   if ! grep -qxF "${line}" <<<"${output}"; then
     echo "clang-link: the demo linked by clang did not print: ${line}" >&2
     exit 1

@@ -16,7 +16,7 @@ uint8_t BoardPorts::ReadByte(uint32_t offset, bool peek) {
   if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
     CounterGroup8254& g = groups_[offset / board_port::kGroupStride];
     const uint32_t port = offset % board_port::kGroupStride;
-    value = peek ? g.Peek(port) : static_cast<uint8_t>(g.Read(port, 1));
+    value = peek ? g.PeekPort(port) : static_cast<uint8_t>(g.Read(port, 1));
   } else if (offset == board_port::kDigitalIn) {
     value = digital_in_;
   }

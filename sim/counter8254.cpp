@@ -324,7 +324,7 @@ void CounterGroup8254::SetGate(int counter, bool high) {
   counters_[counter].SetGate(high);
 }
 
-uint8_t CounterGroup8254::Peek(uint32_t offset) {
+uint8_t CounterGroup8254::PeekPort(uint32_t offset) {
   Sync();
   if (offset < i8254::kCounterPorts) return counters_[offset].PeekCount();
   return i8254::kUndrivenBus;

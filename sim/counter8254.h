@@ -150,7 +150,7 @@ class CounterGroup8254 : public Region {
   uint32_t Read(uint32_t offset, unsigned size) override;
   void Write(uint32_t offset, uint32_t value, unsigned size) override;
   // A read of the port with no side effect (memory windows read every byte after each request).
-  uint8_t Peek(uint32_t offset);
+  uint8_t PeekPort(uint32_t offset);
 
   // Brings the counters up to the clock's present time.
   void Sync();

@@ -120,11 +120,11 @@ struct Plx9050Config {
   uint32_t class_code = 0x068000;  // bridge, other
   // BAR0 and BAR1 carry the registers; BAR2-BAR5 the local spaces 0-3.
   BarConfig bars[pci::kBarCount] = {{BarKind::kMemory, plx9050::kRegisterBlockSize},
-                       {BarKind::kIo, plx9050::kRegisterBlockSize},
-                       {BarKind::kMemory, 256},
-                       {BarKind::kIo, 256},
-                       {},
-                       {}};
+                                    {BarKind::kIo, plx9050::kRegisterBlockSize},
+                                    {BarKind::kMemory, 256},
+                                    {BarKind::kIo, 256},
+                                    {},
+                                    {}};
   uint8_t irq = 10;  // 0: no interrupt item
   uint8_t interrupt_pin = 1;
   bool bar0_bit7_erratum = false;

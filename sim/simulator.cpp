@@ -48,7 +48,6 @@ SlotKey KeyOf(const WdPciSlot& s) {
   return {s.bus, s.slot, s.function};
 }
 
-
 }  // namespace
 
 struct Registration {

@@ -2,8 +2,8 @@
 // and width, the space chooser, reads and writes of each width by offset and by local address,
 // the values kept between passes, and the end of input at every prompt.
 #include <memory>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "diag_fixture.h"

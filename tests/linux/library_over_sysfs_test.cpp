@@ -29,9 +29,9 @@ namespace {
 // The board with its bridge registers behind I/O BARs only (BAR0 and BAR1), so that every register
 // access is a file access the simulator sees at once.
 sim::BoardConfig IoBoard() {
-  sim::BoardConfig spec;
-  spec.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-  return spec;
+  sim::BoardConfig config;
+  config.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+  return config;
 }
 
 struct Outcome {

@@ -97,9 +97,9 @@ std::vector<MatrixCase> AllCases() {
 class FaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {
  protected:
   FaultMatrixTest() {
-    sim::BoardConfig spec;
-    spec.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-    board_ = sim::AddBoard(simulator_, spec);
+    sim::BoardConfig config;
+    config.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+    board_ = sim::AddBoard(simulator_, config);
   }
 
  public:

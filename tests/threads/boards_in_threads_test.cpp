@@ -70,9 +70,9 @@ TEST(BoardsInThreads, TwoOwnersAndAnOpenerDoNotDisturbEachOther) {
   simulator.set_logging(false);  // the request log is for one thread's tests
   std::vector<sim::SimBoard> boards;
   for (int b = 0; b < kBoards; ++b) {
-    sim::BoardConfig spec;
-    spec.slot = static_cast<uint32_t>(3 + b);
-    boards.push_back(sim::AddBoard(simulator, spec));
+    sim::BoardConfig config;
+    config.slot = static_cast<uint32_t>(3 + b);
+    boards.push_back(sim::AddBoard(simulator, config));
     for (unsigned i = 0; i < sim::Eeprom93C46::kWords; ++i) {
       boards.back().eeprom->set_word(i, ImageWord(b, i));
     }

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "p9050diag/options.h"
+
 namespace zcmd {
 
-// The driver the command talks to: the simulated machine, the real bus through Linux sysfs, or the
-// Windows kernel driver's device. The default is the platform's real driver.
-enum class Driver { kSim, kSysfs, kWindows };
+// The driver the command talks to, as the console host names them: the simulated machine, the real
+// bus through Linux sysfs, or the Windows kernel driver's device. The command's default is the
+// platform's real driver.
+using Driver = p9050diag::Driver;
 #ifdef _WIN32
 constexpr Driver kDefaultDriver = Driver::kWindows;
 #else
