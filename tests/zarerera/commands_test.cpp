@@ -2,8 +2,10 @@
 // for given arguments, its exit status, and what reached the simulated board's ports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -259,6 +261,27 @@ INSTANTIATE_TEST_SUITE_P(
                        2,
                        "",
                        "zarerera: what: temp not in {di,counters}\n" + kTryHelp},
+        TranscriptCase{"WatchWhatAndIrq",
+                       {"watch", "di", "--irq"},
+                       2,
+                       "",
+                       "zarerera: what excludes --irq\n" + kTryHelp},
+        TranscriptCase{"WatchTimeoutNeedsIrq",
+                       {"watch", "di", "--timeout", "5"},
+                       2,
+                       "",
+                       "zarerera: --timeout requires --irq\n" + kTryHelp},
+        TranscriptCase{"WatchNothing",
+                       {"watch"},
+                       2,
+                       "",
+                       "zarerera: watch needs di, counters or --irq\n" + kTryHelp},
+        // LINTi1 is not enabled on the simulated board unless it is made to interrupt.
+        TranscriptCase{"WatchIrqTimesOut",
+                       {"--fast", "watch", "--irq", "-c", "2", "-t", "50"},
+                       1,
+                       "",
+                       "zarerera: 0 of 2 interrupts came within 50 ms\n"},
         TranscriptCase{"FastAndRealTime",
                        {"--real-time", "di"},
                        2,
@@ -338,7 +361,8 @@ TEST(OutputTest, AnOutputErrorIsAFailure) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--fast", "list"},
                                                {"--fast", "--json", "di"},
                                                {"--help"},
-                                               {"--fast", "eeprom", "dump", "--format=bin"}}) {
+                                               {"--fast", "eeprom", "dump", "--format=bin"},
+                                               {"--sim-irq-every=5", "watch", "--irq"}}) {
     const Result r = Zarerera(args, "/dev/full");
     EXPECT_EQ(r.exitCode, 1) << args.back();
     EXPECT_EQ(r.err, "zarerera: standard output: No space left on device\n") << args.back();
@@ -372,5 +396,61 @@ TEST(WatchTest, OneTimestampedLinePerSample) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(std::regex_match(r.out, std::regex("(" + line + "0 0 0\n){2}"))) << r.out;
 }
+
+// How a watch of interrupts ends: with its count, or on Ctrl-C.
+struct IrqCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool ctrlC;
+  size_t lines;  // printed; 0: at least one
+};
+
+void PrintTo(const IrqCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WatchIrqTest : public ::testing::TestWithParam<IrqCase> {};
+
+// One line per interrupt, numbered from 1 without a gap; INTCSR as read at the interrupt has
+// LINTi1's status (bit 2) beside its enable and the PCI interrupt enable. What reached the bridge:
+// the enable, then per interrupt the mask at interrupt time and the service's re-arm, and at exit
+// the enable cleared. An interrupt taken while the watch stops is masked and not re-armed; a
+// store that leaves a memory-mapped register as it was never reaches the bridge.
+TEST_P(WatchIrqTest, PrintsEachInterruptAndDisablesAtExit) {
+  const IrqCase& c = GetParam();
+  TempFile log("register_log");
+  std::vector<std::string> args = {"--fast", "--sim-irq-every=5", "--sim-register-log", log.path()};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const Result r = Zarerera(args, "", c.ctrlC);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} interrupt (\d+) lost 0 )"
+                        R"(INTCSR 00000045)");
+  std::istringstream out(r.out);
+  size_t n = 0;
+  for (std::string text; std::getline(out, text); ++n) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+    EXPECT_EQ(std::stoul(m[1]), n + 1);
+  }
+  if (c.lines != 0) {
+    EXPECT_EQ(n, c.lines);
+  }
+  EXPECT_GE(n, 1u);
+  const std::string writes = log.Read();
+  EXPECT_TRUE(std::regex_match(
+      writes,
+      std::regex("4c 00000041\n(4c 00000001\n4c 00000041\n)*4c 00000001\n(4c 00000001\n)?")))
+      << writes;
+  EXPECT_GE(std::count(writes.begin(), writes.end(), '\n'), static_cast<long>(2 * n)) << writes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Watch, WatchIrqTest,
+    ::testing::Values(
+        IrqCase{"Count", {"watch", "--irq", "--count", "3"}, false, 3},
+        IrqCase{"CountRegistersInIo", {"--space0=io", "watch", "--irq", "-c", "2"}, false, 2},
+        IrqCase{"CtrlC", {"watch", "--irq"}, true, 0}),
+    [](const ::testing::TestParamInfo<IrqCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "run_command.h"
 
@@ -110,6 +111,23 @@ TEST(JsonTest, WatchPrintsOneObjectPerLine) {
     EXPECT_EQ(sample["di"], 1);
     EXPECT_EQ(sample["time"].get<std::string>().size(), 23u);
   }
+}
+
+// Each interrupt its own object: numbered from 1 in order, none lost, INTCSR as read at the
+// interrupt with LINTi1's status (bit 2) and the PCI interrupt enable (bit 6).
+TEST(JsonTest, WatchIrqPrintsOneObjectPerInterrupt) {
+  const Result r = Zarerera({"--fast", "--json", "--sim-irq-every=5", "watch", "--irq", "-c", "3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::istringstream out(r.out);
+  unsigned n = 0;
+  for (std::string line; std::getline(out, line); ++n) {
+    const json irq = json::parse(line);
+    EXPECT_EQ(irq["interrupt"], n + 1);
+    EXPECT_EQ(irq["lost"], 0);
+    EXPECT_EQ(irq["intcsr"].get<unsigned>() & 0x44u, 0x44u) << irq;
+    EXPECT_EQ(irq["time"].get<std::string>().size(), 23u);
+  }
+  EXPECT_EQ(n, 3u);
 }
 
 }  // namespace

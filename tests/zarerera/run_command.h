@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/transcript.h"
@@ -48,8 +51,10 @@ inline int ExitCode(int status) {
 }
 
 // Runs the program with `args`; standard input is /dev/null. `stdoutPath` replaces the capture
-// file for standard output (e.g. /dev/full).
-inline Result Zarerera(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
+// file for standard output (e.g. /dev/full). With `ctrlC` the program gets SIGINT, as from Ctrl-C
+// at a terminal, once its standard output holds a first line (or after 10 s).
+inline Result Zarerera(const std::vector<std::string>& args, const std::string& stdoutPath = "",
+                       bool ctrlC = false) {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
   posix_spawn_file_actions_t actions;
@@ -65,6 +70,12 @@ inline Result Zarerera(const std::vector<std::string>& args, const std::string& 
   pid_t pid = -1;
   Result r;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ctrlC && out.Read().find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (ctrlC) kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitCode = ExitCode(status);

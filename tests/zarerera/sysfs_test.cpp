@@ -36,6 +36,7 @@ class SysfsTest : public ::testing::Test {
   }
 
   std::string Ports() const { return tree_.Read(std::string(kBoard) + "/resource3"); }
+  std::string Registers() const { return tree_.Read(std::string(kBoard) + "/resource0"); }
 
   testsupport::FakeSysfs tree_;
 };
@@ -98,12 +99,14 @@ TEST_P(SysfsRefusalTest, ChangesNothing) {
   const RefusalCase& c = GetParam();
   const std::string config = tree_.Read(std::string(kBoard) + "/config");
   const std::string ports = Ports();
+  const std::string registers = Registers();
   const Result r = c.onTree ? Run(c.args) : Zarerera(c.args);
   EXPECT_EQ(r.exitCode, c.exitCode);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, c.err);
   EXPECT_EQ(tree_.Read(std::string(kBoard) + "/config"), config);
   EXPECT_EQ(Ports(), ports);
+  EXPECT_EQ(Registers(), registers);  // INTCSR's PCI interrupt enable among them
 }
 
 const std::string kTryHelp = "Run with --help for more information.\n";
@@ -122,6 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     1,
                     "zarerera: cannot open board 0 with IDs 1234:5678: Could not find PCI card\n"},
+        RefusalCase{"InterruptsNotServiced",
+                    {"watch", "--irq", "--count", "1"},
+                    true,
+                    1,
+                    "zarerera: unknown request 0x5a522007\n"
+                    "zarerera: cannot service the board's interrupts: the sysfs driver refused "
+                    "the interrupt requests\n"},
         RefusalCase{"WindowsDriverOnLinux",
                     {"--driver=windows", "di"},
                     false,

@@ -1,14 +1,17 @@
 // The board's commands: the bridge registers, the digital input and output, the counters, single
-// bytes of the port window, and watching the inputs over time. Each goes through the board API or
-// the bridge library, one call per value.
+// bytes of the port window, and watching the inputs or the interrupts over time. Each goes through
+// the board API or the bridge library, one call per value.
 #include <signal.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "board/port_map.h"
@@ -127,8 +130,8 @@ std::array<uint32_t, 3> ReadCounters(P9050_Handle* board, uint32_t group) {
   return {values[3 * group], values[3 * group + 1], values[3 * group + 2]};
 }
 
-std::string Timestamp() {
-  const auto now = std::chrono::system_clock::now();
+std::string Timestamp(
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -141,6 +144,158 @@ std::string Timestamp() {
 std::atomic<bool> g_stop{false};
 void StopWatching(int) {
   g_stop = true;
+}
+
+// Ctrl-C (and SIGTERM) set g_stop while an object of this lives, instead of ending the program:
+// a watch then ends like one that has its count, leaving nothing open.
+class CatchStopSignals {
+ public:
+  CatchStopSignals() {
+    g_stop = false;
+#ifdef _WIN32
+    // The C runtime's signals: Ctrl-C and Ctrl-Break arrive as SIGINT.
+    oldInt_ = std::signal(SIGINT, StopWatching);
+    oldTerm_ = std::signal(SIGTERM, StopWatching);
+#else
+    struct sigaction action {};
+    action.sa_handler = StopWatching;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+#endif
+  }
+  ~CatchStopSignals() {
+#ifdef _WIN32
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+#else
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+#endif
+  }
+  CatchStopSignals(const CatchStopSignals&) = delete;
+  CatchStopSignals& operator=(const CatchStopSignals&) = delete;
+
+ private:
+#ifdef _WIN32
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+#else
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+#endif
+};
+
+// How long a watch sleeps at most before it looks at g_stop again.
+constexpr auto kStopLatency = std::chrono::milliseconds(50);
+
+// Interrupts, from the library's service thread (the handler) to the thread that prints them.
+struct Interrupt {
+  std::chrono::system_clock::time_point time;  // when the handler was called
+  P9050_IntResult result;
+};
+struct InterruptQueue {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::deque<Interrupt> interrupts;
+};
+// The handler has no argument of its own: the queue of the running watch. Set before the
+// interrupt is enabled and cleared after it is disabled (the service thread is joined by then).
+std::atomic<InterruptQueue*> g_interrupts{nullptr};
+
+void QueueInterrupt(P9050_Handle*, P9050_IntResult* result) {
+  InterruptQueue* queue = g_interrupts.load();
+  if (queue == nullptr) return;
+  Interrupt interrupt{std::chrono::system_clock::now(), *result};
+  {
+    std::lock_guard<std::mutex> guard(queue->lock);
+    queue->interrupts.push_back(interrupt);
+  }
+  queue->arrived.notify_one();
+}
+
+// Enables the board's interrupt with the queue as its handler's; on every way out disables it
+// again, so that nothing is serviced any more and INTCSR's PCI interrupt enable is clear.
+class EnabledInterrupt {
+ public:
+  EnabledInterrupt(P9050_Handle* board, InterruptQueue* queue, Driver driver) : board_(board) {
+    const uint32_t before = P9050_ReadReg(board, P9050_INTCSR);
+    g_interrupts = queue;
+    if (!P9050_IntEnable(board, QueueInterrupt)) {
+      g_interrupts = nullptr;
+      throw Failure("cannot enable the board's interrupt: " +
+                    LibraryError("it is serviced already"));
+    }
+    if (!P9050_IntIsEnabled(board)) {
+      // The library has set the PCI interrupt enable on its way; with no service behind it, the
+      // register goes back to what it was, or the line would stay asserted unserviced.
+      g_interrupts = nullptr;
+      const uint32_t now = P9050_ReadReg(board, P9050_INTCSR);
+      P9050_WriteReg(board, P9050_INTCSR,
+                     (now & ~P9050_INTCSR_PCI_INT_ENABLE) | (before & P9050_INTCSR_PCI_INT_ENABLE));
+      throw Failure("cannot service the board's interrupts: " +
+                    LibraryError(std::string("the ") + DriverName(driver) +
+                                 " driver refused the interrupt requests"));
+    }
+  }
+  ~EnabledInterrupt() {
+    P9050_IntDisable(board_);  // ends and joins the service
+    g_interrupts = nullptr;
+  }
+  EnabledInterrupt(const EnabledInterrupt&) = delete;
+  EnabledInterrupt& operator=(const EnabledInterrupt&) = delete;
+
+ private:
+  P9050_Handle* board_;
+};
+
+// One line per interrupt as the service hands it over: the time the handler ran, the interrupt's
+// number, the interrupts lost before it and INTCSR as the acknowledge command read it.
+int WatchInterrupts(Session& session, const Config& config) {
+  P9050_Handle* board = session.Board();
+  const CatchStopSignals signals;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      config.timeoutMs == 0 ? Clock::time_point::max()
+                            : Clock::now() + std::chrono::milliseconds(config.timeoutMs);
+  InterruptQueue queue;
+  const EnabledInterrupt enabled(board, &queue, config.driver);
+  unsigned printed = 0;
+  bool timedOut = false;
+  while (!g_stop && (config.count == 0 || printed < config.count)) {
+    std::deque<Interrupt> arrived;
+    {
+      std::unique_lock<std::mutex> lock(queue.lock);
+      queue.arrived.wait_until(lock, std::min(deadline, Clock::now() + kStopLatency),
+                               [&queue] { return !queue.interrupts.empty(); });
+      arrived.swap(queue.interrupts);
+    }
+    if (arrived.empty() && Clock::now() >= deadline) {
+      timedOut = true;
+      break;
+    }
+    for (const Interrupt& i : arrived) {
+      if (config.count != 0 && printed == config.count) break;
+      const std::string time = Timestamp(i.time);
+      const P9050_IntResult& r = i.result;
+      Print(config.json ? nlohmann::ordered_json{{"time", time},
+                                                 {"interrupt", r.counter},
+                                                 {"lost", r.lost},
+                                                 {"intcsr", r.status}}
+                                  .dump() +
+                              "\n"
+                        : Format("%s interrupt %u lost %u INTCSR %08x\n", time.c_str(),
+                                 static_cast<unsigned>(r.counter), static_cast<unsigned>(r.lost),
+                                 static_cast<unsigned>(r.status)));
+      ++printed;
+    }
+    FlushOutput();
+  }
+  if (timedOut && config.count != 0) {
+    throw Failure(
+        Format("%u of %u interrupts came within %u ms", printed, config.count, config.timeoutMs));
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -281,39 +436,13 @@ int RunWrite(Session& session, const Config& config) {
 // One line per sample: the time, then the value(s). With --json each line is a JSON object of
 // its own, so that a reader can take the samples as they come.
 int RunWatch(Session& session, const Config& config) {
+  if (config.irq) return WatchInterrupts(session, config);
+  if (config.watchWhat.empty()) throw UsageError("watch needs di, counters or --irq");
   P9050_Handle* board = session.Board();
   const bool counters = config.watchWhat == "counters";
   const uint32_t group = counters ? CheckGroup(board, config.group) : 0;
 
-  g_stop = false;
-#ifdef _WIN32
-  // The C runtime's signals: Ctrl-C and Ctrl-Break arrive as SIGINT.
-  using Handler = void (*)(int);
-  struct Restore {
-    Handler i;
-    Handler t;
-    ~Restore() {
-      std::signal(SIGINT, i);
-      std::signal(SIGTERM, t);
-    }
-  } restore{std::signal(SIGINT, StopWatching), std::signal(SIGTERM, StopWatching)};
-#else
-  struct sigaction action {};
-  action.sa_handler = StopWatching;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {};
-  struct sigaction oldTerm {};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-  struct Restore {
-    struct sigaction& i;
-    struct sigaction& t;
-    ~Restore() {
-      sigaction(SIGINT, &i, nullptr);
-      sigaction(SIGTERM, &t, nullptr);
-    }
-  } restore{oldInt, oldTerm};
-#endif
+  const CatchStopSignals signals;
 
   const auto interval = std::chrono::milliseconds(config.intervalMs);
   auto next = std::chrono::steady_clock::now();
@@ -324,7 +453,7 @@ int RunWatch(Session& session, const Config& config) {
       while (!g_stop && std::chrono::steady_clock::now() < next) {
         const auto left = next - std::chrono::steady_clock::now();
         std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+            std::min<std::chrono::steady_clock::duration>(left, kStopLatency));
       }
       if (g_stop) break;
     }

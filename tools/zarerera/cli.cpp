@@ -64,8 +64,8 @@ void AddFormat(CLI::App* sub, Config& config) {
       ->default_str("text");
 }
 
-void AddGroup(CLI::App* sub, Config& config) {
-  sub->add_option("-g,--group", config.group, "the counter group, 0 to 3")
+CLI::Option* AddGroup(CLI::App* sub, Config& config) {
+  return sub->add_option("-g,--group", config.group, "the counter group, 0 to 3")
       ->check(CLI::Range(0, 3))
       ->default_str("0");
 }
@@ -134,6 +134,15 @@ void DefineCommandLine(CLI::App& app, Config& config) {
       ->group(sim);
   app.add_option("--sim-port-log", s.portLog,
                  "write every byte access the first board's ports saw to FILE at exit")
+      ->group(sim);
+  app.add_option("--sim-register-log", s.registerLog,
+                 "write every bridge register write of the first board (the interrupt service's "
+                 "too, the latest 65536) to FILE at exit")
+      ->group(sim);
+  app.add_option("--sim-irq-every", s.irqEveryMs,
+                 "make the first board interrupt every MS milliseconds: its LINTi1 is enabled "
+                 "(INTCSR bit 0, active low) and pulsed at that rate")
+      ->check(CLI::PositiveNumber)
       ->group(sim);
 
 #ifndef _WIN32
@@ -217,16 +226,30 @@ void DefineCommandLine(CLI::App& app, Config& config) {
 
   CLI::App* watch = Subcommand(app, "watch",
                                "sample the digital input or a counter group, one timestamped "
-                               "line per sample (with --json one JSON object per line)",
+                               "line per sample, or with --irq print each interrupt of the "
+                               "board as it is serviced (with --json one JSON object per line)",
                                config, Command::kWatch);
-  watch->add_option("what", config.watchWhat, "di or counters")
-      ->required()
-      ->check(CLI::IsMember({"di", "counters"}));
-  watch->add_option("-i,--interval", config.intervalMs, "milliseconds between samples")
-      ->default_str("1000");
+  CLI::Option* what = watch->add_option("what", config.watchWhat, "di or counters")
+                          ->check(CLI::IsMember({"di", "counters"}));
+  CLI::Option* irq = watch->add_flag(
+      "--irq", config.irq,
+      "enable the board's interrupt and print each one: the time it was serviced, its number, "
+      "how many were lost before it and INTCSR as read at the interrupt; the interrupt is "
+      "disabled again at exit. The bridge passes on the local sources its INTCSR enables (see "
+      "regs INTCSR); the driver must service interrupts (sysfs and the Windows kernel driver "
+      "do not: exit status 1)");
+  CLI::Option* interval =
+      watch->add_option("-i,--interval", config.intervalMs, "milliseconds between samples")
+          ->default_str("1000");
   watch->add_option("-c,--count", config.count,
-                    "stop after this many samples (default: until Ctrl-C)");
-  AddGroup(watch, config);
+                    "stop after this many samples or interrupts (default: until Ctrl-C)");
+  watch
+      ->add_option("-t,--timeout", config.timeoutMs,
+                   "with --irq: stop after this many milliseconds (default: no limit); with "
+                   "--count, fewer interrupts by then is a failure")
+      ->needs(irq);
+  CLI::Option* group = AddGroup(watch, config);
+  irq->excludes(what)->excludes(interval)->excludes(group);
 }
 
 int Run(const Config& config) {

@@ -54,6 +54,8 @@ struct SimConfig {
   std::vector<unsigned> wornOutWords;  // EEPROM cells of the first board that keep their value
   unsigned functions = 0;              // fill the bus up to this many functions
   std::string portLog;                 // file for the first board's port accesses
+  std::string registerLog;             // file for the first board's bridge register writes
+  unsigned irqEveryMs = 0;             // pulse the first board's LINTi1 this often; 0: never
 };
 
 struct Config {
@@ -81,9 +83,11 @@ struct Config {
   std::string offset;
   std::vector<std::string> controls;
   int group = 0;
-  std::string watchWhat;
+  std::string watchWhat;  // di or counters; empty with --irq
+  bool irq = false;       // watch the board's interrupts
   unsigned intervalMs = 1000;
-  unsigned count = 0;  // 0: until interrupted
+  unsigned count = 0;      // 0: until interrupted
+  unsigned timeoutMs = 0;  // watch --irq: 0: no limit
   // eeprom
   std::string file;
   EepromFormat format = EepromFormat::kText;

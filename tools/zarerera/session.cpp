@@ -38,6 +38,9 @@ sim::FunctionConfig FillerFunction(unsigned index) {
 }
 
 constexpr unsigned kSlotsPerBus = 32;
+// --sim-register-log keeps the latest writes only: a long watch of interrupts writes INTCSR twice
+// for each.
+constexpr size_t kRegisterLogWrites = 65536;
 
 }  // namespace
 
@@ -58,7 +61,8 @@ Session::Session(const Config& config) : config_(config) {
   const bool simOptions = sim.boards != 1 || !sim.ids.empty() || !sim.space0.empty() || sim.fast ||
                           sim.realTime || !sim.eepromFiles.empty() || !sim.vcdFiles.empty() ||
                           !sim.digitalIn.empty() || !sim.wornOutWords.empty() ||
-                          sim.functions != 0 || !sim.portLog.empty();
+                          sim.functions != 0 || !sim.portLog.empty() || !sim.registerLog.empty() ||
+                          sim.irqEveryMs != 0;
   if (config.driver != Driver::kSim && simOptions) {
     throw UsageError("the simulated machine's options go with --driver=sim");
   }
@@ -98,6 +102,7 @@ void Session::StartSysfs() {
 }
 
 Session::~Session() {
+  StopPulser();
   if (board_ != nullptr) P9050_Close(board_);
   StopSysfs();
 }
@@ -126,10 +131,12 @@ void Session::StartSim() {
   if (!p9050diag::ParseOptions(static_cast<int>(args.size()), argv.data(), &options, &error)) {
     throw UsageError(error);
   }
-  const bool touchesFirstBoard =
-      !s.digitalIn.empty() || !s.wornOutWords.empty() || !s.portLog.empty();
+  const bool touchesFirstBoard = !s.digitalIn.empty() || !s.wornOutWords.empty() ||
+                                 !s.portLog.empty() || !s.registerLog.empty() || s.irqEveryMs != 0;
   if (touchesFirstBoard && options.boards == 0) {
-    throw UsageError("--sim-di, --sim-worn-out-word and --sim-port-log need a board");
+    throw UsageError(
+        "--sim-di, --sim-worn-out-word, --sim-port-log, --sim-register-log and --sim-irq-every "
+        "need a board");
   }
   const uint8_t digitalIn =
       s.digitalIn.empty() ? 0 : static_cast<uint8_t>(ParseHex(s.digitalIn, 0xFF, "--sim-di"));
@@ -154,7 +161,38 @@ void Session::StartSim() {
     first.ports->set_digital_in(digitalIn);
     first.ports->set_logging(!s.portLog.empty());
     for (unsigned word : s.wornOutWords) first.eeprom->set_worn_out(word, true);
+    if (!s.registerLog.empty()) first.bridge->set_register_write_capacity(kRegisterLogWrites);
+    // As a board's EEPROM would set it up: LINTi1 passed on, active low, which each pulse drives.
+    if (s.irqEveryMs != 0) first.bridge->Poke(sim::plx9050::kIntcsr, sim::plx9050::kIntLint1Enable);
   }
+}
+
+void Session::StartPulser() {
+  if (!machine_ || config_.sim.irqEveryMs == 0 || machine_->boards().empty()) return;
+  // Only a handle on the first board is pulsed (PulseInterrupt finds the board it is open on).
+  if (machine_->simulator().Find(slot_) == nullptr ||
+      machine_->simulator().Find(slot_)->model() != machine_->boards().front().bridge) {
+    return;
+  }
+  const auto every = std::chrono::milliseconds(config_.sim.irqEveryMs);
+  pulser_ = std::thread([this, every, board = board_] {
+    std::unique_lock<std::mutex> lock(pulserLock_);
+    while (!pulserWake_.wait_for(lock, every, [this] { return pulserStop_; })) {
+      lock.unlock();
+      machine_->PulseInterrupt(board);
+      lock.lock();
+    }
+  });
+}
+
+void Session::StopPulser() {
+  if (!pulser_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> guard(pulserLock_);
+    pulserStop_ = true;
+  }
+  pulserWake_.notify_all();
+  pulser_.join();
 }
 
 WdDeviceHandle Session::OpenDevice() {
@@ -207,6 +245,7 @@ P9050_Handle* Session::Board() {
   }
   board_ = handle;
   P9050_GetPciSlot(board_, &slot_);
+  StartPulser();
   return board_;
 }
 
@@ -222,9 +261,22 @@ void Session::WritePortLog() {
   if (!out) throw Failure(SystemError(path));
 }
 
+void Session::WriteRegisterLog() {
+  const std::string& path = config_.sim.registerLog;
+  if (path.empty() || !machine_ || machine_->boards().empty()) return;
+  std::ofstream out(path, std::ios::trunc);
+  for (const sim::Plx9050::RegisterWrite& w :
+       machine_->boards().front().bridge->register_writes()) {
+    out << Format("%02x %08x\n", static_cast<unsigned>(w.offset), static_cast<unsigned>(w.value));
+  }
+  out.flush();
+  if (!out) throw Failure(SystemError(path));
+}
+
 void Session::Finish() {
   if (finished_) return;
   finished_ = true;
+  StopPulser();
   if (board_ != nullptr) {
     P9050_Close(board_);
     board_ = nullptr;
@@ -232,6 +284,7 @@ void Session::Finish() {
   StopSysfs();
   if (machine_) {
     WritePortLog();
+    WriteRegisterLog();
     std::vector<std::string> errors;
     if (!machine_->Stop(&errors)) {
       std::string message;

@@ -5,12 +5,17 @@
 // driver installed the same way; for `windows`, nothing: the device channel then reaches the
 // kernel driver's device) and opens the board that
 // --board / -s / -d name. Finish closes the board and stops the driver, saving what the simulated
-// machine keeps (EEPROM files, pin recordings, the port log); its failures are the command's.
+// machine keeps (EEPROM files, pin recordings, the port and register logs); its failures are the
+// command's. With --sim-irq-every a thread of the session pulses the first board's LINTi1 while
+// the board is open, each pulse through the console host's own (one interrupt, waited out).
 #ifndef ZARERERA_TOOLS_ZARERERA_SESSION_H
 #define ZARERERA_TOOLS_ZARERERA_SESSION_H
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "config.h"
 #include "driver/hosted_driver.h"
@@ -45,6 +50,9 @@ class Session {
   void StartSysfs();
   void StopSysfs();
   void WritePortLog();
+  void WriteRegisterLog();
+  void StartPulser();
+  void StopPulser();
 
   const Config& config_;
   std::unique_ptr<p9050diag::SimMachine> machine_;
@@ -52,6 +60,12 @@ class Session {
   P9050_Handle* board_ = nullptr;
   WdPciSlot slot_{};
   bool finished_ = false;
+
+  // --sim-irq-every: the pulsing thread and what stops it.
+  std::thread pulser_;
+  std::mutex pulserLock_;
+  std::condition_variable pulserWake_;
+  bool pulserStop_ = false;
 };
 
 }  // namespace zcmd
