@@ -397,7 +397,8 @@ TEST(WatchTest, OneTimestampedLinePerSample) {
   EXPECT_TRUE(std::regex_match(r.out, std::regex("(" + line + "0 0 0\n){2}"))) << r.out;
 }
 
-// How a watch of interrupts ends: with its count, or on Ctrl-C.
+// How a watch of interrupts ends: with its count, on Ctrl-C, or at its timeout while
+// interrupts keep coming.
 struct IrqCase {
   const char* name;
   std::vector<std::string> args;
@@ -450,7 +451,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         IrqCase{"Count", {"watch", "--irq", "--count", "3"}, false, 3},
         IrqCase{"CountRegistersInIo", {"--space0=io", "watch", "--irq", "-c", "2"}, false, 2},
-        IrqCase{"CtrlC", {"watch", "--irq"}, true, 0}),
+        IrqCase{"CtrlC", {"watch", "--irq"}, true, 0},
+        IrqCase{"Timeout", {"watch", "--irq", "--timeout", "100"}, false, 0}),
     [](const ::testing::TestParamInfo<IrqCase>& info) { return info.param.name; });
 
 }  // namespace
