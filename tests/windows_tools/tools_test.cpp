@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "run_program.h"
@@ -111,6 +112,19 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             "zarerera: do takes a hexadecimal number from 0 to ff, not '1ff'\n" + kTryHelp}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return info.param.name; });
+
+// The interrupt service on the system's own threads: each interrupt of the simulated board one
+// line, in order, and the watch ends at its count.
+TEST(WindowsWatchTest, PrintsEachInterrupt) {
+  const Result r =
+      Zarerera({"--driver=sim", "--fast", "--sim-irq-every=5", "watch", "--irq", "-c", "2"});
+  EXPECT_EQ(r.exitCode, 0u);
+  EXPECT_EQ(r.err, "");
+  const std::string line = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} interrupt )";
+  EXPECT_TRUE(std::regex_match(
+      r.out, std::regex(line + "1 lost 0 INTCSR 00000045\n" + line + "2 lost 0 INTCSR 00000045\n")))
+      << r.out;
+}
 
 // eeprom write: the backup made first (its name from the local time), only the differing word
 // written, the simulated part's file replaced with the new image, which then verifies.
