@@ -18,16 +18,14 @@ seconds=${1:-60}
 shift || true
 jobs=$(nproc 2>/dev/null || echo 2)
 
-if [ "${build}" -eq 1 ]; then
-  cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j "${jobs}"
-fi
-
 out=build/fuzz
+[ "${build}" -eq 0 ] || cmake --preset fuzz >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   mapfile -t targets <"${out}/fuzz_targets.txt"
 fi
+# Only the targets and what they link: the preset's tools are not fuzzed here.
+[ "${build}" -eq 0 ] || cmake --build --preset fuzz -j "${jobs}" --target "${targets[@]/#/fuzz_}"
 mkdir -p "${out}/artifacts"
 
 # The targets run side by side, as many at a time as there are processors (each for SECONDS);
