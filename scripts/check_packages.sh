@@ -131,7 +131,7 @@ check_zip() {
   local kind=$1 dir triple zip top unpacked expected tool
   case "${kind}" in
     win32) dir=build/dll-i686 triple=i686-w64-mingw32 ;;
-    win64) dir=build/package-win64 triple=x86_64-w64-mingw32 ;;
+    win64) dir=build/dll-win64 triple=x86_64-w64-mingw32 ;;
   esac
   zip=build/packages/zarerera-${version}-${kind}.zip
   top=zarerera-${version}-${kind}

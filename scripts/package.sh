@@ -2,10 +2,12 @@
 # Builds the packages into build/packages/:
 #   deb    zarerera_<version>_<arch>.deb: the Linux release build (libraries, headers, CMake and
 #          pkg-config files, the tools with their manual pages, the example), under /usr, its
-#          Depends computed by dpkg-shlibdeps (build tree build/package-deb);
+#          Depends computed by dpkg-shlibdeps (build tree build/package-deb, which test.sh's
+#          clang-link step builds first);
 #   win32  zarerera-<version>-win32.zip: the product, zarerera.dll for 32-bit Windows, with its
 #          import library, .def, headers and CMake package (the dll-i686 preset's build tree);
-#   win64  zarerera-<version>-win64.zip: the same for 64-bit Windows (build/package-win64).
+#   win64  zarerera-<version>-win64.zip: the same for 64-bit Windows (the dll-win64 preset's build
+#          tree; its test program is not installed).
 # Usage: scripts/package.sh [deb] [win32] [win64]     (default: all three)
 # scripts/check_packages.sh then checks them as their users meet them.
 set -euo pipefail
@@ -28,8 +30,8 @@ for kind in "${kinds[@]}"; do
       cmake --preset dll-i686 >/dev/null
       ;;
     win64)
-      dir=build/package-win64
-      cmake --preset dll-win64 -B "${dir}" -DZARERERA_TESTS=OFF >/dev/null
+      dir=build/dll-win64
+      cmake --preset dll-win64 >/dev/null
       ;;
     *)
       echo "package: unknown package '${kind}' (deb, win32, win64)" >&2
