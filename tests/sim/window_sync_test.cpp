@@ -86,6 +86,27 @@ TEST_F(WindowSyncTest, ARegisterWindowShowsWhatChangedTheModelAndDropsWhatItIgno
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
 
+// A window over a local space that nothing answers is read back only when that can change: a
+// device attached there, or the space decoded elsewhere; then it follows the device's contents.
+TEST_F(WindowSyncTest, AWindowOverAnEmptyLocalSpaceShowsWhatComesThereLater) {
+  bridge_ = &sim::AddPlx9050(sim_, 0, 2, 0);
+  WdCardRegister reg = Register(0, 2, 0);
+  volatile uint32_t* local = Window<volatile uint32_t>(reg, 2);
+  Sleep();
+  EXPECT_EQ(local[1], 0xFFFFFFFFu);
+  ram_ = bridge_->AttachRam(kDefaultLocalBase[0], 256);
+  ram_->Write(4, 0xCAFEF00D, 4);
+  Sleep();
+  EXPECT_EQ(local[1], 0xCAFEF00Du);
+  const uint32_t local_space = reg.card.items[2].u.mem.physAddress;
+  Transfer(WD_WM_DWORD, local_space + 8, 0x77);  // the RAM changes through a request
+  EXPECT_EQ(local[2], 0x77u);
+  const uint32_t registers = reg.card.items[1].u.io.port;
+  Transfer(WD_WP_DWORD, registers + sim::plx9050::kLas0ba, 0x00400001);
+  EXPECT_EQ(local[1], 0xFFFFFFFFu);
+  EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
+}
+
 // --- Which request synchronises which card's windows ---------------------------------------------
 
 // Where a transfer or configuration request goes; which handle a request is sent on.
