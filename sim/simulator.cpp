@@ -95,6 +95,25 @@ struct Simulator::Impl {
   std::unordered_map<uintptr_t, std::vector<Registration*>> by_device;  // the same, by handle
   // ... and by each function one of their windows belongs to.
   std::unordered_map<const PciFunction*, std::vector<Registration*>> by_function;
+  // The last lookup in each: a thread sends request after request on one handle to one card, and
+  // hashing costs as much as the rest of a sync. Cleared whenever registrations change.
+  struct LastFound {
+    const void* key = nullptr;
+    const std::vector<Registration*>* found = nullptr;  // null: none
+  };
+  LastFound last_device;
+  LastFound last_function;
+
+  template <class Map>
+  static const std::vector<Registration*>* Lookup(Map& map, typename Map::key_type key,
+                                                  LastFound& last) {
+    const void* k = reinterpret_cast<const void*>(key);
+    if (last.key == k && k != nullptr) return last.found;
+    auto it = map.find(key);
+    last = {k, it == map.end() ? nullptr : &it->second};
+    return last.found;
+  }
+  void RegistrationsChanged() { last_device = last_function = {}; }
   std::map<uint32_t, uint32_t> failures;  // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
@@ -105,9 +124,9 @@ struct Simulator::Impl {
   // A request on a card's device handle shows which thread uses the card now.
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
     if (device == kNoDevice) return;
-    auto it = by_device.find(device);
-    if (it == by_device.end()) return;
-    for (Registration* r : it->second) r->owner = requester;
+    const std::vector<Registration*>* regs = Lookup(by_device, device, last_device);
+    if (regs == nullptr) return;
+    for (Registration* r : *regs) r->owner = requester;
   }
 
   // Calls `f` on each window of the cards a request synchronises (see Reach), among those the
@@ -131,7 +150,7 @@ struct Simulator::Impl {
         }
         return;
       case Reach::kDevice:
-        if (auto it = by_device.find(reach.device); it != by_device.end()) each(it->second);
+        if (const auto* regs = Lookup(by_device, reach.device, last_device)) each(*regs);
         return;
       case Reach::kHandle:
         for (auto& r : registrations) {
@@ -145,7 +164,7 @@ struct Simulator::Impl {
         for (size_t i = 0; i < reach.functions.size(); ++i) {
           const PciFunction* fn = reach.functions[i];
           if (fn == nullptr || (i > 0 && fn == reach.functions[0])) continue;
-          if (auto it = by_function.find(fn); it != by_function.end()) each(it->second);
+          if (const auto* regs = Lookup(by_function, fn, last_function)) each(*regs);
         }
         return;
     }
@@ -529,6 +548,7 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   reg.device = device;
   reg.owner = std::this_thread::get_id();
   r.cardHandle = reg.card_handle;
+  impl_->RegistrationsChanged();
   impl_->by_device[device].push_back(&reg);
   for (const auto& w : reg.windows) {
     if (w->function() == nullptr) continue;  // plain memory: nothing to sync
@@ -546,6 +566,7 @@ uint32_t Simulator::DoUnregister(WdCardRegister& r) {
   });
   if (it == regs.end()) return kStatusNoSuchCard;
   if ((*it)->int_handle != 0) (void)impl_->interrupts->Disable((*it)->int_handle);
+  impl_->RegistrationsChanged();
   std::vector<Registration*>& on_device = impl_->by_device[(*it)->device];
   on_device.erase(std::find(on_device.begin(), on_device.end(), it->get()));
   if (on_device.empty()) impl_->by_device.erase((*it)->device);
