@@ -129,7 +129,7 @@ PciFunction* PciBus::Decode(BarKind kind, uint32_t address, uint32_t size, int* 
   LastHit& last = last_hit_[kind == BarKind::kIo ? 1 : 0];
   if (last.function != nullptr) {
     const uint32_t off = address - last.function->bar_address(last.bar);
-    const uint32_t length = last.function->bar_size(last.bar);
+    const uint32_t length = last.size;
     if (off < length && size <= length - off) {
       *bar = last.bar;
       *offset = off;
@@ -138,7 +138,7 @@ PciFunction* PciBus::Decode(BarKind kind, uint32_t address, uint32_t size, int* 
   }
   for (PciFunction* f : ordered_) {
     if (f->Decode(kind, address, size, bar, offset)) {
-      last = {f, *bar};
+      last = {f, *bar, f->bar_size(*bar)};
       return f;
     }
   }

@@ -96,6 +96,7 @@ class PciBus {
   struct LastHit {
     PciFunction* function = nullptr;
     int bar = 0;
+    uint32_t size = 0;  // the BAR's size, which never changes
   };
   LastHit last_hit_[2];
 };
