@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "bench_boards.h"
 #include "board/port_map.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -24,17 +25,15 @@ BENCHMARK(BM_AccessDelay);
 // An open board on a simulator installed for the length of one benchmark.
 class OpenBoard {
  public:
-  OpenBoard() : install_(simulator_) {
-    simulator_.set_logging(false);
-    sim::AddBoard(simulator_);
+  OpenBoard() {
+    sim::AddBoard(quiet_.simulator());
     card_ = tamrelcheck(0, 0, 0, 1);
   }
   ~OpenBoard() { tamrelclose(card_); }
   ZarereraCard card() const { return card_; }
 
  private:
-  sim::Simulator simulator_;
-  sim::ScopedInstall install_;
+  bench::QuietSimulator quiet_;
   ZarereraCard card_ = nullptr;
 };
 

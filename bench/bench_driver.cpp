@@ -7,11 +7,10 @@
 // the board's tests and users pay it. SyscallPread1 reads one byte from /dev/zero with pread: the
 // cheapest real round trip into a kernel driver, the peer of both.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <memory>
 
+#include "bench_boards.h"
 #include "driver/driver_request.h"
 #include "sim/simulator.h"
 
@@ -39,10 +38,8 @@ class ConstantCard : public sim::CardModel {
 constexpr uint32_t kBoardPort = 0xC080 + 0x10;  // BAR3 (assigned after BAR1's 128 ports) + 0x10
 
 void PortByteRead(benchmark::State& state, bool registered) {
-  sim::Simulator simulator;
-  simulator.AddFunction(0, 1, 0, BoardLikeConfig(), std::make_shared<ConstantCard>());
-  simulator.set_logging(false);
-  sim::ScopedInstall install(simulator);
+  bench::QuietSimulator quiet;
+  quiet.simulator().AddFunction(0, 1, 0, BoardLikeConfig(), std::make_shared<ConstantCard>());
   WdDeviceHandle device = WdChannel_Open();
   WdCardRegister reg{};
   if (registered) {
@@ -71,25 +68,10 @@ void BM_PortByteReadMapped(benchmark::State& state) {
   PortByteRead(state, true);
 }
 
-void BM_SyscallPread1(benchmark::State& state) {
-  const int fd = open("/dev/zero", O_RDONLY);
-  if (fd < 0) {
-    state.SkipWithError("cannot open /dev/zero");
-    return;
-  }
-  unsigned char byte = 1;
-  for (auto _ : state) {
-    const ssize_t n = pread(fd, &byte, 1, 0);
-    benchmark::DoNotOptimize(n);
-    benchmark::DoNotOptimize(byte);
-  }
-  close(fd);
-}
-
 }  // namespace
 
 BENCHMARK(BM_PortByteReadNoCardOpen);
 BENCHMARK(BM_PortByteReadMapped);
-BENCHMARK(BM_SyscallPread1);
+BENCHMARK(bench::Pread1Byte)->Name("BM_SyscallPread1");
 
 BENCHMARK_MAIN();

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench_boards.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/plx9050.h"
@@ -24,9 +25,8 @@ constexpr uint32_t kOffset = 0x40;
 // One simulated card, opened, for the length of one benchmark.
 class OpenCard {
  public:
-  OpenCard() : install_(simulator_) {
-    simulator_.set_logging(false);
-    sim::Plx9050& card = sim::AddPlx9050(simulator_, 0, 4, 0);
+  OpenCard() {
+    sim::Plx9050& card = sim::AddPlx9050(quiet_.simulator(), 0, 4, 0);
     card.AttachRam(0, 0x100);
     card.AttachRam(sim::plx9050::kDefaultLocalBase[0], 0x100);
     if (!P9050_Open(&handle_, 0x9050, 0x10B5, 0, 0)) {
@@ -38,8 +38,7 @@ class OpenCard {
   P9050_Handle* handle() const { return handle_; }
 
  private:
-  sim::Simulator simulator_;
-  sim::ScopedInstall install_;
+  bench::QuietSimulator quiet_;
   P9050_Handle* handle_ = nullptr;
 };
 

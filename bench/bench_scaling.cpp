@@ -10,14 +10,13 @@
 //   memory range of B bytes backed by as much local RAM, mapped by the open;
 // - ReadBlock4/bar_bytes:B: a 4-byte block read from that memory range (goal under 2 us).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "bench_boards.h"
 #include "diag/console.h"
 #include "driver/board_ids.h"
 #include "p9050_lib.h"
@@ -37,15 +36,15 @@ constexpr uint32_t kRamLocal = 0x01000000;
 // first one's local space 0 maps `bar_bytes` of RAM when not 0.
 class OpenBoards {
  public:
-  OpenBoards(int boards, uint32_t bar_bytes, bool board_api) : install_(simulator_) {
-    simulator_.set_logging(false);
+  OpenBoards(int boards, uint32_t bar_bytes, bool board_api) {
+    sim::Simulator& simulator = simulator_.simulator();
     for (int i = 0; i < boards; ++i) {
       sim::BoardConfig cfg;
       cfg.bus = static_cast<uint32_t>(i) / kSlotsPerBus;
       cfg.slot = static_cast<uint32_t>(i) % kSlotsPerBus;
       if (i == 0 && bar_bytes != 0)
         cfg.bridge.bars[kMemorySpace] = {sim::BarKind::kMemory, bar_bytes};
-      sim::SimBoard board = sim::AddBoard(simulator_, cfg);
+      sim::SimBoard board = sim::AddBoard(simulator, cfg);
       if (i == 0 && bar_bytes != 0) {
         // Local space 0 at a local address aligned for any size, with as much RAM there.
         board.bridge->Poke(sim::plx9050::kLas0ba, kRamLocal | sim::plx9050::kBaseEnable);
@@ -84,28 +83,14 @@ class OpenBoards {
   P9050_Handle* handle() const { return handles_.front(); }
 
  private:
-  sim::Simulator simulator_;
-  sim::ScopedInstall install_;
+  bench::QuietSimulator simulator_;
   std::FILE* answers_ = nullptr;
   std::FILE* quiet_ = nullptr;
   std::vector<ZarereraCard> cards_;
   std::vector<P9050_Handle*> handles_;
 };
 
-void BM_Pread1Byte(benchmark::State& state) {
-  const int fd = open("/dev/zero", O_RDONLY);
-  if (fd < 0) {
-    state.SkipWithError("cannot open /dev/zero");
-    return;
-  }
-  unsigned char byte = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(pread(fd, &byte, 1, 0));
-    benchmark::DoNotOptimize(byte);
-  }
-  close(fd);
-}
-BENCHMARK(BM_Pread1Byte);
+BENCHMARK(bench::Pread1Byte)->Name("BM_Pread1Byte");
 
 void TamrelRead(benchmark::State& state, int boards, uint32_t bar_bytes) {
   OpenBoards open(boards, bar_bytes, true);

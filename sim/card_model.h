@@ -71,6 +71,11 @@ class CardModel {
     (void)before;
     BarWrite(bar, offset, value, 4);
   }
+  // `count` dwords from `offset` as BarPeek shows them, into `out`: what a window's read-back
+  // calls, once per window (a model may answer a whole register block faster than dword by dword).
+  virtual void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = BarPeek(bar, offset + 4 * i, 4);
+  }
   // The plain memory region that holds [offset, offset + bytes) of BAR `bar` now, from its start;
   // null when there is none. A window over it may have the region adopt its pages.
   virtual Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) {

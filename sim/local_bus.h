@@ -43,6 +43,14 @@ class LocalBus {
     if (e != nullptr) e->device->Store(address - e->base, value, before);
   }
 
+  // Whether a device answers any address of [address, address + bytes).
+  bool Claims(uint32_t address, uint32_t bytes) const {
+    for (const Entry& e : devices_) {
+      if (e.base - address < bytes || address - e.base < e.size) return true;
+    }
+    return false;
+  }
+
   // The device attached at exactly [address, address + bytes), if any.
   Region* RegionAt(uint32_t address, uint32_t bytes) const {
     for (const Entry& e : devices_) {

@@ -49,7 +49,8 @@ void MemoryWindow::CheckLent() {
   if (function_->PlainMemory(bar_, bar_offset_, modelled_) == lent_to_) return;
   lent_to_->Release(pages_);
   lent_to_ = nullptr;
-  shadow_.assign(pages_, pages_ + modelled_);
+  shadow_.resize(modelled_ / 4);
+  std::memcpy(shadow_.data(), pages_, modelled_);
   version_ = 0;
 }
 
@@ -62,7 +63,7 @@ void MemoryWindow::Flush() {
     uint32_t now;
     uint32_t before;
     std::memcpy(&now, pages_ + off, 4);
-    std::memcpy(&before, shadow_.data() + off, 4);
+    before = shadow_[off / 4];
     if (now != before) function_->BarStore(bar_, bar_offset_ + off, now, before);
   }
 }
@@ -75,11 +76,8 @@ void MemoryWindow::Refresh() {
   if (version != 0 && version == version_ && !stored_) return;
   version_ = version;
   stored_ = false;
-  for (uint32_t off = 0; off < modelled_; off += 4) {
-    const uint32_t v = function_->BarPeek(bar_, bar_offset_ + off, 4);
-    std::memcpy(pages_ + off, &v, 4);
-    std::memcpy(shadow_.data() + off, &v, 4);
-  }
+  function_->BarPeekDwords(bar_, bar_offset_, shadow_.data(), modelled_ / 4);
+  std::memcpy(pages_, shadow_.data(), modelled_);
 }
 
 PciBus::PciBus() : next_memory_(kMemoryBarBase), next_io_(kIoBarBase) {}
@@ -131,7 +129,7 @@ PciFunction* PciBus::Decode(BarKind kind, uint32_t address, uint32_t size, int* 
   LastHit& last = last_hit_[kind == BarKind::kIo ? 1 : 0];
   if (last.function != nullptr) {
     const uint32_t off = address - last.function->bar_address(last.bar);
-    const uint32_t length = last.function->bar_size(last.bar);
+    const uint32_t length = last.size;
     if (off < length && size <= length - off) {
       *bar = last.bar;
       *offset = off;
@@ -140,7 +138,7 @@ PciFunction* PciBus::Decode(BarKind kind, uint32_t address, uint32_t size, int* 
   }
   for (PciFunction* f : ordered_) {
     if (f->Decode(kind, address, size, bar, offset)) {
-      last = {f, *bar};
+      last = {f, *bar, f->bar_size(*bar)};
       return f;
     }
   }
@@ -177,7 +175,7 @@ std::unique_ptr<MemoryWindow> PciBus::Map(uint32_t address, uint32_t bytes) {
     w->lent_to_ = plain;
     return w;
   }
-  w->shadow_.assign(w->modelled_, 0);
+  w->shadow_.assign(w->modelled_ / 4, 0);
   w->Refresh();
   return w;
 }

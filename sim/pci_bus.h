@@ -8,9 +8,9 @@
 // A memory window is page-aligned memory the bus owns, tied to the function that decoded the
 // mapped range's start (it follows that BAR when the BAR moves, as a real mapping stays with the
 // device). Flush hands the stores made into it since the last Refresh to the card model, each
-// changed dword as a BarStore, lowest address first; Refresh writes the model's values (BarPeek)
-// back into it, unless the model's WindowVersion says nothing changed and no store was handed on.
-// A window over a range no function decodes is plain memory.
+// changed dword as a BarStore, lowest address first; Refresh writes the model's values
+// (BarPeekDwords) back into it, unless the model's WindowVersion says nothing changed and no store
+// was handed on. A window over a range no function decodes is plain memory.
 //
 // A window over plain memory (CardModel::PlainMemory: a card's local RAM) lends its pages to that
 // memory instead, so loads and stores there are the memory's own and Flush and Refresh cost
@@ -56,10 +56,10 @@ class MemoryWindow {
   uint32_t bar_offset_ = 0;  // where the window starts inside the BAR
   uint32_t modelled_ = 0;    // bytes from the start that the BAR covers (a multiple of 4)
   uint8_t* pages_ = nullptr;
-  std::vector<uint8_t> shadow_;  // the window's contents as the model last left them
-  Region* lent_to_ = nullptr;    // the plain memory keeping its contents in the pages
-  uint64_t version_ = 0;         // the model's WindowVersion when last read back
-  bool stored_ = false;          // Flush handed on stores since the last read-back
+  std::vector<uint32_t> shadow_;  // the window's contents as the model last left them
+  Region* lent_to_ = nullptr;     // the plain memory keeping its contents in the pages
+  uint64_t version_ = 0;          // the model's WindowVersion when last read back
+  bool stored_ = false;           // Flush handed on stores since the last read-back
 };
 
 class PciBus {
@@ -96,6 +96,7 @@ class PciBus {
   struct LastHit {
     PciFunction* function = nullptr;
     int bar = 0;
+    uint32_t size = 0;  // the BAR's size, which never changes
   };
   LastHit last_hit_[2];
 };

@@ -1,6 +1,7 @@
 // Configuration space and BAR decoding of one simulated PCI function.
 #include "sim/pci_function.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "sim/pci_config.h"
@@ -144,6 +145,14 @@ void PciFunction::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned si
 
 uint32_t PciFunction::BarPeek(int bar, uint32_t offset, unsigned size) const {
   return model_ ? model_->BarPeek(bar, offset, size) : pci::AllOnes(size);
+}
+
+void PciFunction::BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const {
+  if (model_) {
+    model_->BarPeekDwords(bar, offset, out, count);
+  } else {
+    std::fill(out, out + count, 0xFFFFFFFFu);
+  }
 }
 
 void PciFunction::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const {

@@ -74,6 +74,7 @@ class PciFunction {
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const;
   // What a memory window sees of the model (CardModel::BarPeek, BarStore).
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) const;
+  void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const;
   Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
     return model_ ? model_->PlainMemory(bar, offset, bytes) : nullptr;

@@ -2,6 +2,8 @@
 // erratum. What it models and leaves out is listed in plx9050.h.
 #include "sim/plx9050.h"
 
+#include <algorithm>
+
 #include "sim/pci_config.h"
 
 namespace sim {
@@ -101,6 +103,27 @@ uint32_t Plx9050::BarPeek(int bar, uint32_t offset, unsigned size) {
   return local_bus_.Peek(LocalAddress(space, offset), size);
 }
 
+// The register window's read-back: the stored registers as they are (reserved ones past CNTRL
+// read 0), then the two that show pins, rather than byte by byte.
+void Plx9050::BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) {
+  if (!IsRegisterBar(bar) || offset % kRegisterStride != 0) {
+    CardModel::BarPeekDwords(bar, offset, out, count);
+    return;
+  }
+  if (bar == 0 && !RegistersReachableThroughBar0()) {
+    std::fill(out, out + count, 0xFFFFFFFFu);
+    return;
+  }
+  const uint32_t first = offset / kRegisterStride;
+  for (uint32_t i = 0; i < count; ++i) {
+    out[i] = first + i < kRegisterCount ? regs_[first + i] : 0;
+  }
+  for (const uint32_t live : {kIntcsr, kCntrl}) {
+    const uint32_t index = Index(live);
+    if (index >= first && index - first < count) out[index - first] = ReadRegister(live);
+  }
+}
+
 void Plx9050::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
   if (IsRegisterBar(bar)) {
     BarWrite(bar, offset, value, 4);
@@ -121,7 +144,19 @@ Region* Plx9050::PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
 }
 
 uint64_t Plx9050::WindowVersion(int bar) {
-  if (!IsRegisterBar(bar)) return 0;
+  if (!IsRegisterBar(bar)) {
+    // A local space that no local device answers reads all ones whatever the registers say: its
+    // window need not be read back. One that a device answers is read back every time, since a
+    // device's contents change without telling (counters, RAM written through requests).
+    const int space = SpaceOfBar(bar);
+    if (space < 0 || space >= kLocalSpaces) return 0;
+    const uint32_t mask = LocalMask(space);
+    const auto bytes =
+        static_cast<uint32_t>(std::min<uint64_t>(cfg_.bars[bar].size, uint64_t{mask} + 1));
+    const bool claimed =
+        LocalSpaceEnabled(space) && local_bus_.Claims(LocalAddress(space, 0), bytes);
+    return claimed ? 0 : 1;
+  }
   // INTCSR's status bits follow the pins, and a board source may move a pin without anything
   // being written: their levels are part of the version, as the EEPROM's data out is.
   const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;

@@ -148,10 +148,12 @@ class Plx9050 : public CardModel {
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
   // A window over a local space peeks and stores through the local bus.
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override;
+  void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) override;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) override;
   Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) override;
   // Register windows change with register writes, the local interrupt inputs, the EEPROM's data
-  // out and the erratum's BAR0 address; local space windows are not tracked (0).
+  // out and the erratum's BAR0 address; a local space window is unchanging (1) while no local
+  // device answers the space, not tracked (0) while one does.
   uint64_t WindowVersion(int bar) override;
   void ConfigWritten(const ConfigSpace& config) override;
 

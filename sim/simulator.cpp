@@ -2,10 +2,11 @@
 //
 // Each request is copied out of the caller's record, served on the copy and copied back only when
 // it succeeds, so a refused request leaves the record as it came. Registrations hold the bus's
-// memory windows; before a request the stores in the windows of the requesting thread's cards
-// reach the card models, after it the models' values are written back (see simulator.h).
-// One mutex serialises requests. The windows of cards another thread uses are not touched, since
-// that thread may be loading and storing there meanwhile.
+// memory windows; before a request the stores in the windows of the cards it addresses reach the
+// card models, after it the models' values are written back (see simulator.h), so a request costs
+// the same however many cards are open. One mutex serialises requests. The windows of cards
+// another thread uses are not touched, since that thread may be loading and storing there
+// meanwhile.
 //
 // Interrupts: the lines are looked at after every request (sim/interrupt_service.h); a wait
 // request blocks on the simulator's condition with the lock released.
@@ -48,6 +49,13 @@ SlotKey KeyOf(const WdPciSlot& s) {
   return {s.bus, s.slot, s.function};
 }
 
+template <class T>
+bool Load(const void* record, uint32_t size, T* out) {
+  if (record == nullptr || size < sizeof(T)) return false;
+  std::memcpy(out, record, sizeof(T));
+  return true;
+}
+
 }  // namespace
 
 struct Registration {
@@ -69,6 +77,15 @@ struct Simulator::Sources : InterruptSources {
   Simulator* simulator;
 };
 
+// The cards whose windows a request synchronises.
+struct Reach {
+  enum Scope { kNothing, kThread, kDevice, kFunctions, kHandle } scope = kNothing;
+  uintptr_t device = kNoDevice;                   // kDevice
+  std::array<const PciFunction*, 2> functions{};  // kFunctions; null: none
+  uint32_t card_handle = 0;                       // kHandle: the card with this handle...
+  uint32_t int_handle = 0;                        // ... or with this interrupt handle
+};
+
 struct Simulator::Impl {
   std::mutex lock;  // held while a request is served
   std::unique_ptr<InterruptService> interrupts;
@@ -76,7 +93,28 @@ struct Simulator::Impl {
   PciBus bus;
   std::vector<std::unique_ptr<Registration>> registrations;
   std::unordered_map<uintptr_t, std::vector<Registration*>> by_device;  // the same, by handle
-  std::map<uint32_t, uint32_t> failures;                                // code -> status
+  // ... and by each function one of their windows belongs to.
+  std::unordered_map<const PciFunction*, std::vector<Registration*>> by_function;
+  // The last lookup in each: a thread sends request after request on one handle to one card, and
+  // hashing costs as much as the rest of a sync. Cleared whenever registrations change.
+  struct LastFound {
+    const void* key = nullptr;
+    const std::vector<Registration*>* found = nullptr;  // null: none
+  };
+  LastFound last_device;
+  LastFound last_function;
+
+  template <class Map>
+  static const std::vector<Registration*>* Lookup(Map& map, typename Map::key_type key,
+                                                  LastFound& last) {
+    const void* k = reinterpret_cast<const void*>(key);
+    if (last.key == k && k != nullptr) return last.found;
+    auto it = map.find(key);
+    last = {k, it == map.end() ? nullptr : &it->second};
+    return last.found;
+  }
+  void RegistrationsChanged() { last_device = last_function = {}; }
+  std::map<uint32_t, uint32_t> failures;  // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
   std::optional<WdPciScan> scan_override;
@@ -86,19 +124,94 @@ struct Simulator::Impl {
   // A request on a card's device handle shows which thread uses the card now.
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
     if (device == kNoDevice) return;
-    auto it = by_device.find(device);
-    if (it == by_device.end()) return;
-    for (Registration* r : it->second) r->owner = requester;
+    const std::vector<Registration*>* regs = Lookup(by_device, device, last_device);
+    if (regs == nullptr) return;
+    for (Registration* r : *regs) r->owner = requester;
   }
 
-  // Calls `f` on each window of the cards the requesting thread uses: a request syncs them all
-  // (lent windows and unchanged register windows cost next to nothing; see pci_bus.h).
+  // Calls `f` on each window of the cards a request synchronises (see Reach), among those the
+  // requesting thread uses (lent windows and unchanged register windows cost next to nothing; see
+  // pci_bus.h).
   template <class F>
-  void ForOwnedWindows(std::thread::id requester, F f) {
-    for (auto& r : registrations) {
-      if (r->owner != requester) continue;
-      for (auto& w : r->windows) f(*w);
+  void ForReachedWindows(const Reach& reach, std::thread::id requester, F f) {
+    auto each = [&](const std::vector<Registration*>& regs) {
+      for (Registration* r : regs) {
+        if (r->owner != requester) continue;
+        for (auto& w : r->windows) f(*w);
+      }
+    };
+    switch (reach.scope) {
+      case Reach::kNothing:
+        return;
+      case Reach::kThread:
+        for (auto& r : registrations) {
+          if (r->owner != requester) continue;
+          for (auto& w : r->windows) f(*w);
+        }
+        return;
+      case Reach::kDevice:
+        if (const auto* regs = Lookup(by_device, reach.device, last_device)) each(*regs);
+        return;
+      case Reach::kHandle:
+        for (auto& r : registrations) {
+          const bool named = (reach.card_handle != 0 && r->card_handle == reach.card_handle) ||
+                             (reach.int_handle != 0 && r->int_handle == reach.int_handle);
+          if (!named || r->owner != requester) continue;
+          for (auto& w : r->windows) f(*w);
+        }
+        return;
+      case Reach::kFunctions:
+        for (size_t i = 0; i < reach.functions.size(); ++i) {
+          const PciFunction* fn = reach.functions[i];
+          if (fn == nullptr || (i > 0 && fn == reach.functions[0])) continue;
+          if (const auto* regs = Lookup(by_function, fn, last_function)) each(*regs);
+        }
+        return;
     }
+  }
+
+  // Which cards' windows request `code` synchronises: a transfer, the card(s) decoding its first
+  // and last address; a configuration request, the card in its slot; an unregistration or an
+  // interrupt request, the card it names by its card or interrupt handle; a sleep, every card of
+  // the requesting thread (the EEPROM protocol relies on it to see each CNTRL store); any other
+  // request, the cards registered on the device handle it is sent on (none without one).
+  Reach ReachOf(uintptr_t device, uint32_t code, const void* record, uint32_t size) {
+    Reach reach;
+    if (code == WD_CODE_SLEEP) {
+      reach.scope = Reach::kThread;
+    } else if (code == WD_CODE_TRANSFER) {
+      WdTransfer t;
+      if (!Load(record, size, &t)) return reach;
+      const wd::TransferKind k = wd::KindOf(t.command);
+      if (k.width == 0) return reach;
+      const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
+      int bar = 0;
+      uint32_t offset = 0;
+      reach.scope = Reach::kFunctions;
+      reach.functions[0] = bus.Decode(space, t.address, 1, &bar, &offset);
+      if (k.block && t.autoIncrement != 0 && t.bytes > 1) {
+        reach.functions[1] = bus.Decode(space, t.address + (t.bytes - 1), 1, &bar, &offset);
+      }
+    } else if (code == WD_CODE_PCI_CONFIG) {
+      WdPciConfigDump dump;
+      if (!Load(record, size, &dump)) return reach;
+      reach.scope = Reach::kFunctions;
+      reach.functions[0] = bus.Find(dump.pciSlot);
+    } else if (code == WD_CODE_CARD_UNREGISTER) {
+      WdCardRegister r;
+      if (!Load(record, size, &r)) return reach;
+      reach.scope = Reach::kHandle;
+      reach.card_handle = r.cardHandle;
+    } else if (WD_IS_INT_REQUEST(code)) {
+      WdIntRequest r;
+      if (!Load(record, size, &r)) return reach;
+      reach.scope = Reach::kHandle;
+      reach.int_handle = r.intHandle;
+    } else if (device != kNoDevice) {
+      reach.scope = Reach::kDevice;
+      reach.device = device;
+    }
+    return reach;
   }
 
   // The resource list a card information request reports for `f`.
@@ -249,17 +362,6 @@ int Simulator::mapped_windows() const {
 // --- Request handlers: each works on a copy `rec` and reports a status; the caller copies the
 // record back only on success.
 
-namespace {
-
-template <class T>
-bool Load(const void* record, uint32_t size, T* out) {
-  if (record == nullptr || size < sizeof(T)) return false;
-  std::memcpy(out, record, sizeof(T));
-  return true;
-}
-
-}  // namespace
-
 bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
   return Handle(kNoDevice, code, record, size, status);
 }
@@ -274,7 +376,8 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   std::unique_lock<std::mutex> guard(impl_->lock);
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
-  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Flush(); });
+  const Reach reach = impl_->ReachOf(device, code, record, size);
+  impl_->ForReachedWindows(reach, requester, [](MemoryWindow& w) { w.Flush(); });
   t_serving = this;
 
   bool answered = true;
@@ -289,7 +392,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
 
   impl_->interrupts->Evaluate();
   t_serving = nullptr;
-  impl_->ForOwnedWindows(requester, [](MemoryWindow& w) { w.Refresh(); });
+  impl_->ForReachedWindows(reach, requester, [](MemoryWindow& w) { w.Refresh(); });
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
     if (log_.size() >= log_capacity_) {
@@ -445,7 +548,13 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   reg.device = device;
   reg.owner = std::this_thread::get_id();
   r.cardHandle = reg.card_handle;
+  impl_->RegistrationsChanged();
   impl_->by_device[device].push_back(&reg);
+  for (const auto& w : reg.windows) {
+    if (w->function() == nullptr) continue;  // plain memory: nothing to sync
+    std::vector<Registration*>& on_function = impl_->by_function[w->function()];
+    if (on_function.empty() || on_function.back() != &reg) on_function.push_back(&reg);
+  }
   impl_->registrations.push_back(std::move(owned));
   return 0;
 }
@@ -457,9 +566,18 @@ uint32_t Simulator::DoUnregister(WdCardRegister& r) {
   });
   if (it == regs.end()) return kStatusNoSuchCard;
   if ((*it)->int_handle != 0) (void)impl_->interrupts->Disable((*it)->int_handle);
+  impl_->RegistrationsChanged();
   std::vector<Registration*>& on_device = impl_->by_device[(*it)->device];
   on_device.erase(std::find(on_device.begin(), on_device.end(), it->get()));
   if (on_device.empty()) impl_->by_device.erase((*it)->device);
+  for (const auto& w : (*it)->windows) {
+    auto found = impl_->by_function.find(w->function());
+    if (found == impl_->by_function.end()) continue;
+    std::vector<Registration*>& on_function = found->second;
+    on_function.erase(std::remove(on_function.begin(), on_function.end(), it->get()),
+                      on_function.end());
+    if (on_function.empty()) impl_->by_function.erase(found);
+  }
   regs.erase(it);  // unmaps its windows
   return 0;
 }

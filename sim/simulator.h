@@ -4,17 +4,25 @@
 // written in place and the 4-byte status. Cards are PCI functions with a 256-byte configuration
 // space; their resources are derived from the BARs and the interrupt line. Memory BARs are mapped,
 // on registration, to page-aligned memory the simulator owns (pci_bus.h): the library loads and
-// stores there directly, and a card model sees those stores at the next request of any kind from
-// the thread using the card (each changed dword handed to it, lowest address first); after that
-// request the model's current values are written back into the window. A window over a card's
-// local RAM is that RAM, and a register window is read back only when its model changed.
+// stores there directly, and a card model sees those stores at the next request that addresses
+// the card from the thread using it (each changed dword handed to it, lowest address first);
+// after that request the model's current values are written back into the window. A request
+// addresses the cards it reaches: a transfer, the card decoding its port or memory address (for a
+// block, its first and last); a configuration request, the card in its slot; an unregistration or
+// an interrupt request, the card it names by card or interrupt handle; any other request sent on a
+// device handle (registration, version, scan, card information), the cards registered on that
+// handle, none without one. A sleep addresses every card of the requesting thread: the EEPROM
+// protocol follows each CNTRL store with one, so the EEPROM sees every clock edge. So stores into
+// card A's window followed by a transfer to card B reach A's model at the next request addressing
+// A or the next sleep, and a request costs the same however many cards are open. A window over a
+// card's local RAM is that RAM, and a register window is read back only when its model changed.
 // A registration with the check-lock-only flag set answers 0 and registers nothing.
 //
 // Like a kernel driver, it takes requests from several threads at once: they are served one at a
 // time. A card is used by one thread at a time, and its windows belong to that thread: the one
 // that registered it, until another thread sends a request on the card's device handle
-// (ControlOn; the hosted channel passes the handle). A request synchronises only the requesting
-// thread's windows, so it never reads or rewrites a window while another thread stores into it. A
+// (ControlOn; the hosted channel passes the handle). A request synchronises only windows of the
+// requesting thread, so it never reads or rewrites a window while another thread stores into it. A
 // thread that takes a card over sends a request on it before it loads or stores in its windows
 // (until then the thread that had it goes on synchronising them). The inspection and fault calls
 // below are for a test's own thread while no request is in flight, except registrations() and

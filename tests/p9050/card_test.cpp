@@ -436,7 +436,9 @@ TEST_F(CardTest, SeveralCardsOpenAtOnceThroughSeparateHandles) {
   P9050_WriteByte(ha, 3, 0x10, 0xA5);
   P9050_WriteByte(hb, 3, 0x10, 0x5A);
   P9050_WriteReg(ha, P9050_CS0BASE, 0x1234);
-  EXPECT_EQ(P9050_ReadByte(hb, 3, 0x10), 0x5A);  // a request: card A's register store lands too
+  EXPECT_EQ(P9050_ReadByte(hb, 3, 0x10), 0x5A);  // a request on card B only
+  EXPECT_EQ(a.Peek(P9050_CS0BASE), 0u);
+  EXPECT_EQ(P9050_ReadByte(ha, 3, 0x10), 0xA5);  // one on card A: its register store lands
   EXPECT_EQ(ramA->bytes()[0x10], 0xA5);
   EXPECT_EQ(ramB->bytes()[0x10], 0x5A);
   EXPECT_EQ(a.Peek(P9050_CS0BASE), 0x1234u);

@@ -1,9 +1,15 @@
 // Memory windows kept coherent at a cost that does not grow with what is mapped: a window over a
 // card's local RAM is the RAM itself until the bridge decodes elsewhere, and register windows are
-// read back when the model changed or ignored a store.
+// read back when the model changed or ignored a store; a request synchronises only the windows of
+// the cards it addresses.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
+
+#include "driver/int_requests.h"
 
 #include "sim/board.h"
 #include "sim/plx9050.h"
@@ -13,6 +19,7 @@
 namespace {
 
 using sim::plx9050::kDefaultLocalBase;
+using Access = sim::RegisterFileCard::Access;
 
 constexpr uint32_t kRamBytes = 8192;  // two pages, the whole of local space 0
 
@@ -78,5 +85,159 @@ TEST_F(WindowSyncTest, ARegisterWindowShowsWhatChangedTheModelAndDropsWhatItIgno
   EXPECT_EQ(regs[sim::plx9050::kIntcsr / 4], sim::plx9050::kIntLint1Status);
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
+
+// A window over a local space that nothing answers is read back only when that can change: a
+// device attached there, or the space decoded elsewhere; then it follows the device's contents.
+TEST_F(WindowSyncTest, AWindowOverAnEmptyLocalSpaceShowsWhatComesThereLater) {
+  bridge_ = &sim::AddPlx9050(sim_, 0, 2, 0);
+  WdCardRegister reg = Register(0, 2, 0);
+  volatile uint32_t* local = Window<volatile uint32_t>(reg, 2);
+  Sleep();
+  EXPECT_EQ(local[1], 0xFFFFFFFFu);
+  ram_ = bridge_->AttachRam(kDefaultLocalBase[0], 256);
+  ram_->Write(4, 0xCAFEF00D, 4);
+  Sleep();
+  EXPECT_EQ(local[1], 0xCAFEF00Du);
+  const uint32_t local_space = reg.card.items[2].u.mem.physAddress;
+  Transfer(WD_WM_DWORD, local_space + 8, 0x77);  // the RAM changes through a request
+  EXPECT_EQ(local[2], 0x77u);
+  const uint32_t registers = reg.card.items[1].u.io.port;
+  Transfer(WD_WP_DWORD, registers + sim::plx9050::kLas0ba, 0x00400001);
+  EXPECT_EQ(local[1], 0xFFFFFFFFu);
+  EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
+}
+
+// --- Which request synchronises which card's windows ---------------------------------------------
+
+// Where a transfer or configuration request goes; which handle a request is sent on.
+enum class To { kA, kB, kNoCard, kBlockFromNoCardIntoA };
+enum class On { kA, kB, kBare };  // kBare: a handle no card is registered on
+
+struct ReachCase {
+  const char* name;
+  uint32_t code;
+  To to;
+  On on;
+  bool reaches_a;
+  bool reaches_b;
+};
+
+void PrintTo(const ReachCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Two generic cards registered by this thread, A on the fixture's handle and B on another; each
+// has a store in its BAR0 window not yet handed on and a change its window does not show yet.
+class RequestReachTest : public simtest::SimFixture,
+                         public ::testing::WithParamInterface<ReachCase> {
+ protected:
+  struct Side {
+    std::shared_ptr<sim::RegisterFileCard> model;
+    WdCardRegister reg{};
+    WdDeviceHandle device = WD_INVALID_HANDLE;
+  };
+
+  void SetUp() override {
+    SimFixture::SetUp();
+    handles_[0] = device_;
+    for (int i = 1; i < 3; ++i) {
+      handles_[i] = WdChannel_Open();
+      ASSERT_NE(handles_[i], WD_INVALID_HANDLE);
+    }
+    for (uint32_t i = 0; i < 2; ++i) {
+      Side& s = side_[i];
+      s.model = AddCard(0, 1 + i, 0, simtest::BoardLikeConfig());
+      s.device = handles_[i];
+      s.reg.card = CardInfo(0, 1 + i, 0);
+      ASSERT_EQ(DriverRequest(WD_CODE_CARD_REGISTER, s.device, &s.reg, sizeof s.reg, 0), 0u);
+    }
+    for (uint32_t i = 0; i < 2; ++i) {
+      Side& s = side_[i];
+      Bar0(s)[0x14 / 4] = 0x10 + i;
+      s.model->Poke(0, 0x4C, 0x20 + i, 4);
+      s.model->ClearAccesses();
+    }
+  }
+  void TearDown() override {
+    for (Side& s : side_) {
+      EXPECT_EQ(DriverRequest(WD_CODE_CARD_UNREGISTER, s.device, &s.reg, sizeof s.reg, 0), 0u);
+    }
+    for (int i = 1; i < 3; ++i) WdChannel_Close(handles_[i]);
+    SimFixture::TearDown();
+  }
+
+  static volatile uint32_t* Bar0(const Side& s) {
+    return WD_FROM_UPTR(volatile uint32_t*, s.reg.card.items[0].u.mem.userAddress);
+  }
+  // Whether the model got the window store, and whether the window shows the model's change.
+  static std::pair<bool, bool> Synced(const Side& s) {
+    bool flushed = false;
+    for (const Access& a : s.model->accesses()) flushed |= a.bar == 0 && a.write;
+    return {flushed, Bar0(s)[0x4C / 4] != 0};
+  }
+
+  WdDeviceHandle handles_[3] = {};
+  Side side_[2];
+};
+
+TEST_P(RequestReachTest, SynchronisesOnlyTheCardsItAddresses) {
+  const ReachCase& c = GetParam();
+  union {
+    WdTransfer transfer;
+    WdPciConfigDump config;
+    WdSleep sleep;
+    WdVersion version;
+    WdPciScan scan;
+    WdIntRequest interrupt;
+  } record;
+  std::memset(&record, 0, sizeof record);
+  uint32_t data[2] = {};
+  const sim::PciFunction* card = c.to == To::kA   ? sim_.Find(0, 1, 0)
+                                 : c.to == To::kB ? sim_.Find(0, 2, 0)
+                                                  : nullptr;
+  if (c.code == WD_CODE_PCI_CONFIG) {
+    record.config.pciSlot = card->slot();
+    record.config.buffer = WD_TO_UPTR(data);
+    record.config.bytes = 4;
+    record.config.isRead = 1;
+  } else if (c.code == WD_CODE_TRANSFER && c.to == To::kBlockFromNoCardIntoA) {
+    record.transfer.command = WD_RP_SDWORD;
+    record.transfer.address = 0xBFFC;  // the last dword is A's BAR1 at 0xC000
+    record.transfer.bytes = sizeof data;
+    record.transfer.autoIncrement = 1;
+    record.transfer.data.ptr = WD_TO_UPTR(data);
+  } else if (WD_IS_INT_REQUEST(c.code)) {
+    const WdCard& items = side_[c.to == To::kA ? 0 : 1].reg.card;
+    for (uint32_t i = 0; i < items.itemCount; ++i) {
+      if (items.items[i].kind == WD_ITEM_INTERRUPT) {
+        record.interrupt.intHandle = items.items[i].u.interrupt.intHandle;
+      }
+    }
+    ASSERT_NE(record.interrupt.intHandle, 0u);
+  } else if (c.code == WD_CODE_TRANSFER) {
+    record.transfer.command = WD_RP_BYTE;
+    record.transfer.address = card != nullptr ? card->bar_address(3) : 0xBFFF;
+  }
+  (void)DriverRequest(c.code, handles_[static_cast<int>(c.on)], &record, sizeof record, 0);
+  EXPECT_EQ(Synced(side_[0]), std::make_pair(c.reaches_a, c.reaches_a)) << "card A";
+  EXPECT_EQ(Synced(side_[1]), std::make_pair(c.reaches_b, c.reaches_b)) << "card B";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, RequestReachTest,
+    ::testing::Values(
+        ReachCase{"PortReadOfAOnBsHandle", WD_CODE_TRANSFER, To::kA, On::kB, true, false},
+        ReachCase{"PortReadOfBOnAsHandle", WD_CODE_TRANSFER, To::kB, On::kA, false, true},
+        ReachCase{"PortReadNoCardDecodes", WD_CODE_TRANSFER, To::kNoCard, On::kA, false, false},
+        ReachCase{"BlockEndingInA", WD_CODE_TRANSFER, To::kBlockFromNoCardIntoA, On::kBare, true,
+                  false},
+        ReachCase{"ConfigReadOfBOnAsHandle", WD_CODE_PCI_CONFIG, To::kB, On::kA, false, true},
+        ReachCase{"SleepOnBsHandle", WD_CODE_SLEEP, To::kNoCard, On::kB, true, true},
+        ReachCase{"SleepOnABareHandle", WD_CODE_SLEEP, To::kNoCard, On::kBare, true, true},
+        ReachCase{"VersionOnAsHandle", WD_CODE_VERSION, To::kNoCard, On::kA, true, false},
+        ReachCase{"VersionOnABareHandle", WD_CODE_VERSION, To::kNoCard, On::kBare, false, false},
+        ReachCase{"ScanOnABareHandle", WD_CODE_PCI_SCAN, To::kNoCard, On::kBare, false, false},
+        ReachCase{"InterruptEnableOfBOnAsHandle", WD_CODE_INT_ENABLE, To::kB, On::kA, false, true}),
+    [](const ::testing::TestParamInfo<ReachCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
