@@ -55,7 +55,7 @@ void MemoryWindow::CheckLent() {
 }
 
 void MemoryWindow::Flush() {
-  if (function_ == nullptr) return;
+  if (function_ == nullptr || modelled_ == 0) return;
   if (lent_to_ != nullptr) CheckLent();
   if (lent_to_ != nullptr || std::memcmp(pages_, shadow_.data(), modelled_) == 0) return;
   stored_ = true;
@@ -69,7 +69,7 @@ void MemoryWindow::Flush() {
 }
 
 void MemoryWindow::Refresh() {
-  if (function_ == nullptr) return;
+  if (function_ == nullptr || modelled_ == 0) return;
   if (lent_to_ != nullptr) CheckLent();
   if (lent_to_ != nullptr) return;
   const uint64_t version = function_->WindowVersion(bar_);

@@ -86,6 +86,26 @@ TEST_F(WindowSyncTest, ARegisterWindowShowsWhatChangedTheModelAndDropsWhatItIgno
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
 
+// A window too short to hold one whole dword of the card (the last bytes of its BAR) shows nothing
+// of the model and survives every sync; the model keeps its registers.
+TEST_F(WindowSyncTest, AWindowShorterThanADwordModelsNothing) {
+  AddBridgeWithRam(3);
+  WdCardRegister reg{};
+  reg.card = CardInfo(0, 3, 0);
+  WdItemMemory& mem = reg.card.items[0].u.mem;
+  mem.physAddress += mem.bytes - 2;
+  mem.transferAddress = mem.physAddress;
+  mem.bytes = 2;
+  ASSERT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+  volatile uint8_t* tail = Window<volatile uint8_t>(reg, 0);
+  tail[0] = 0xA5;
+  Sleep();
+  EXPECT_EQ(tail[0], 0xA5);  // nothing modelled: not read back, not handed on
+  EXPECT_EQ(tail[1], 0u);
+  EXPECT_EQ(bridge_->register_writes().size(), 0u);
+  EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
+}
+
 // A window over a local space that nothing answers is read back only when that can change: a
 // device attached there, or the space decoded elsewhere; then it follows the device's contents.
 TEST_F(WindowSyncTest, AWindowOverAnEmptyLocalSpaceShowsWhatComesThereLater) {
