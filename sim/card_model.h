@@ -90,6 +90,16 @@ class CardModel {
     (void)bar;
     return 0;
   }
+  // Which dwords of BAR `bar` may show differently at WindowVersion `now` than they did at
+  // `since` (both non-zero values it returned): bit i for the dword at offset 4 * i. A model
+  // answers only for a BAR of at most 64 dwords; the default, all ones, means it cannot tell (a
+  // window over it is then read back whole whenever the version moved).
+  virtual uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) {
+    (void)bar;
+    (void)since;
+    (void)now;
+    return ~uint64_t{0};
+  }
   // Called after every write to the function's configuration space.
   virtual void ConfigWritten(const ConfigSpace& config) { (void)config; }
   // Level of the card's PCI interrupt line (asserted = true).

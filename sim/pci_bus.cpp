@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -54,17 +55,34 @@ void MemoryWindow::CheckLent() {
   version_ = 0;
 }
 
+// One pass eight bytes at a time, since a window usually holds no store at all.
 void MemoryWindow::Flush() {
   if (function_ == nullptr || modelled_ == 0) return;
-  if (lent_to_ != nullptr) CheckLent();
-  if (lent_to_ != nullptr || std::memcmp(pages_, shadow_.data(), modelled_) == 0) return;
-  stored_ = true;
-  for (uint32_t off = 0; off < modelled_; off += 4) {
-    uint32_t now;
-    uint32_t before;
-    std::memcpy(&now, pages_ + off, 4);
-    before = shadow_[off / 4];
-    if (now != before) function_->BarStore(bar_, bar_offset_ + off, now, before);
+  if (lent_to_ != nullptr) {
+    CheckLent();
+    if (lent_to_ != nullptr) return;
+  }
+  const uint32_t count = modelled_ / 4;
+  const uint32_t* shadow = shadow_.data();
+  uint32_t i = 0;
+  while (i < count) {
+    if (i + 1 < count) {
+      uint64_t now;
+      uint64_t before;
+      std::memcpy(&now, pages_ + 4 * i, 8);
+      std::memcpy(&before, shadow + i, 8);
+      if (now == before) {
+        i += 2;
+        continue;
+      }
+    }
+    for (const uint32_t end = std::min(i + 2, count); i < end; ++i) {
+      uint32_t now;
+      std::memcpy(&now, pages_ + 4 * i, 4);
+      if (now == shadow[i]) continue;
+      stored_ |= i < 64 ? uint64_t{1} << i : ~uint64_t{0};
+      function_->BarStore(bar_, bar_offset_ + 4 * i, now, shadow[i]);
+    }
   }
 }
 
@@ -73,11 +91,29 @@ void MemoryWindow::Refresh() {
   if (lent_to_ != nullptr) CheckLent();
   if (lent_to_ != nullptr) return;
   const uint64_t version = function_->WindowVersion(bar_);
-  if (version != 0 && version == version_ && !stored_) return;
+  if (version != 0 && version == version_ && stored_ == 0) return;
+  const uint32_t count = modelled_ / 4;
+  const uint64_t all = count < 64 ? (uint64_t{1} << count) - 1 : ~uint64_t{0};
+  uint64_t changed = all;
+  if (precise_ && version != 0 && version_ != 0) {
+    changed =
+        (function_->WindowChanges(bar_, version_, version) >> (bar_offset_ / 4) | stored_) & all;
+  }
   version_ = version;
-  stored_ = false;
-  function_->BarPeekDwords(bar_, bar_offset_, shadow_.data(), modelled_ / 4);
-  std::memcpy(pages_, shadow_.data(), modelled_);
+  stored_ = 0;
+  if (changed == all) {
+    function_->BarPeekDwords(bar_, bar_offset_, shadow_.data(), count);
+    std::memcpy(pages_, shadow_.data(), modelled_);
+    return;
+  }
+  // Run by run of changed dwords.
+  while (changed != 0) {
+    const auto first = static_cast<uint32_t>(std::countr_zero(changed));
+    const auto run = static_cast<uint32_t>(std::countr_one(changed >> first));
+    function_->BarPeekDwords(bar_, bar_offset_ + 4 * first, shadow_.data() + first, run);
+    std::memcpy(pages_ + 4 * first, shadow_.data() + first, 4 * run);
+    changed &= run + first < 64 ? ~((uint64_t{1} << (first + run)) - 1) : 0;
+  }
 }
 
 PciBus::PciBus() : next_memory_(kMemoryBarBase), next_io_(kIoBarBase) {}
@@ -160,6 +196,29 @@ void PciBus::Write(BarKind kind, uint32_t address, uint32_t value, unsigned size
   }
 }
 
+PciBus::Hit PciBus::DecodeStart(BarKind kind, uint32_t address) {
+  Hit hit{kind, address};
+  hit.function = Decode(kind, address, 1, &hit.bar, &hit.offset);
+  return hit;
+}
+
+// An access that does not fit in the BAR its first byte is in may still fit in another function's
+// range (BARs moved to overlap): that rare case takes the full decode.
+uint32_t PciBus::Read(const Hit& at, unsigned size) {
+  if (at.function == nullptr) return pci::AllOnes(size);
+  if (at.offset > at.function->bar_size(at.bar) - size) return Read(at.kind, at.address, size);
+  return at.function->BarRead(at.bar, at.offset, size) & pci::AllOnes(size);
+}
+
+void PciBus::Write(const Hit& at, uint32_t value, unsigned size) {
+  if (at.function == nullptr) return;
+  if (at.offset > at.function->bar_size(at.bar) - size) {
+    Write(at.kind, at.address, value, size);
+    return;
+  }
+  at.function->BarWrite(at.bar, at.offset, value & pci::AllOnes(size), size);
+}
+
 std::unique_ptr<MemoryWindow> PciBus::Map(uint32_t address, uint32_t bytes) {
   std::unique_ptr<MemoryWindow> w(new MemoryWindow);
   const size_t mapped = AlignUp(bytes, kPageSize);
@@ -170,6 +229,7 @@ std::unique_ptr<MemoryWindow> PciBus::Map(uint32_t address, uint32_t bytes) {
   if (w->function_ == nullptr) return w;
   const uint32_t in_bar = w->function_->bar_size(w->bar_) - w->bar_offset_;
   w->modelled_ = std::min(bytes, in_bar) & ~3u;
+  w->precise_ = w->bar_offset_ % 4 == 0 && w->bar_offset_ / 4 + w->modelled_ / 4 <= 64;
   Region* plain = w->function_->PlainMemory(w->bar_, w->bar_offset_, w->modelled_);
   if (plain != nullptr && plain->Adopt(w->pages_, w->modelled_)) {
     w->lent_to_ = plain;

@@ -10,7 +10,9 @@
 // device). Flush hands the stores made into it since the last Refresh to the card model, each
 // changed dword as a BarStore, lowest address first; Refresh writes the model's values
 // (BarPeekDwords) back into it, unless the model's WindowVersion says nothing changed and no store
-// was handed on. A window over a range no function decodes is plain memory.
+// was handed on. Of a window within the first 64 dwords of its BAR, Refresh rewrites only the
+// dwords the model's WindowChanges names and those a store was handed on for. A window over a
+// range no function decodes is plain memory.
 //
 // A window over plain memory (CardModel::PlainMemory: a card's local RAM) lends its pages to that
 // memory instead, so loads and stores there are the memory's own and Flush and Refresh cost
@@ -59,7 +61,8 @@ class MemoryWindow {
   std::vector<uint32_t> shadow_;  // the window's contents as the model last left them
   Region* lent_to_ = nullptr;     // the plain memory keeping its contents in the pages
   uint64_t version_ = 0;          // the model's WindowVersion when last read back
-  bool stored_ = false;           // Flush handed on stores since the last read-back
+  uint64_t stored_ = 0;   // dwords Flush handed on since the last read-back (bit i: dword i)
+  bool precise_ = false;  // the window lies within the BAR's first 64 dwords, dword-aligned
 };
 
 class PciBus {
@@ -77,6 +80,20 @@ class PciBus {
   PciFunction* Decode(BarKind kind, uint32_t address, uint32_t size, int* bar, uint32_t* offset);
   uint32_t Read(BarKind kind, uint32_t address, unsigned size);
   void Write(BarKind kind, uint32_t address, uint32_t value, unsigned size);
+
+  // Where an access starts: the function decoding its first byte (null: none), BAR and offset.
+  // Found once, it serves the access without decoding again; Read and Write with it behave as
+  // with the address.
+  struct Hit {
+    BarKind kind = BarKind::kNone;
+    uint32_t address = 0;
+    PciFunction* function = nullptr;
+    int bar = 0;
+    uint32_t offset = 0;
+  };
+  Hit DecodeStart(BarKind kind, uint32_t address);
+  uint32_t Read(const Hit& at, unsigned size);
+  void Write(const Hit& at, uint32_t value, unsigned size);
 
   // Maps `bytes` of memory space from `address`, filled as the model shows them; null when the
   // memory cannot be had.

@@ -80,6 +80,9 @@ class PciFunction {
     return model_ ? model_->PlainMemory(bar, offset, bytes) : nullptr;
   }
   uint64_t WindowVersion(int bar) const { return model_ ? model_->WindowVersion(bar) : 1; }
+  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) const {
+    return model_ ? model_->WindowChanges(bar, since, now) : 0;
+  }
 
  private:
   void StoreBar(int bar, uint32_t value);

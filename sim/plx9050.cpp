@@ -3,6 +3,7 @@
 #include "sim/plx9050.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "sim/pci_config.h"
 
@@ -13,6 +14,11 @@ namespace {
 using namespace plx9050;
 
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+
+// The low bits of a register window's version: the levels that change what it shows unwritten.
+constexpr uint64_t kVersionDataOut = 1;
+constexpr uint64_t kVersionPin2 = 2;
+constexpr uint64_t kVersionPin1 = 4;
 
 uint32_t Index(uint32_t offset) {
   return offset / kRegisterStride;
@@ -160,15 +166,37 @@ uint64_t Plx9050::WindowVersion(int bar) {
   // INTCSR's status bits follow the pins, and a board source may move a pin without anything
   // being written: their levels are part of the version, as the EEPROM's data out is.
   const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
-  return generation_ << 3 | (PinLevel(0) ? 4u : 0u) | (PinLevel(1) ? 2u : 0u) |
-         (data_out ? 1u : 0u);
+  return generation_ << 3 | (PinLevel(0) ? kVersionPin1 : 0u) | (PinLevel(1) ? kVersionPin2 : 0u) |
+         (data_out ? kVersionDataOut : 0u);
+}
+
+uint64_t Plx9050::WindowChanges(int bar, uint64_t since, uint64_t now) {
+  if (!IsRegisterBar(bar)) return CardModel::WindowChanges(bar, since, now);
+  const uint64_t seen = since >> 3;
+  if (reachability_changed_in_ > seen) return CardModel::WindowChanges(bar, since, now);
+  uint64_t changed = 0;
+  for (uint32_t i = 0; i < std::size(changed_in_); ++i) {
+    if (changed_in_[i] > seen) changed |= uint64_t{1} << i;
+  }
+  if ((since ^ now) & (kVersionPin1 | kVersionPin2)) changed |= uint64_t{1} << Index(kIntcsr);
+  if ((since ^ now) & kVersionDataOut) changed |= uint64_t{1} << Index(kCntrl);
+  return changed;
+}
+
+void Plx9050::Changed(uint32_t offset) {
+  ++generation_;
+  if (Index(offset) < std::size(changed_in_)) changed_in_[Index(offset)] = generation_;
 }
 
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
   ++generation_;
+  const bool reachable = RegistersReachableThroughBar0();
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
   bar0_address_ = bar0 & pci::kBarMemAddressMask;
+  if (RegistersReachableThroughBar0() != reachable) {
+    reachability_changed_in_ = generation_;
+  }
 }
 
 std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {
@@ -180,7 +208,7 @@ std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {
 void Plx9050::AttachEeprom(std::shared_ptr<SerialEeprom> eeprom) {
   eeprom_ = std::move(eeprom);
   eeprom_present_ = eeprom_ != nullptr;
-  ++generation_;
+  Changed(kCntrl);
 }
 
 uint32_t Plx9050::Peek(uint32_t offset) const {
@@ -191,7 +219,7 @@ uint32_t Plx9050::Peek(uint32_t offset) const {
 void Plx9050::Poke(uint32_t offset, uint32_t value) {
   const uint32_t index = Index(offset);
   if (index < kRegisterCount) regs_[index] = value;
-  ++generation_;
+  Changed(offset);
 }
 
 uint32_t Plx9050::LocalMask(int space) const {
@@ -228,7 +256,7 @@ uint32_t Plx9050::ReadRegister(uint32_t offset) {
 
 void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
-  ++generation_;
+  Changed(offset);
   if (write_capacity_ > 0) {
     if (writes_.size() >= write_capacity_) {
       writes_.erase(writes_.begin(),
@@ -264,7 +292,7 @@ void Plx9050::SetLocalInterrupt(int input, bool level) {
   if (input != 1 && input != 2) return;
   auto apply = [this, input, level] {
     local_interrupt_[input - 1] = level;
-    ++generation_;
+    Changed(kIntcsr);
   };
   if (sources_ != nullptr) {
     sources_->Change(apply);
@@ -277,11 +305,11 @@ void Plx9050::PulseLocalInterrupt(int input) {
   if (input != 1 && input != 2) return;
   auto low = [this, input] {
     local_interrupt_[input - 1] = false;
-    ++generation_;
+    Changed(kIntcsr);
   };
   auto high = [this, input] {
     local_interrupt_[input - 1] = true;
-    ++generation_;
+    Changed(kIntcsr);
   };
   if (sources_ != nullptr) {
     sources_->Change(low, high);
@@ -293,7 +321,7 @@ void Plx9050::PulseLocalInterrupt(int input) {
 void Plx9050::DriveLocalInterrupt(int input, std::function<bool()> pulls_low) {
   if (input != 1 && input != 2) return;
   pulls_low_[input - 1] = std::move(pulls_low);
-  ++generation_;
+  Changed(kIntcsr);
 }
 
 bool Plx9050::InterruptRequested() const {

@@ -155,6 +155,9 @@ class Plx9050 : public CardModel {
   // out and the erratum's BAR0 address; a local space window is unchanging (1) while no local
   // device answers the space, not tracked (0) while one does.
   uint64_t WindowVersion(int bar) override;
+  // A register window: the registers written or otherwise changed since, INTCSR when a pin level
+  // moved, CNTRL when the EEPROM's data out did; everything when BAR0's reachability changed.
+  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
   // The local bus behind spaces 0-3; board devices and RAM attach here.
@@ -165,7 +168,7 @@ class Plx9050 : public CardModel {
   void AttachEeprom(std::shared_ptr<SerialEeprom> eeprom);
   void SetEepromPresent(bool present) {
     eeprom_present_ = present;
-    ++generation_;
+    Changed(plx9050::kCntrl);
   }
 
   // Local interrupt input `input` (1 or 2) at pin level `level`; other numbers are ignored.
@@ -207,6 +210,8 @@ class Plx9050 : public CardModel {
   uint32_t ReadCntrl();
   void WriteCntrl(uint32_t value);
   uint32_t LocalMask(int space) const;
+  // A new generation in which the register at `offset` (past CNTRL: none) changed.
+  void Changed(uint32_t offset);
 
   Plx9050Config cfg_;
   uint32_t regs_[plx9050::kRegisterCount] = {};
@@ -220,6 +225,9 @@ class Plx9050 : public CardModel {
   std::vector<RegisterWrite> writes_;
   size_t write_capacity_ = SIZE_MAX;
   uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out
+  // The generation in which each dword of the register block last changed.
+  uint64_t changed_in_[plx9050::kRegisterBlockSize / plx9050::kRegisterStride] = {};
+  uint64_t reachability_changed_in_ = 0;  // ... and BAR0's reachability (the whole BAR)
 };
 
 }  // namespace sim

@@ -114,6 +114,8 @@ struct Simulator::Impl {
     return last.found;
   }
   void RegistrationsChanged() { last_device = last_function = {}; }
+  // Where the transfer being served starts, as found for its sync: serving it decodes no more.
+  std::optional<PciBus::Hit> transfer_start;
   std::map<uint32_t, uint32_t> failures;  // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
@@ -188,7 +190,8 @@ struct Simulator::Impl {
       int bar = 0;
       uint32_t offset = 0;
       reach.scope = Reach::kFunctions;
-      reach.functions[0] = bus.Decode(space, t.address, 1, &bar, &offset);
+      transfer_start = bus.DecodeStart(space, t.address);
+      reach.functions[0] = transfer_start->function;
       if (k.block && t.autoIncrement != 0 && t.bytes > 1) {
         reach.functions[1] = bus.Decode(space, t.address + (t.bytes - 1), 1, &bar, &offset);
       }
@@ -389,6 +392,7 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   } else {
     result = Dispatch(device, code, record, size, guard);
   }
+  impl_->transfer_start.reset();
 
   impl_->interrupts->Evaluate();
   t_serving = nullptr;
@@ -613,10 +617,14 @@ uint32_t Simulator::DoTransfer(uint8_t* record) {
   const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
   uint8_t* data = record + offsetof(WdTransfer, data);
   if (!k.block) {
+    const std::optional<PciBus::Hit>& found = impl_->transfer_start;
+    const PciBus::Hit start = found && found->kind == space && found->address == address
+                                  ? *found
+                                  : impl_->bus.DecodeStart(space, address);
     if (k.write) {
-      impl_->bus.Write(space, address, field(offsetof(WdTransfer, data)), k.width);
+      impl_->bus.Write(start, field(offsetof(WdTransfer, data)), k.width);
     } else {
-      const uint32_t v = impl_->bus.Read(space, address, k.width);
+      const uint32_t v = impl_->bus.Read(start, k.width);
       std::memcpy(data, &v, k.width);  // little-endian: the value's low bytes
     }
     return 0;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "driver/int_requests.h"
 
@@ -259,5 +261,95 @@ INSTANTIATE_TEST_SUITE_P(
         ReachCase{"ScanOnABareHandle", WD_CODE_PCI_SCAN, To::kNoCard, On::kBare, false, false},
         ReachCase{"InterruptEnableOfBOnAsHandle", WD_CODE_INT_ENABLE, To::kB, On::kA, false, true}),
     [](const ::testing::TestParamInfo<ReachCase>& info) { return std::string(info.param.name); });
+
+// --- A register window rewrites what changed and nothing else ------------------------------------
+
+// A bridge that logs which register dwords its windows read back.
+class PeekLoggingBridge : public sim::Plx9050 {
+ public:
+  using Plx9050::Plx9050;
+  void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) override {
+    for (uint32_t i = 0; i < count && bar == 0; ++i) read_back.push_back(offset + 4 * i);
+    Plx9050::BarPeekDwords(bar, offset, out, count);
+  }
+  std::vector<uint32_t> read_back;
+};
+
+// An EEPROM whose data-out pin the test sets.
+struct PinEeprom : sim::SerialEeprom {
+  void Drive(bool, bool, bool) override {}
+  bool DataOut() override { return data_out; }
+  bool data_out = true;
+};
+
+// What a case may change: the bridge, its EEPROM's pin, a board source on LINTi1, the window, and
+// a register written by an I/O transfer request.
+struct ChangeTarget {
+  sim::Plx9050& bridge;
+  PinEeprom& eeprom;
+  bool& source_low;
+  volatile uint32_t* window;
+  std::function<void(uint32_t offset, uint32_t value)> write_register;
+};
+
+struct ChangeCase {
+  const char* name;
+  uint32_t offset;  // the register whose dword alone is read back
+  void (*change)(ChangeTarget& t);
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RegisterWindowChangeTest : public simtest::SimFixture,
+                                 public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(RegisterWindowChangeTest, RewritesOnlyTheChangedDword) {
+  const ChangeCase& c = GetParam();
+  const sim::Plx9050Config cfg;
+  auto bridge = std::make_shared<PeekLoggingBridge>(cfg);
+  sim::PciFunction& f = sim_.AddFunction(0, 4, 0, sim::Plx9050Function(cfg), bridge);
+  bridge->set_interrupt_sources(&sim_.interrupt_sources());
+  bridge->ConfigWritten(f.config());
+  auto eeprom = std::make_shared<PinEeprom>();
+  bridge->AttachEeprom(eeprom);
+  bool source_low = false;
+  bridge->DriveLocalInterrupt(1, [&source_low] { return source_low; });
+  WdCardRegister reg = Register(0, 4, 0);
+  auto* window = WD_FROM_UPTR(volatile uint32_t*, reg.card.items[0].u.mem.userAddress);
+  Sleep();
+  bridge->read_back.clear();
+
+  const uint32_t io = reg.card.items[1].u.io.port;
+  ChangeTarget target{*bridge, *eeprom, source_low, window, [&](uint32_t offset, uint32_t value) {
+                        Transfer(WD_WP_DWORD, io + offset, value);
+                      }};
+  c.change(target);
+  Sleep();
+  EXPECT_EQ(bridge->read_back, std::vector<uint32_t>{c.offset});
+  for (uint32_t off = 0; off < sim::plx9050::kRegisterBlockSize; off += 4) {
+    EXPECT_EQ(window[off / 4], f.BarPeek(0, off, 4)) << "offset " << off;
+  }
+  EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
+}
+
+using namespace sim::plx9050;
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, RegisterWindowChangeTest,
+    ::testing::Values(
+        ChangeCase{"EepromDataOut", kCntrl, [](ChangeTarget& t) { t.eeprom.data_out = false; }},
+        ChangeCase{"PinLevel", kIntcsr,
+                   [](ChangeTarget& t) { t.bridge.SetLocalInterrupt(2, false); }},
+        ChangeCase{"BoardSourcePullsAPin", kIntcsr, [](ChangeTarget& t) { t.source_low = true; }},
+        ChangeCase{"RegisterWrittenByARequest", kLas0ba + 8,
+                   [](ChangeTarget& t) { t.write_register(kLas0ba + 8, 0x00500001); }},
+        ChangeCase{"StoreTheBridgeIgnores", 0x60,
+                   [](ChangeTarget& t) { t.window[0x60 / 4] = 0x5A; }},
+        ChangeCase{
+            "StoreKeepingReadOnlyBits", kCntrl,
+            [](ChangeTarget& t) { t.window[kCntrl / 4] = kCntrlEeClock | kCntrlEeDataOut; }}),
+    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
