@@ -55,33 +55,31 @@ void MemoryWindow::CheckLent() {
   version_ = 0;
 }
 
-// One pass eight bytes at a time, since a window usually holds no store at all.
+// A window usually holds no store at all: one comparison of the whole says so; otherwise it is
+// walked two dwords at a time.
 void MemoryWindow::Flush() {
   if (function_ == nullptr || modelled_ == 0) return;
   if (lent_to_ != nullptr) {
     CheckLent();
     if (lent_to_ != nullptr) return;
   }
-  const uint32_t count = modelled_ / 4;
   const uint32_t* shadow = shadow_.data();
-  uint32_t i = 0;
-  while (i < count) {
+  if (std::memcmp(pages_, shadow, modelled_) == 0) return;
+  const uint32_t count = modelled_ / 4;
+  for (uint32_t i = 0; i < count; i += 2) {
     if (i + 1 < count) {
       uint64_t now;
       uint64_t before;
       std::memcpy(&now, pages_ + 4 * i, 8);
       std::memcpy(&before, shadow + i, 8);
-      if (now == before) {
-        i += 2;
-        continue;
-      }
+      if (now == before) continue;
     }
-    for (const uint32_t end = std::min(i + 2, count); i < end; ++i) {
+    for (uint32_t k = i; k < std::min(i + 2, count); ++k) {
       uint32_t now;
-      std::memcpy(&now, pages_ + 4 * i, 4);
-      if (now == shadow[i]) continue;
-      stored_ |= i < 64 ? uint64_t{1} << i : ~uint64_t{0};
-      function_->BarStore(bar_, bar_offset_ + 4 * i, now, shadow[i]);
+      std::memcpy(&now, pages_ + 4 * k, 4);
+      if (now == shadow[k]) continue;
+      stored_ |= k < 64 ? uint64_t{1} << k : ~uint64_t{0};
+      function_->BarStore(bar_, bar_offset_ + 4 * k, now, shadow[k]);
     }
   }
 }
@@ -199,6 +197,8 @@ void PciBus::Write(BarKind kind, uint32_t address, uint32_t value, unsigned size
 PciBus::Hit PciBus::DecodeStart(BarKind kind, uint32_t address) {
   Hit hit{kind, address};
   hit.function = Decode(kind, address, 1, &hit.bar, &hit.offset);
+  // A decode that found a function left it as the last hit.
+  if (hit.function != nullptr) hit.bar_size = last_hit_[kind == BarKind::kIo ? 1 : 0].size;
   return hit;
 }
 
@@ -206,13 +206,13 @@ PciBus::Hit PciBus::DecodeStart(BarKind kind, uint32_t address) {
 // range (BARs moved to overlap): that rare case takes the full decode.
 uint32_t PciBus::Read(const Hit& at, unsigned size) {
   if (at.function == nullptr) return pci::AllOnes(size);
-  if (at.offset > at.function->bar_size(at.bar) - size) return Read(at.kind, at.address, size);
+  if (at.offset > at.bar_size - size) return Read(at.kind, at.address, size);
   return at.function->BarRead(at.bar, at.offset, size) & pci::AllOnes(size);
 }
 
 void PciBus::Write(const Hit& at, uint32_t value, unsigned size) {
   if (at.function == nullptr) return;
-  if (at.offset > at.function->bar_size(at.bar) - size) {
+  if (at.offset > at.bar_size - size) {
     Write(at.kind, at.address, value, size);
     return;
   }

@@ -90,6 +90,7 @@ class PciBus {
     PciFunction* function = nullptr;
     int bar = 0;
     uint32_t offset = 0;
+    uint32_t bar_size = 0;
   };
   Hit DecodeStart(BarKind kind, uint32_t address);
   uint32_t Read(const Hit& at, unsigned size);

@@ -175,8 +175,15 @@ uint64_t Plx9050::WindowChanges(int bar, uint64_t since, uint64_t now) {
   const uint64_t seen = since >> 3;
   if (reachability_changed_in_ > seen) return CardModel::WindowChanges(bar, since, now);
   uint64_t changed = 0;
-  for (uint32_t i = 0; i < std::size(changed_in_); ++i) {
-    if (changed_in_[i] > seen) changed |= uint64_t{1} << i;
+  if (generation_ - seen <= kRecent) {
+    for (uint64_t g = seen + 1; g <= generation_; ++g) {
+      const uint8_t dword = recent_[g % kRecent];
+      if (dword < std::size(changed_in_)) changed |= uint64_t{1} << dword;
+    }
+  } else {
+    for (uint32_t i = 0; i < std::size(changed_in_); ++i) {
+      if (changed_in_[i] > seen) changed |= uint64_t{1} << i;
+    }
   }
   if ((since ^ now) & (kVersionPin1 | kVersionPin2)) changed |= uint64_t{1} << Index(kIntcsr);
   if ((since ^ now) & kVersionDataOut) changed |= uint64_t{1} << Index(kCntrl);
@@ -185,11 +192,15 @@ uint64_t Plx9050::WindowChanges(int bar, uint64_t since, uint64_t now) {
 
 void Plx9050::Changed(uint32_t offset) {
   ++generation_;
-  if (Index(offset) < std::size(changed_in_)) changed_in_[Index(offset)] = generation_;
+  const uint32_t index = Index(offset);
+  if (index < std::size(changed_in_)) changed_in_[index] = generation_;
+  recent_[generation_ % kRecent] =
+      index < std::size(changed_in_) ? static_cast<uint8_t>(index) : kNoDword;
 }
 
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
   ++generation_;
+  recent_[generation_ % kRecent] = kNoDword;
   const bool reachable = RegistersReachableThroughBar0();
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);

@@ -228,6 +228,11 @@ class Plx9050 : public CardModel {
   // The generation in which each dword of the register block last changed.
   uint64_t changed_in_[plx9050::kRegisterBlockSize / plx9050::kRegisterStride] = {};
   uint64_t reachability_changed_in_ = 0;  // ... and BAR0's reachability (the whole BAR)
+  // The dword each of the latest generations changed (kNoDword: none), so that a window a few
+  // generations behind learns what changed without looking at every stamp.
+  static constexpr uint32_t kRecent = 16;
+  static constexpr uint8_t kNoDword = 0xFE;
+  uint8_t recent_[kRecent] = {};
 };
 
 }  // namespace sim
