@@ -18,6 +18,14 @@
 
 namespace testsupport {
 
+// The whole of a file, byte for byte ("" when it cannot be read).
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 // A unique path in the system's temporary directory, removed with the object.
 class TempFile {
  public:
@@ -38,12 +46,7 @@ class TempFile {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out << text;
   }
-  std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read() const { return ReadFile(path_); }
 
  private:
   static long Pid() {

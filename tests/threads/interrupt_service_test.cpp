@@ -96,6 +96,17 @@ class ServiceTest : public ::testing::Test {
   }
   void Settle(P9050_Handle* h) { ASSERT_TRUE(sim_.WaitInterruptSettled(h->intHandle, 5s)); }
 
+  // With `seen_.blockFirst`: waits until the first handler call has begun, and lets it return.
+  void WaitUntilTheHandlerRuns() {
+    std::unique_lock<std::mutex> lock(seen_.lock);
+    seen_.changed.wait(lock, [&] { return seen_.entered; });
+  }
+  void ReleaseTheHandler() {
+    std::lock_guard<std::mutex> guard(seen_.lock);
+    seen_.release = true;
+    seen_.changed.notify_all();
+  }
+
   std::vector<P9050_IntResult> Results() {
     std::lock_guard<std::mutex> guard(seen_.lock);
     return seen_.results;
@@ -161,20 +172,13 @@ TEST_F(ServiceTest, SlowHandlerMakesLostCount) {
   seen_.blockFirst = true;
   ASSERT_TRUE(P9050_IntEnable(h, Handler));
   boards_[0].bridge->SetLocalInterrupt(1, false);
-  {
-    std::unique_lock<std::mutex> lock(seen_.lock);
-    seen_.changed.wait(lock, [&] { return seen_.entered; });
-  }
+  WaitUntilTheHandlerRuns();
   for (int i = 0; i < 3; ++i) {
     boards_[0].bridge->SetLocalInterrupt(1, true);
     boards_[0].bridge->SetLocalInterrupt(1, false);
   }
   boards_[0].bridge->SetLocalInterrupt(1, true);
-  {
-    std::lock_guard<std::mutex> guard(seen_.lock);
-    seen_.release = true;
-    seen_.changed.notify_all();
-  }
+  ReleaseTheHandler();
   Settle(h);
   Pulse(h);
   const std::vector<P9050_IntResult> results = Results();
@@ -214,15 +218,10 @@ TEST_F(ServiceTest, CloseWhileTheHandlerRunsWaitsForIt) {
   seen_.blockFirst = true;
   ASSERT_TRUE(P9050_IntEnable(h, Handler));
   boards_[0].bridge->SetLocalInterrupt(1, false);
-  {
-    std::unique_lock<std::mutex> lock(seen_.lock);
-    seen_.changed.wait(lock, [&] { return seen_.entered; });
-  }
+  WaitUntilTheHandlerRuns();
   std::thread releaser([&] {
     std::this_thread::sleep_for(20ms);
-    std::lock_guard<std::mutex> guard(seen_.lock);
-    seen_.release = true;
-    seen_.changed.notify_all();
+    ReleaseTheHandler();
   });
   P9050_Close(h);
   seen_.handles.clear();

@@ -52,12 +52,7 @@ class TempDir {
   fs::path path_;
 };
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 void Write(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -139,7 +134,7 @@ TEST_P(WayOutTest, EndsTheProgramAndSavesTheImage) {
       break;
   }
   EXPECT_EQ(Describe(host.Wait()), w.ends);
-  EXPECT_EQ(Read(eeprom), ImageWith("1234", "5678"));
+  EXPECT_EQ(ReadFile(eeprom), ImageWith("1234", "5678"));
   EXPECT_EQ(host.errors(), MissingNote(eeprom));
   EXPECT_EQ(dir.Names(), std::set<std::string>{"eeprom.txt"});  // no temporary file left
 }
@@ -167,7 +162,7 @@ TEST(HostEndTest, InterruptDuringARealTimeDisplayEndsAtOnce) {
   sleep(1);
   host.Signal(SIGINT);
   EXPECT_EQ(Describe(host.Wait()), Killed(SIGINT));
-  EXPECT_EQ(Read(eeprom), ImageWith("1234", "5678"));
+  EXPECT_EQ(ReadFile(eeprom), ImageWith("1234", "5678"));
   EXPECT_EQ(host.output().find("\n f0: "), std::string::npos) << "the display ran to its end";
 }
 
@@ -199,7 +194,7 @@ TEST_P(ReaderGoneTest, EndsTheProgramAndSavesTheImage) {
   host.CloseOutput();
   host.Type("2\n10\n");
   EXPECT_EQ(Describe(host.Wait()), r.ends);
-  EXPECT_EQ(Read(eeprom), ImageWith("1234", "5678"));
+  EXPECT_EQ(ReadFile(eeprom), ImageWith("1234", "5678"));
   EXPECT_EQ(host.errors(), MissingNote(eeprom) + r.lastError);
 }
 
@@ -229,9 +224,9 @@ TEST(HostEndTest, OutputErrorsFailTheRun) {
     const int code = Shell("printf '6\\n1\\n99\\n99\\n' | '" + std::string(P9050DIAG_PATH) +
                            "' --fast -e '" + eeprom + "' " + redirect + " 2>'" + err + "'");
     EXPECT_EQ(code, 1) << redirect;
-    EXPECT_EQ(Read(err), MissingNote(eeprom) + "p9050diag: standard output: " + reason + "\n")
+    EXPECT_EQ(ReadFile(err), MissingNote(eeprom) + "p9050diag: standard output: " + reason + "\n")
         << redirect;
-    EXPECT_EQ(Read(eeprom), kDefaultImage) << redirect;
+    EXPECT_EQ(ReadFile(eeprom), kDefaultImage) << redirect;
     EXPECT_EQ(Shell("'" + std::string(P9050DIAG_PATH) + "' --help " + redirect + " 2>/dev/null"), 1)
         << redirect;
   }
@@ -271,7 +266,7 @@ TEST_P(BadFileTest, IsRefusedBeforeAnyMenu) {
   EXPECT_EQ(host.output(), "");
   EXPECT_EQ(host.errors(), "p9050diag: " + b.path + ": " + b.reason + "\n");
   EXPECT_EQ(dir.Names(), before);
-  EXPECT_EQ(Read(dir / "readonly"), kDefaultImage);
+  EXPECT_EQ(ReadFile(dir / "readonly"), kDefaultImage);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,7 +317,7 @@ TEST(HostEndTest, MissingFileIsMadeInTheWorkingDirectory) {
   host.Type("6\n1\n99\n99\n");
   EXPECT_EQ(Describe(host.Wait()), Exited(0));
   EXPECT_EQ(host.errors(), MissingNote("mine.txt"));
-  EXPECT_EQ(Read(dir / "mine.txt"), kDefaultImage);
+  EXPECT_EQ(ReadFile(dir / "mine.txt"), kDefaultImage);
   const mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(fs::status(dir / "mine.txt").permissions(), fs::perms(0666 & ~mask));
@@ -347,11 +342,11 @@ TEST(HostEndTest, SaveKeepsModeAndLinkAndFollowsNoPlantedPath) {
   EXPECT_EQ(Describe(host.Wait()), Exited(0));
   EXPECT_EQ(host.errors(), "");
 
-  EXPECT_EQ(Read(dir / "image.txt"), ImageWith("1234", "5678"));
+  EXPECT_EQ(ReadFile(dir / "image.txt"), ImageWith("1234", "5678"));
   EXPECT_EQ(fs::status(dir / "image.txt").permissions(), fs::perms(0640));
   ASSERT_TRUE(fs::is_symlink(dir / "link"));
   EXPECT_EQ(fs::read_symlink(dir / "link"), "image.txt");
-  EXPECT_EQ(Read(dir / "victim"), "keep me");
+  EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
   EXPECT_TRUE(fs::is_symlink(dir / "link.tmp"));
   EXPECT_TRUE(fs::is_symlink(dir / "image.txt.tmp"));
   EXPECT_EQ(dir.Names(), before);
@@ -379,7 +374,7 @@ TEST(HostEndTest, UnchangedImageIsNotRewritten) {
   struct stat after {};
   ASSERT_EQ(stat((dir / "image.txt").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(Read(dir / "image.txt"), oneWordALine);
+  EXPECT_EQ(ReadFile(dir / "image.txt"), oneWordALine);
 }
 
 // --- Memory ---------------------------------------------------------------------------------
@@ -422,7 +417,7 @@ TEST(HostEndTest, DiagScriptKeepsTheCallersDirectory) {
             "P9050DIAG_PROGRAM='" + P9050DIAG_PATH + "' bash '" + DIAG_SCRIPT +
             "' --fast --eeprom-file=mine.txt >/dev/null 2>&1");
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(Read(dir / "mine.txt"), ImageWith("1234", "5678"));
+  EXPECT_EQ(ReadFile(dir / "mine.txt"), ImageWith("1234", "5678"));
   EXPECT_FALSE(fs::exists(fs::path(DIAG_SCRIPT).parent_path().parent_path() / "mine.txt"));
 }
 

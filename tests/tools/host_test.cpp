@@ -44,12 +44,7 @@ HostRun RunHost(const std::string& args, const std::string& input) {
   return run;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // A session file: "$ p9050diag ARGS" on the first line, then the transcript. The words EEPROM and
 // SYSFS in ARGS stand for `eepromPath` and `sysfsRoot`. The file's final line feed is its own

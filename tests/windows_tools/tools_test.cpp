@@ -39,12 +39,7 @@ Result P9050diag(const std::vector<std::string>& args, const std::string& input)
   return r;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 struct CommandCase {
   const char* name;

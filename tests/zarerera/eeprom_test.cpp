@@ -17,12 +17,7 @@ using cmdtest::Result;
 using cmdtest::Zarerera;
 using testsupport::TempFile;
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // Replaces word `index` (four hex digits) in a text image.
 std::string WithWord(std::string image, size_t index, const std::string& word) {
