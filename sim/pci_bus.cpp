@@ -55,32 +55,20 @@ void MemoryWindow::CheckLent() {
   version_ = 0;
 }
 
-// A window usually holds no store at all: one comparison of the whole says so; otherwise it is
-// walked two dwords at a time.
+// A window usually holds no store at all: one comparison of the whole says so.
 void MemoryWindow::Flush() {
   if (function_ == nullptr || modelled_ == 0) return;
   if (lent_to_ != nullptr) {
     CheckLent();
     if (lent_to_ != nullptr) return;
   }
-  const uint32_t* shadow = shadow_.data();
-  if (std::memcmp(pages_, shadow, modelled_) == 0) return;
-  const uint32_t count = modelled_ / 4;
-  for (uint32_t i = 0; i < count; i += 2) {
-    if (i + 1 < count) {
-      uint64_t now;
-      uint64_t before;
-      std::memcpy(&now, pages_ + 4 * i, 8);
-      std::memcpy(&before, shadow + i, 8);
-      if (now == before) continue;
-    }
-    for (uint32_t k = i; k < std::min(i + 2, count); ++k) {
-      uint32_t now;
-      std::memcpy(&now, pages_ + 4 * k, 4);
-      if (now == shadow[k]) continue;
-      stored_ |= k < 64 ? uint64_t{1} << k : ~uint64_t{0};
-      function_->BarStore(bar_, bar_offset_ + 4 * k, now, shadow[k]);
-    }
+  if (std::memcmp(pages_, shadow_.data(), modelled_) == 0) return;
+  for (uint32_t k = 0; k < modelled_ / 4; ++k) {
+    uint32_t now;
+    std::memcpy(&now, pages_ + 4 * k, 4);
+    if (now == shadow_[k]) continue;
+    stored_ |= k < 64 ? uint64_t{1} << k : ~uint64_t{0};
+    function_->BarStore(bar_, bar_offset_ + 4 * k, now, shadow_[k]);
   }
 }
 
