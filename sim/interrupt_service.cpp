@@ -44,8 +44,7 @@ uint32_t InterruptService::Enable(const WdIntRequest& request, PciFunction* func
   line.state.enabled = true;
   line.state.waiters = waiters;
   line.requested_before = function->InterruptRequested();
-  changed_
-      .notify_all();  // waiters of an older enable stop; the line is looked at after this request
+  Notify();  // waiters of an older enable stop; the line is looked at after this request
   return 0;
 }
 
@@ -55,7 +54,7 @@ uint32_t InterruptService::Disable(uint32_t int_handle) {
   it->second.state.enabled = false;
   it->second.state.pending = false;
   it->second.state.in_service = false;
-  changed_.notify_all();
+  Notify();
   return 0;
 }
 
@@ -69,8 +68,20 @@ uint32_t InterruptService::Wait(WdIntRequest& request, std::unique_lock<std::mut
   auto ended = [&] { return stopping_ || !line.state.enabled || line.generation != generation; };
   line.state.in_service = false;
   ++line.state.waiters;
-  changed_.notify_all();  // the service is back: WaitSettled may be waiting for that
+  Notify();  // the service is back: WaitSettled may be waiting for that
+  // Waking a thread that sleeps costs tens of microseconds on an idle machine: a service that has
+  // just come back from an interrupt looks for the next one for a while before it sleeps.
+  const auto spin_until = std::chrono::steady_clock::now() + kSpin;
   while (!ended() && !line.state.pending) {
+    if (std::chrono::steady_clock::now() < spin_until) {
+      const uint64_t seen = notices_.load(std::memory_order_acquire);
+      lock.unlock();
+      for (uint32_t i = 1; notices_.load(std::memory_order_acquire) == seen; ++i) {
+        if (i % 64 == 0 && std::chrono::steady_clock::now() >= spin_until) break;
+      }
+      lock.lock();
+      continue;
+    }
     if (real_time) {
       changed_.wait_for(lock, kRealTimePoll);
       if (!ended()) Evaluate(line);
@@ -79,7 +90,7 @@ uint32_t InterruptService::Wait(WdIntRequest& request, std::unique_lock<std::mut
     }
   }
   --line.state.waiters;
-  changed_.notify_all();
+  Notify();
   if (ended()) return 0;
   line.state.pending = false;
   line.state.in_service = true;
@@ -92,6 +103,11 @@ uint32_t InterruptService::Wait(WdIntRequest& request, std::unique_lock<std::mut
     for (size_t i = 0; i < n; ++i) out[i].data = line.commands[i].data;
   }
   return 0;
+}
+
+void InterruptService::Notify() {
+  notices_.fetch_add(1, std::memory_order_release);
+  changed_.notify_all();
 }
 
 void InterruptService::Evaluate() {
@@ -111,7 +127,7 @@ void InterruptService::Evaluate(Line& line) {
     } else {
       ++s.counter;
       s.pending = true;
-      changed_.notify_all();
+      Notify();
     }
     line.requested_before = line.function->InterruptRequested();
   } else if (rising && (s.pending || s.in_service)) {
@@ -121,7 +137,7 @@ void InterruptService::Evaluate(Line& line) {
 
 void InterruptService::StopAll(std::unique_lock<std::mutex>& lock) {
   stopping_ = true;
-  changed_.notify_all();
+  Notify();
   changed_.wait(lock, [this] {
     return std::all_of(lines_.begin(), lines_.end(),
                        [](const auto& entry) { return entry.second.state.waiters == 0; });

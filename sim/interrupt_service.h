@@ -23,6 +23,7 @@
 #ifndef ZARERERA_SIM_INTERRUPT_SERVICE_H
 #define ZARERERA_SIM_INTERRUPT_SERVICE_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -40,6 +41,8 @@ class PciFunction;
 
 // How often a waiting service looks at its line while the clock runs in real time.
 constexpr std::chrono::microseconds kRealTimePoll{200};
+// How long a service that comes back to wait looks for its next interrupt before it sleeps.
+constexpr std::chrono::microseconds kSpin{200};
 
 // Changes of an interrupt source that a test or host makes, outside the simulator's requests,
 // reach the simulator through this: it applies them as it serves requests (one at a time) and then
@@ -91,10 +94,12 @@ class InterruptService {
     bool requested_before = false;
   };
   void Evaluate(Line& line);
+  void Notify();  // wakes every waiter, spinning or asleep
 
   RunCommand run_;
   std::map<uint32_t, Line> lines_;  // by interrupt handle; entries stay while waiters use them
   std::condition_variable changed_;
+  std::atomic<uint64_t> notices_{0};  // counts Notify, for a waiter that spins without the lock
   uint64_t next_generation_ = 1;
   bool stopping_ = false;
 };
