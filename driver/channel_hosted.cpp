@@ -5,8 +5,12 @@
 // that is not open, or sent after the driver was removed, are not delivered and leave the status
 // untouched. Handles are never reused, so a stale handle is never taken for a newer one.
 //
-// One mutex guards the open handles and the driver; a request holds it only to look its handle up
-// (a hash set: a few nanoseconds against the driver's own work), not while the driver serves it.
+// One mutex guards the open handles and the driver; a request holds it only to look its handle up,
+// not while the driver serves it. Each thread remembers the last handle it found open and the
+// driver it found, with the count of changes (a close, an install) seen then: while that count
+// stands, a request on the same handle needs no lock (a thread sends request after request on one
+// handle, and the lock and the lookup cost as much as a simulated register read).
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <unordered_set>
@@ -25,7 +29,16 @@ struct HostedState {
   std::unordered_set<uintptr_t> open;
   uintptr_t next = kFirstHandle;
   WdHostedDriver* (*fallback)() = nullptr;  // used by opening while no driver is installed
+  std::atomic<uint64_t> changes{1};  // closes and driver changes so far; changed under the lock
 };
+
+// The last handle this thread found open, and its driver, while `changes` stood at that count.
+struct LastFound {
+  uintptr_t handle = 0;
+  uint64_t changes = 0;
+  WdHostedDriver* driver = nullptr;
+};
+thread_local LastFound t_last;
 
 HostedState& State() {
   static HostedState state;
@@ -38,6 +51,7 @@ void WdHosted_Install(WdHostedDriver* driver) {
   HostedState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   s.driver = driver;
+  s.changes.fetch_add(1, std::memory_order_release);
 }
 
 void WdHosted_SetFallback(WdHostedDriver* (*make)()) {
@@ -55,7 +69,10 @@ int WdHosted_OpenHandles() {
 extern "C" WdDeviceHandle WdChannel_Open(void) {
   HostedState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  if (s.driver == nullptr && s.fallback != nullptr) s.driver = s.fallback();
+  if (s.driver == nullptr && s.fallback != nullptr) {
+    s.driver = s.fallback();
+    s.changes.fetch_add(1, std::memory_order_release);
+  }
   if (s.driver == nullptr) return WD_INVALID_HANDLE;
   const uintptr_t h = s.next;
   s.next += kHandleStep;
@@ -68,10 +85,13 @@ extern "C" int WdChannel_Control(WdDeviceHandle device, uint32_t code, void* rec
   HostedState& s = State();
   const uintptr_t h = reinterpret_cast<uintptr_t>(device);
   WdHostedDriver* driver = nullptr;
-  {
+  if (h != 0 && t_last.handle == h && t_last.changes == s.changes.load(std::memory_order_acquire)) {
+    driver = t_last.driver;
+  } else {
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.open.count(h) == 0) return 0;
     driver = s.driver;
+    t_last = {h, s.changes.load(std::memory_order_relaxed), driver};
   }
   if (driver == nullptr) return 0;
   return driver->ControlOn(h, code, record, recordSize, status) ? 1 : 0;
@@ -81,4 +101,5 @@ extern "C" void WdChannel_Close(WdDeviceHandle device) {
   HostedState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   s.open.erase(reinterpret_cast<uintptr_t>(device));  // closing twice changes nothing
+  s.changes.fetch_add(1, std::memory_order_release);
 }

@@ -81,6 +81,10 @@ uint32_t Plx9050::BarRead(int bar, uint32_t offset, unsigned size) {
 void Plx9050::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) {
   if (IsRegisterBar(bar)) {
     if (bar == 0 && !RegistersReachableThroughBar0()) return;
+    if (size == kRegisterStride && offset % kRegisterStride == 0) {
+      WriteRegister(bar, offset, value);  // the whole register: nothing to merge
+      return;
+    }
     // Each register the write covers takes its bytes merged into its stored value.
     unsigned i = 0;
     while (i < size) {

@@ -113,7 +113,14 @@ struct Simulator::Impl {
     last = {k, it == map.end() ? nullptr : &it->second};
     return last.found;
   }
-  void RegistrationsChanged() { last_device = last_function = {}; }
+  void RegistrationsChanged() {
+    last_device = last_function = {};
+    last_owner = {};
+    ++registrations_changed;
+  }
+  // Counts changes of registrations and of their owners: the windows a request reached before it
+  // is served are the ones to refresh after it while this stands.
+  uint64_t registrations_changed = 0;
   // Where the transfer being served starts, as found for its sync: serving it decodes no more.
   std::optional<PciBus::Hit> transfer_start;
   std::map<uint32_t, uint32_t> failures;  // code -> status
@@ -124,8 +131,19 @@ struct Simulator::Impl {
   uint32_t next_int_handle = 1;
 
   // A request on a card's device handle shows which thread uses the card now.
+  // The last (device, thread) taken: its cards stay that thread's until a request on that
+  // device from another thread, or a change of registrations.
+  struct LastOwner {
+    uintptr_t device = kNoDevice;
+    std::thread::id thread;
+  };
+  LastOwner last_owner;
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
-    if (device == kNoDevice) return;
+    if (device == kNoDevice || (last_owner.device == device && last_owner.thread == requester)) {
+      return;
+    }
+    last_owner = {device, requester};
+    ++registrations_changed;
     const std::vector<Registration*>* regs = Lookup(by_device, device, last_device);
     if (regs == nullptr) return;
     for (Registration* r : *regs) r->owner = requester;
@@ -380,7 +398,15 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
   const Reach reach = impl_->ReachOf(device, code, record, size);
-  impl_->ForReachedWindows(reach, requester, [](MemoryWindow& w) { w.Flush(); });
+  // The windows flushed, remembered (as many as fit) to be refreshed after the request.
+  std::array<MemoryWindow*, 8> reached;
+  size_t reached_count = 0;
+  impl_->ForReachedWindows(reach, requester, [&](MemoryWindow& w) {
+    w.Flush();
+    reached[reached_count < reached.size() ? reached_count : 0] = &w;
+    ++reached_count;
+  });
+  const uint64_t registrations_before = impl_->registrations_changed;
   t_serving = this;
 
   bool answered = true;
@@ -396,7 +422,11 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
 
   impl_->interrupts->Evaluate();
   t_serving = nullptr;
-  impl_->ForReachedWindows(reach, requester, [](MemoryWindow& w) { w.Refresh(); });
+  if (impl_->registrations_changed == registrations_before && reached_count <= reached.size()) {
+    for (size_t i = 0; i < reached_count; ++i) reached[i]->Refresh();
+  } else {
+    impl_->ForReachedWindows(reach, requester, [](MemoryWindow& w) { w.Refresh(); });
+  }
   if (answered) *status = result;
   if (logging_ && log_capacity_ > 0) {
     if (log_.size() >= log_capacity_) {

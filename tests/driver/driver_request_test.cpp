@@ -202,6 +202,23 @@ TEST_F(DriverRequestTest, OwnHandleIgnoresTheGivenHandleAndClosesAgain) {
   EXPECT_EQ(WdHosted_OpenHandles(), 0);
 }
 
+// A handle that just carried a request is remembered by its thread: closing it, or installing
+// another driver, must still take effect at that thread's very next request.
+TEST_F(DriverRequestTest, TheNextRequestSeesACloseOrANewDriver) {
+  ScriptedDriver first(true, 0);
+  ScriptedDriver second(true, 7);
+  WdHosted_Install(&first);
+  WdDeviceHandle h = WdChannel_Open();
+  WdSleep rec{};
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), 0u);
+  WdHosted_Install(&second);
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), 7u);
+  WdChannel_Close(h);
+  EXPECT_EQ(DriverRequest(WD_CODE_SLEEP, h, &rec, sizeof rec, 0), WD_STATUS_NONE);
+  EXPECT_EQ(first.codes.size(), 1u);
+  EXPECT_EQ(second.codes.size(), 1u);
+}
+
 TEST_F(DriverRequestTest, ManyOpenHandlesAreEachDeliveredAndCounted) {
   ScriptedDriver driver(true, 0);
   WdHosted_Install(&driver);

@@ -108,6 +108,52 @@ TEST_F(WindowSyncTest, AWindowShorterThanADwordModelsNothing) {
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
 
+// Every dword a window's user changed reaches the bridge once, lowest address first, however the
+// window lies: over whole registers, over a few at an odd start, with a short tail.
+struct StoreSpan {
+  const char* name;
+  uint32_t offset;  // of the window in BAR0
+  uint32_t bytes;
+};
+
+void PrintTo(const StoreSpan& s, std::ostream* os) {
+  *os << s.name;
+}
+
+class WindowStoreTest : public WindowSyncTest, public ::testing::WithParamInterface<StoreSpan> {};
+
+TEST_P(WindowStoreTest, EveryChangedDwordReachesTheBridgeInOrder) {
+  const StoreSpan& span = GetParam();
+  AddBridgeWithRam(3);
+  WdCardRegister reg{};
+  reg.card = CardInfo(0, 3, 0);
+  WdItemMemory& mem = reg.card.items[0].u.mem;
+  mem.physAddress += span.offset;
+  mem.transferAddress = mem.physAddress;
+  mem.bytes = span.bytes;
+  ASSERT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+  auto* window = Window<volatile uint32_t>(reg, 0);
+  bridge_->ClearRegisterWrites();
+  for (uint32_t i = 0; i < span.bytes / 4; ++i) window[i] = 0x01010100u * (i + 1);
+  Sleep();
+  const auto& writes = bridge_->register_writes();
+  ASSERT_EQ(writes.size(), span.bytes / 4);
+  for (uint32_t i = 0; i < writes.size(); ++i) {
+    EXPECT_EQ(writes[i].offset, span.offset + 4 * i);
+    EXPECT_EQ(writes[i].value, 0x01010100u * (i + 1));
+  }
+  EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
+}
+
+// The local-space registers, below INTCSR, whose stores have no side effects.
+INSTANTIATE_TEST_SUITE_P(Spans, WindowStoreTest,
+                         ::testing::Values(StoreSpan{"AllLocalRegisters", 0, 0x4C},
+                                           StoreSpan{"TwoAtAnOddStart", 0x44, 8},
+                                           StoreSpan{"OneBlockAndATail", 0x0C, 0x24}),
+                         [](const ::testing::TestParamInfo<StoreSpan>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // A window over a local space that nothing answers is read back only when that can change: a
 // device attached there, or the space decoded elsewhere; then it follows the device's contents.
 TEST_F(WindowSyncTest, AWindowOverAnEmptyLocalSpaceShowsWhatComesThereLater) {
