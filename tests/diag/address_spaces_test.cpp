@@ -82,14 +82,6 @@ class AddressSpacesTest : public DiagTest {
   P9050_Handle* handle_ = nullptr;
 };
 
-// Registers as an I/O range: each local-address access moves the window with a request, so the
-// memory window shows the new place before the access that follows.
-sim::Plx9050Config IoRegisters() {
-  sim::Plx9050Config cfg;
-  cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-  return cfg;
-}
-
 TEST_F(AddressSpacesTest, ReadsAndWritesEachWidthByOffset) {
   Build();
   ExpectSession(

@@ -26,6 +26,14 @@ namespace diag_test {
 using testsupport::kDevice;
 using testsupport::kVendor;
 
+// The bridge's registers as an I/O range (BAR0 I/O): every register access is a request, so the
+// model sees each write at once, and each local-address access moves its window with a request.
+inline sim::Plx9050Config IoRegisters() {
+  sim::Plx9050Config cfg;
+  cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
+  return cfg;
+}
+
 class DiagTest : public ::testing::Test, public testsupport::BusFixture {
  protected:
   // A card in the next slot.

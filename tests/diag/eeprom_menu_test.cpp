@@ -10,7 +10,7 @@ namespace {
 
 const std::string kNote = "Note: PLX EEPROM valid BIT is 0\n";
 
-std::string Menu(const std::string& note = "") {
+std::string EepromMenu(const std::string& note = "") {
   return "Access the board's serial EEPROM\n"
          "--------------------------------\n" +
          note +
@@ -62,19 +62,21 @@ TEST_F(EepromMenuTest, DisplayReadWriteSession) {
   card_ = &AddCard();
   sim::Eeprom93C46& part = AddEeprom(*card_, Pattern());
   handle_ = Open();
-  ExpectSession(
-      Menu() + "«1»\n" + kDisplay + Menu() +
-          // The display left the address at 0x100, which addresses word 0 again.
-          "«2»\n" + "Enter address to read from (0-7f): «»\n" + "Value read: 5a005a01\n" + Menu() +
-          "«2»\n" + "Enter address to read from (0-7f): «2»\n" + kNotMultipleOf4 + Menu() +
-          "«3»\n" + "Enter address to write to (0-7f): «10»\n" +
-          "Enter data to write: «12345678»\n" + Menu() +
-          // An empty address reads where the write was.
-          "«2»\n" + "Enter address to read from (0-7f): «»\n" + "Value read: 12345678\n" + Menu() +
-          "«3»\n" + "Enter address to write to (0-7f): «6»\n" + "Enter data to write: «0»\n" +
-          // A failed write is reported in the words of a failed read.
-          kNotMultipleOf4 + Menu() + "«4»\n" + Menu() + "«0»\n" + Menu() + "«99»\n",
-      [&] { P9050Diag_EEPROM(handle_); });
+  ExpectSession(EepromMenu() + "«1»\n" + kDisplay + EepromMenu() +
+                    // The display left the address at 0x100, which addresses word 0 again.
+                    "«2»\n" + "Enter address to read from (0-7f): «»\n" + "Value read: 5a005a01\n" +
+                    EepromMenu() + "«2»\n" + "Enter address to read from (0-7f): «2»\n" +
+                    kNotMultipleOf4 + EepromMenu() + "«3»\n" +
+                    "Enter address to write to (0-7f): «10»\n" +
+                    "Enter data to write: «12345678»\n" + EepromMenu() +
+                    // An empty address reads where the write was.
+                    "«2»\n" + "Enter address to read from (0-7f): «»\n" + "Value read: 12345678\n" +
+                    EepromMenu() + "«3»\n" + "Enter address to write to (0-7f): «6»\n" +
+                    "Enter data to write: «0»\n" +
+                    // A failed write is reported in the words of a failed read.
+                    kNotMultipleOf4 + EepromMenu() + "«4»\n" + EepromMenu() + "«0»\n" +
+                    EepromMenu() + "«99»\n",
+                [&] { P9050Diag_EEPROM(handle_); });
   sim::Eeprom93C46::Image expected = Pattern();
   expected[8] = 0x1234;
   expected[9] = 0x5678;
@@ -87,8 +89,8 @@ TEST_F(EepromMenuTest, ValidBitClearShowsTheNote) {
   AddEeprom(*card_, Pattern());
   card_->SetEepromPresent(false);
   handle_ = Open();
-  ExpectSession(Menu(kNote) + "«2»\n" + "Enter address to read from (0-7f): «7c»\n" +
-                    "Value read: 5a3e5a3f\n" + Menu(kNote) + "«99»\n",
+  ExpectSession(EepromMenu(kNote) + "«2»\n" + "Enter address to read from (0-7f): «7c»\n" +
+                    "Value read: 5a3e5a3f\n" + EepromMenu(kNote) + "«99»\n",
                 [&] { P9050Diag_EEPROM(handle_); });
 }
 
@@ -96,10 +98,10 @@ TEST_F(EepromMenuTest, ValidBitClearShowsTheNote) {
 TEST_F(EepromMenuTest, MissingPartFailsTheWrite) {
   card_ = &AddCard();
   handle_ = Open();
-  ExpectSession(Menu(kNote) + "«3»\n" + "Enter address to write to (0-7f): «0»\n" +
+  ExpectSession(EepromMenu(kNote) + "«3»\n" + "Enter address to write to (0-7f): «0»\n" +
                     "Enter data to write: «12345678»\n" +
                     "Error occurred reading serial EEPROM - Write 0x1234, Read 0xffff\n\n" +
-                    Menu(kNote) + "«99»\n",
+                    EepromMenu(kNote) + "«99»\n",
                 [&] { P9050Diag_EEPROM(handle_); });
 }
 

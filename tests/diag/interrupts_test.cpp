@@ -18,7 +18,7 @@ const std::string kWarning =
     "to acknowledge the interrupt before enabling interrupts.\n"
     "Without this modification, your PC will HANG upon interrupt!\n";
 
-std::string Menu(const std::string& word) {
+std::string InterruptMenu(const std::string& word) {
   return "Enable / Disable interrupts\n"
          "---------------------------\n"
          "1. " +
@@ -46,9 +46,10 @@ class InterruptsTest : public DiagTest {
 // choice sets the PCI interrupt enable again.
 TEST_F(InterruptsTest, LibraryAloneAlwaysOffersEnable) {
   card_->Poke(P9050_INTCSR, 0x09);
-  ExpectSession(kWarning + Menu("Enable") + "«1»\n" + "Enabling interrupts\n" + Menu("Enable") +
-                    "«2»\n" + Menu("Enable") + "«»\n" + Menu("Enable") + "«1»\n" +
-                    "Enabling interrupts\n" + Menu("Enable") + "«99»\n",
+  ExpectSession(kWarning + InterruptMenu("Enable") + "«1»\n" + "Enabling interrupts\n" +
+                    InterruptMenu("Enable") + "«2»\n" + InterruptMenu("Enable") + "«»\n" +
+                    InterruptMenu("Enable") + "«1»\n" + "Enabling interrupts\n" +
+                    InterruptMenu("Enable") + "«99»\n",
                 [&] { P9050Diag_Interrupts(handle_); });
   EXPECT_EQ(card_->register_writes(),
             (std::vector<Write>{{0, P9050_INTCSR, 0x49}, {0, P9050_INTCSR, 0x49}}));
@@ -60,14 +61,14 @@ TEST_F(InterruptsTest, LibraryAloneAlwaysOffersEnable) {
 TEST_F(InterruptsTest, ActiveInterruptIsDisabled) {
   card_->Poke(P9050_INTCSR, 0x49);
   handle_->active = 1;
-  ExpectSession(kWarning + Menu("Disable") + "«1»\n" + "Disabling interrupt Int\n" +
-                    Menu("Enable") + "«99»\n",
+  ExpectSession(kWarning + InterruptMenu("Disable") + "«1»\n" + "Disabling interrupt Int\n" +
+                    InterruptMenu("Enable") + "«99»\n",
                 [&] { P9050Diag_Interrupts(handle_); });
   EXPECT_EQ(card_->register_writes(), (std::vector<Write>{{0, P9050_INTCSR, 0x09}}));
 }
 
 TEST_F(InterruptsTest, EndOfInputReturnsAfterTheWarning) {
-  ExpectSession(kWarning + Menu("Enable"), [&] { P9050Diag_Interrupts(handle_); });
+  ExpectSession(kWarning + InterruptMenu("Enable"), [&] { P9050Diag_Interrupts(handle_); });
   EXPECT_TRUE(card_->register_writes().empty());
 }
 

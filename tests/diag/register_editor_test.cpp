@@ -10,14 +10,6 @@ namespace {
 
 using Write = sim::Plx9050::RegisterWrite;
 
-// The bridge's registers as an I/O range (BAR0 I/O): every register access is a request, so the
-// model sees each write at once and each redraw shows what the model holds.
-sim::Plx9050Config IoRegisters() {
-  sim::Plx9050Config cfg;
-  cfg.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
-  return cfg;
-}
-
 // The editor's screen for a card at reset (memory BAR2 at local 0x10000, I/O BAR3 at local 0, no
 // EEPROM: CNTRL shows the pulled-up data-out pin), and its prompt.
 const std::string kScreen =

@@ -582,8 +582,6 @@ TEST_F(SysfsDriverTest, TheReporterHearsEveryFailure) {
   EXPECT_EQ(driver_.LastError(), heard[1]);
 }
 
-}  // namespace
-
 // The sysfs driver services no interrupts: it refuses the library's own interrupt requests, so
 // the library enables the card's interrupt and does nothing more.
 TEST_F(SysfsDriverTest, RefusesTheInterruptRequests) {
@@ -594,3 +592,5 @@ TEST_F(SysfsDriverTest, RefusesTheInterruptRequests) {
     EXPECT_EQ(r.stopped, 0u);
   }
 }
+
+}  // namespace

@@ -116,7 +116,7 @@ TEST_P(TranscriptTest, OutputAndExitStatus) {
   EXPECT_EQ(r.err, c.err);
 }
 
-const std::string kTryHelp = "Run with --help for more information.\n";
+using cmdtest::kTryHelp;
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, TranscriptTest,

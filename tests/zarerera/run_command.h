@@ -29,6 +29,9 @@ struct Result {
   std::string err;
 };
 
+// The line a usage error ends with.
+inline const std::string kTryHelp = "Run with --help for more information.\n";
+
 inline std::vector<char*> Argv(const std::vector<std::string>& args,
                                std::vector<std::string>* keep) {
   keep->clear();

@@ -109,7 +109,7 @@ TEST_P(SysfsRefusalTest, ChangesNothing) {
   EXPECT_EQ(Registers(), registers);  // INTCSR's PCI interrupt enable among them
 }
 
-const std::string kTryHelp = "Run with --help for more information.\n";
+using cmdtest::kTryHelp;
 
 INSTANTIATE_TEST_SUITE_P(
     Sysfs, SysfsRefusalTest,
