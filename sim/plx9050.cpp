@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "sim/pci_config.h"
 
@@ -257,10 +258,21 @@ bool Plx9050::RegistersReachableThroughBar0() const {
   return !(cfg_.bar0_bit7_erratum && (bar0_address_ & kBar0Bit7) != 0);
 }
 
+std::vector<Plx9050::RegisterWrite> Plx9050::register_writes() const {
+  const auto oldest = writes_.begin() + static_cast<std::ptrdiff_t>(oldest_write_);
+  std::vector<RegisterWrite> ordered(oldest, writes_.end());
+  ordered.insert(ordered.end(), writes_.begin(), oldest);
+  return ordered;
+}
+
 void Plx9050::set_register_write_capacity(size_t writes) {
+  std::vector<RegisterWrite> ordered = register_writes();
+  if (ordered.size() > writes) {
+    ordered.erase(ordered.begin(), ordered.end() - static_cast<std::ptrdiff_t>(writes));
+  }
+  writes_ = std::move(ordered);
+  oldest_write_ = 0;
   write_capacity_ = writes;
-  if (writes_.size() > writes)
-    writes_.erase(writes_.begin(), writes_.end() - static_cast<std::ptrdiff_t>(writes));
 }
 
 uint32_t Plx9050::ReadRegister(uint32_t offset) {
@@ -272,12 +284,11 @@ uint32_t Plx9050::ReadRegister(uint32_t offset) {
 void Plx9050::WriteRegister(int bar, uint32_t offset, uint32_t value) {
   if (Index(offset) >= kRegisterCount) return;
   Changed(offset);
-  if (write_capacity_ > 0) {
-    if (writes_.size() >= write_capacity_) {
-      writes_.erase(writes_.begin(),
-                    writes_.end() - static_cast<std::ptrdiff_t>(write_capacity_ - 1));
-    }
+  if (writes_.size() < write_capacity_) {
     writes_.push_back({bar, offset, value});
+  } else if (write_capacity_ > 0) {
+    writes_[oldest_write_] = {bar, offset, value};
+    oldest_write_ = (oldest_write_ + 1) % write_capacity_;
   }
   if (offset == kIntcsr) {
     WriteIntcsr(value);

@@ -190,8 +190,11 @@ class Plx9050 : public CardModel {
 
   // Every register write that reached the register file, in order: the latest `writes` of them
   // once a capacity is set (0: none kept), so that a long-running host stays in bounded memory.
-  const std::vector<RegisterWrite>& register_writes() const { return writes_; }
-  void ClearRegisterWrites() { writes_.clear(); }
+  std::vector<RegisterWrite> register_writes() const;
+  void ClearRegisterWrites() {
+    writes_.clear();
+    oldest_write_ = 0;
+  }
   void set_register_write_capacity(size_t writes);
 
   // Where offset `offset` of local space `space` lands on the local bus now, and whether the
@@ -222,7 +225,9 @@ class Plx9050 : public CardModel {
   bool local_interrupt_[2] = {true, true};  // LINTi1, LINTi2 pin levels as a test sets them
   std::function<bool()> pulls_low_[2];      // board sources wired to the inputs
   InterruptSources* sources_ = nullptr;
+  // A ring once it holds write_capacity_ writes: each new one then takes the oldest one's place.
   std::vector<RegisterWrite> writes_;
+  size_t oldest_write_ = 0;
   size_t write_capacity_ = SIZE_MAX;
   uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out
   // The generation in which each dword of the register block last changed.

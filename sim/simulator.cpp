@@ -130,7 +130,6 @@ struct Simulator::Impl {
   uint32_t next_card_handle = 1;
   uint32_t next_int_handle = 1;
 
-  // A request on a card's device handle shows which thread uses the card now.
   // The last (device, thread) taken: its cards stay that thread's until a request on that
   // device from another thread, or a change of registrations.
   struct LastOwner {
@@ -138,6 +137,7 @@ struct Simulator::Impl {
     std::thread::id thread;
   };
   LastOwner last_owner;
+  // A request on a card's device handle shows which thread uses the card now.
   void TakeOwnership(uintptr_t device, std::thread::id requester) {
     if (device == kNoDevice || (last_owner.device == device && last_owner.thread == requester)) {
       return;
