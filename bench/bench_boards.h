@@ -16,7 +16,10 @@ namespace bench {
 // The simulator, installed and quiet for the lifetime of this object.
 class QuietSimulator {
  public:
-  QuietSimulator() : install_(simulator_) { simulator_.set_logging(false); }
+  explicit QuietSimulator(sim::Clock::Mode mode = sim::Clock::Mode::kVirtual)
+      : simulator_(mode), install_(simulator_) {
+    simulator_.set_logging(false);
+  }
   sim::Simulator& simulator() { return simulator_; }
 
  private:

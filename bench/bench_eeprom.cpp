@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "bench_boards.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"
@@ -26,11 +27,11 @@ constexpr double kSleepFloorS = 500e-6;
 
 class Card {
  public:
-  explicit Card(sim::Clock::Mode mode) : sim_(mode), install_(sim_) {
-    sim_.set_logging(false);
-    sim::Plx9050& bridge = sim::AddPlx9050(sim_, 0, 3, 0);
+  explicit Card(sim::Clock::Mode mode) : quiet_(mode) {
+    sim::Simulator& simulator = quiet_.simulator();
+    sim::Plx9050& bridge = sim::AddPlx9050(simulator, 0, 3, 0);
     bridge.AttachEeprom(
-        std::make_shared<sim::Eeprom93C46>(sim_.clock(), sim::DefaultEepromImage()));
+        std::make_shared<sim::Eeprom93C46>(simulator.clock(), sim::DefaultEepromImage()));
     P9050_Open(&handle_, 0x9050, 0x10B5, 0, 0);
   }
   ~Card() {
@@ -39,8 +40,7 @@ class Card {
   P9050_Handle* handle() const { return handle_; }
 
  private:
-  sim::Simulator sim_;
-  sim::ScopedInstall install_;
+  bench::QuietSimulator quiet_;
   P9050_Handle* handle_ = nullptr;
 };
 

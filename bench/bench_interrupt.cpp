@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_boards.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -42,10 +43,9 @@ void Nothing(P9050_Handle*, P9050_IntResult*) {}
 
 class Board {
  public:
-  Board() : install_(simulator_) {
-    simulator_.set_logging(false);
-    simulator_.set_interrupt_service(true);
-    board_ = sim::AddBoard(simulator_);
+  Board() {
+    simulator().set_interrupt_service(true);
+    board_ = sim::AddBoard(simulator());
     g_bridge = board_.bridge;
     if (!P9050_Open(&handle_, 0x9050, 0x10B5, 0, 0)) {
       std::fprintf(stderr, "open failed: %s", P9050_ErrorText);
@@ -55,12 +55,11 @@ class Board {
   }
   ~Board() { P9050_Close(handle_); }
   P9050_Handle* handle() const { return handle_; }
-  sim::Simulator& simulator() { return simulator_; }
+  sim::Simulator& simulator() { return quiet_.simulator(); }
   sim::Plx9050& bridge() { return *board_.bridge; }
 
  private:
-  sim::Simulator simulator_;
-  sim::ScopedInstall install_;
+  bench::QuietSimulator quiet_;
   sim::SimBoard board_;
   P9050_Handle* handle_ = nullptr;
 };
