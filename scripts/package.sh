@@ -23,7 +23,7 @@ for kind in "${kinds[@]}"; do
   case "${kind}" in
     deb)
       dir=build/package-deb
-      cmake --preset release -B "${dir}" -DCMAKE_INSTALL_PREFIX=/usr -DZARERERA_BENCH=OFF >/dev/null
+      cmake --preset package-deb >/dev/null
       ;;
     win32)
       dir=build/dll-i686
