@@ -22,8 +22,7 @@ constexpr uint32_t kLas1RangeIo32 = 0xFFFFFFE1;       // 32 bytes of I/O: the bo
 constexpr uint32_t kLas1Descriptor8Bit = 0x00000000;  // 8-bit bus, no prefetch, no wait states
 constexpr uint32_t kIntcsrLint1Enabled = plx9050::kIntLint1Enable | plx9050::kIntLint1Polarity;
 
-}  // namespace
-
+// The function description the bus needs for a 9050 card.
 FunctionConfig Plx9050Function(const Plx9050Config& cfg) {
   FunctionConfig f;
   f.vendor_id = cfg.vendor_id;
@@ -38,9 +37,15 @@ FunctionConfig Plx9050Function(const Plx9050Config& cfg) {
   return f;
 }
 
+}  // namespace
+
 Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
                     const Plx9050Config& cfg) {
-  auto model = std::make_shared<Plx9050>(cfg);
+  return AddPlx9050(simulator, bus, slot, function, cfg, std::make_shared<Plx9050>(cfg));
+}
+
+Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
+                    const Plx9050Config& cfg, std::shared_ptr<Plx9050> model) {
   Plx9050& ref = *model;
   PciFunction& f = simulator.AddFunction(bus, slot, function, Plx9050Function(cfg), model);
   ref.set_interrupt_sources(&simulator.interrupt_sources());

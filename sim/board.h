@@ -37,12 +37,12 @@ constexpr uint32_t kInterruptGroup = 0;  // counter group 0 ...
 constexpr int kInterruptCounter = 0;     // ... counter 0
 }  // namespace board
 
-// The function description the bus needs for a 9050 card.
-FunctionConfig Plx9050Function(const Plx9050Config& cfg);
-
 // Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
 Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
                     const Plx9050Config& cfg = {});
+// The same with a model the caller made from `cfg` (a subclass that watches the bridge, say).
+Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,
+                    const Plx9050Config& cfg, std::shared_ptr<Plx9050> model);
 
 // Plausible 9050 configuration words for the board's EEPROM: IDs 0x9050/0x10B5, class "other
 // bridge", an interrupt pin, and the local space ranges, bases and descriptors of a board with its

@@ -35,6 +35,17 @@ class WindowSyncTest : public simtest::SimFixture {
     ram_ = bridge_->AttachRam(kDefaultLocalBase[0], kRamBytes);
     return Register(0, slot, 0);
   }
+  // Registers only `bytes` of BAR0 (the registers) from `offset`, of the card in `slot`.
+  WdCardRegister RegisterRegisters(uint32_t slot, uint32_t offset, uint32_t bytes) {
+    WdCardRegister reg{};
+    reg.card = CardInfo(0, slot, 0);
+    WdItemMemory& mem = reg.card.items[0].u.mem;
+    mem.physAddress += offset;
+    mem.transferAddress = mem.physAddress;
+    mem.bytes = bytes;
+    EXPECT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+    return reg;
+  }
   template <class T>
   static T* Window(const WdCardRegister& reg, int item) {
     return WD_FROM_UPTR(T*, reg.card.items[item].u.mem.userAddress);
@@ -92,13 +103,7 @@ TEST_F(WindowSyncTest, ARegisterWindowShowsWhatChangedTheModelAndDropsWhatItIgno
 // of the model and survives every sync; the model keeps its registers.
 TEST_F(WindowSyncTest, AWindowShorterThanADwordModelsNothing) {
   AddBridgeWithRam(3);
-  WdCardRegister reg{};
-  reg.card = CardInfo(0, 3, 0);
-  WdItemMemory& mem = reg.card.items[0].u.mem;
-  mem.physAddress += mem.bytes - 2;
-  mem.transferAddress = mem.physAddress;
-  mem.bytes = 2;
-  ASSERT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+  WdCardRegister reg = RegisterRegisters(3, sim::plx9050::kRegisterBlockSize - 2, 2);
   volatile uint8_t* tail = Window<volatile uint8_t>(reg, 0);
   tail[0] = 0xA5;
   Sleep();
@@ -125,13 +130,7 @@ class WindowStoreTest : public WindowSyncTest, public ::testing::WithParamInterf
 TEST_P(WindowStoreTest, EveryChangedDwordReachesTheBridgeInOrder) {
   const StoreSpan& span = GetParam();
   AddBridgeWithRam(3);
-  WdCardRegister reg{};
-  reg.card = CardInfo(0, 3, 0);
-  WdItemMemory& mem = reg.card.items[0].u.mem;
-  mem.physAddress += span.offset;
-  mem.transferAddress = mem.physAddress;
-  mem.bytes = span.bytes;
-  ASSERT_EQ(Send(WD_CODE_CARD_REGISTER, reg), 0u);
+  WdCardRegister reg = RegisterRegisters(3, span.offset, span.bytes);
   auto* window = Window<volatile uint32_t>(reg, 0);
   bridge_->ClearRegisterWrites();
   for (uint32_t i = 0; i < span.bytes / 4; ++i) window[i] = 0x01010100u * (i + 1);
@@ -355,9 +354,7 @@ TEST_P(RegisterWindowChangeTest, RewritesOnlyTheChangedDword) {
   const ChangeCase& c = GetParam();
   const sim::Plx9050Config cfg;
   auto bridge = std::make_shared<PeekLoggingBridge>(cfg);
-  sim::PciFunction& f = sim_.AddFunction(0, 4, 0, sim::Plx9050Function(cfg), bridge);
-  bridge->set_interrupt_sources(&sim_.interrupt_sources());
-  bridge->ConfigWritten(f.config());
+  sim::AddPlx9050(sim_, 0, 4, 0, cfg, bridge);
   auto eeprom = std::make_shared<PinEeprom>();
   bridge->AttachEeprom(eeprom);
   bool source_low = false;
@@ -375,7 +372,7 @@ TEST_P(RegisterWindowChangeTest, RewritesOnlyTheChangedDword) {
   Sleep();
   EXPECT_EQ(bridge->read_back, std::vector<uint32_t>{c.offset});
   for (uint32_t off = 0; off < sim::plx9050::kRegisterBlockSize; off += 4) {
-    EXPECT_EQ(window[off / 4], f.BarPeek(0, off, 4)) << "offset " << off;
+    EXPECT_EQ(window[off / 4], bridge->BarPeek(0, off, 4)) << "offset " << off;
   }
   EXPECT_EQ(Send(WD_CODE_CARD_UNREGISTER, reg), 0u);
 }
