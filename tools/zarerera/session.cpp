@@ -42,6 +42,16 @@ constexpr unsigned kSlotsPerBus = 32;
 // for each.
 constexpr size_t kRegisterLogWrites = 65536;
 
+// Writes one line per entry to `path`, the file a --sim-...-log option names (none: nothing).
+template <class Entries, class Line>
+void WriteLog(const std::string& path, const Entries& entries, Line line) {
+  if (path.empty()) return;
+  std::ofstream out(path, std::ios::trunc);
+  for (const auto& entry : entries) out << line(entry);
+  out.flush();
+  if (!out) throw Failure(SystemError(path));
+}
+
 }  // namespace
 
 const char* DriverName(Driver driver) {
@@ -249,28 +259,18 @@ P9050_Handle* Session::Board() {
   return board_;
 }
 
-void Session::WritePortLog() {
-  const std::string& path = config_.sim.portLog;
-  if (path.empty() || !machine_ || machine_->boards().empty()) return;
-  std::ofstream out(path, std::ios::trunc);
-  for (const sim::BoardPorts::Access& a : machine_->boards().front().ports->log()) {
-    out << Format("%s %02x %02x\n", a.write ? "write" : "read", static_cast<unsigned>(a.offset),
+void Session::WriteLogs() {
+  if (!machine_ || machine_->boards().empty()) return;
+  const sim::SimBoard& first = machine_->boards().front();
+  WriteLog(config_.sim.portLog, first.ports->log(), [](const sim::BoardPorts::Access& a) {
+    return Format("%s %02x %02x\n", a.write ? "write" : "read", static_cast<unsigned>(a.offset),
                   static_cast<unsigned>(a.value));
-  }
-  out.flush();
-  if (!out) throw Failure(SystemError(path));
-}
-
-void Session::WriteRegisterLog() {
-  const std::string& path = config_.sim.registerLog;
-  if (path.empty() || !machine_ || machine_->boards().empty()) return;
-  std::ofstream out(path, std::ios::trunc);
-  for (const sim::Plx9050::RegisterWrite& w :
-       machine_->boards().front().bridge->register_writes()) {
-    out << Format("%02x %08x\n", static_cast<unsigned>(w.offset), static_cast<unsigned>(w.value));
-  }
-  out.flush();
-  if (!out) throw Failure(SystemError(path));
+  });
+  WriteLog(config_.sim.registerLog, first.bridge->register_writes(),
+           [](const sim::Plx9050::RegisterWrite& w) {
+             return Format("%02x %08x\n", static_cast<unsigned>(w.offset),
+                           static_cast<unsigned>(w.value));
+           });
 }
 
 void Session::Finish() {
@@ -283,8 +283,7 @@ void Session::Finish() {
   }
   StopSysfs();
   if (machine_) {
-    WritePortLog();
-    WriteRegisterLog();
+    WriteLogs();
     std::vector<std::string> errors;
     if (!machine_->Stop(&errors)) {
       std::string message;

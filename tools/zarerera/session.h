@@ -49,8 +49,7 @@ class Session {
   void StartSim();
   void StartSysfs();
   void StopSysfs();
-  void WritePortLog();
-  void WriteRegisterLog();
+  void WriteLogs();  // the first board's port and register logs, as --sim-...-log asks
   void StartPulser();
   void StopPulser();
 
