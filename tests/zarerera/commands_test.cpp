@@ -419,6 +419,11 @@ class WatchIrqTest : public ::testing::TestWithParam<IrqCase> {};
 // store that leaves a memory-mapped register as it was never reaches the bridge.
 TEST_P(WatchIrqTest, PrintsEachInterruptAndDisablesAtExit) {
   const IrqCase& c = GetParam();
+#ifdef ZARERERA_TESTS_EMULATED
+  // qemu-user (7.2) fails the join of any thread in a program that has caught a signal
+  // (pthread_join: EDEADLK), so under it the program aborts on its way out of a Ctrl-C.
+  if (c.ctrlC) GTEST_SKIP() << "qemu-user cannot join a thread after a caught signal";
+#endif
   TempFile log("register_log");
   std::vector<std::string> args = {"--fast", "--sim-irq-every=5", "--sim-register-log", log.path()};
   args.insert(args.end(), c.args.begin(), c.args.end());
