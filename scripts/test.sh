@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the suite in a debug build and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, the tests of boards used from several threads under ThreadSanitizer
-# (tsan: only that program is built there), the libFuzzer targets, each run for a short smoke time
-# on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS, default 10), then the builds for the ABIs the
-# library ships in: zarerera.dll for i686 Windows (checked with objdump), the x86-64 DLL loaded by
-# a test under wine64 with the Win32 device channel's tests against a kernel-mode test driver (its
-# own wine prefix), the whole suite as a 32-bit Linux program under qemu-i386-static, and as a
-# 64-bit Windows program under wine64 with the Windows tools' transcripts (each emulated test
-# program runs once, all its tests in one process: scripts/gtest-program.sh). Run from anywhere;
-# build trees go to build/<preset>. At the end a table gives each step's wall time.
+# Builds and runs every test: the suite in a debug build (each test its own process) and under
+# AddressSanitizer with UndefinedBehaviorSanitizer (each test program once), the tests of boards
+# used from several threads under ThreadSanitizer (tsan: only that program is built there), the
+# libFuzzer targets, each run for a short smoke time on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS,
+# default 10), then the builds for the ABIs the library ships in: zarerera.dll for i686 Windows
+# (checked with objdump), the x86-64 DLL loaded by a test under wine64 with the Win32 device
+# channel's tests against a kernel-mode test driver (its own wine prefix), the whole suite as a
+# 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under wine64 with the
+# Windows tools' transcripts (each emulated test program runs once, all its tests in one process:
+# scripts/gtest-program.sh). Run from anywhere; build trees go to build/<preset>. At the end a table
+# gives each step's wall time.
 #
 # `clang-link` is no CMake preset either: it builds the release preset's static libraries (GCC,
 # link-time optimised) and links and runs the board demo built by clang against them
@@ -51,9 +52,9 @@ start_wine() {
 
 passed=0
 failed=0
-# The emulated suites run each test program once, as one CTest test (scripts/gtest-program.sh);
-# such a program counts as the GoogleTest tests it ran, which it notes in the tally (a program run
-# twice counts with its last run).
+# The asan and emulated suites run each test program once, as one CTest test
+# (scripts/gtest-program.sh); such a program counts as the GoogleTest tests it ran, which it notes
+# in the tally (a program run twice counts with its last run).
 run_ctest() {
   local log tally
   log=$(mktemp)
