@@ -290,18 +290,27 @@ uint8_t Counter8254::ReadCount() {
 }
 
 CounterGroup8254::CounterGroup8254(const Clock* clock, uint64_t hz)
-    : clock_(clock), hz_(hz), origin_ns_(clock != nullptr ? clock->NowNs() : 0) {}
+    : clock_(clock),
+      hz_(hz),
+      origin_ns_(clock != nullptr ? clock->NowNs() : 0),
+      synced_ns_(origin_ns_) {}
 
-uint64_t CounterGroup8254::TicksNow() const {
+uint64_t CounterGroup8254::TicksAt(uint64_t now_ns) const {
   if (clock_ == nullptr || hz_ == 0) return base_ticks_;
-  const uint64_t elapsed = clock_->NowNs() - origin_ns_;
+  const uint64_t elapsed = now_ns - origin_ns_;
   // elapsed * hz / 1e9 without a 128-bit product (none on 32-bit targets): whole seconds exactly,
   // then the remainder, whose product stays below 2^64 for any rate up to 18 GHz.
   return base_ticks_ + elapsed / kNsPerSecond * hz_ + elapsed % kNsPerSecond * hz_ / kNsPerSecond;
 }
 
+// A virtual clock stands still between sleeps, and the bridge asks for the interrupt pin after
+// every request: at the time of the last sync there is nothing to count (a rate change keeps the
+// ticks at that time as they were).
 void CounterGroup8254::Sync() {
-  const uint64_t now = TicksNow();
+  const uint64_t now_ns = clock_ != nullptr ? clock_->NowNs() : 0;
+  if (now_ns == synced_ns_) return;
+  synced_ns_ = now_ns;
+  const uint64_t now = TicksAt(now_ns);
   if (now <= applied_ticks_) return;
   for (Counter8254& c : counters_) c.Pulse(now - applied_ticks_);
   applied_ticks_ = now;

@@ -165,7 +165,7 @@ class CounterGroup8254 : public Region {
   }
 
  private:
-  uint64_t TicksNow() const;
+  uint64_t TicksAt(uint64_t now_ns) const;  // ticks counted by clock time `now_ns`
 
   std::array<Counter8254, 3> counters_;
   const Clock* clock_;
@@ -173,6 +173,7 @@ class CounterGroup8254 : public Region {
   uint64_t origin_ns_ = 0;   // clock time at which base_ticks_ was reached
   uint64_t base_ticks_ = 0;  // ticks counted before the last rate change
   uint64_t applied_ticks_ = 0;
+  uint64_t synced_ns_;  // clock time of the last sync
 };
 
 }  // namespace sim
