@@ -9,7 +9,21 @@
 # 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under wine64 with the
 # Windows tools' transcripts (each emulated test program runs once, all its tests in one process:
 # scripts/gtest-program.sh). Run from anywhere; build trees go to build/<preset>. At the end a table
-# gives each step's wall time.
+# gives each step's wall and CPU time.
+#
+# With no arguments the steps run in two lanes side by side, each lane's steps one after another,
+# so that both processors stay busy while the other lane is in a serial phase (a test run, wine's
+# or qemu's start-up, the fuzz runs, the packaging):
+#   lane A: dev valgrind asan tsan
+#   lane B: clang-link fuzz dll-i686 dll-win64 linux32 win64 package
+# A step that needs another's tree is in its lane, after it (valgrind after dev; package after
+# clang-link, dll-i686 and dll-win64), and the two Windows suites share one wine server, so they are
+# in one lane too. Each step's output goes to build/logs/<step>.log; the console gets a line as a
+# step starts and ends, and a failed step's log in full at the end. A failed step ends its lane
+# (the steps after it are not run); the other lane goes on.
+#
+# With presets named, they run one after another in the order given, their output on the console;
+# the first that fails ends the run.
 #
 # `clang-link` is no CMake preset either: it builds the release preset's static libraries (GCC,
 # link-time optimised) and links and runs the board demo built by clang against them
@@ -29,29 +43,45 @@
 # packages' file lists, the zipped DLLs through check_dll.sh).
 #
 # Usage: scripts/test.sh [PRESET...]
-#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
+#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package,
+#        in the two lanes above)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
+lane_a=(dev valgrind asan tsan)
+lane_b=(clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
+lanes=0
+if [ ${#presets[@]} -eq 0 ]; then
+  presets=("${lane_a[@]}" "${lane_b[@]}")
+  lanes=1
+fi
+
+# Each step's outcome, read back for the table and the count at the end (a lane runs in a
+# subshell of its own): <step>.tally, one "PASSED FAILED" line per result the step counted;
+# <step>.time, "STATUS WALL CPU LOAD..."; in lanes, <step>.log, its output.
+results=build/logs
+mkdir -p "${results}"
+for preset in "${presets[@]}"; do
+  rm -f "${results}/${preset}.tally" "${results}/${preset}.time" "${results}/${preset}.log"
+done
 
 wine_running=0
 stop_wine() {
   if [ "${wine_running}" -eq 1 ]; then scripts/wine64-run.sh --stop; fi
 }
-trap stop_wine EXIT
 start_wine() {
   if [ "${wine_running}" -eq 0 ]; then
     echo "==> starting wine64 (prefix build/wineprefix)"
-    scripts/wine64-run.sh --start
     wine_running=1
+    scripts/wine64-run.sh --start
   fi
 }
 
-passed=0
-failed=0
+# Adds PASSED and FAILED to the running step's count.
+count() { echo "$1 $2" >>"${results}/${step_name}.tally"; }
+
 # The asan and emulated suites run each test program once, as one CTest test
 # (scripts/gtest-program.sh); such a program counts as the GoogleTest tests it ran, which it notes
 # in the tally (a program run twice counts with its last run).
@@ -72,8 +102,7 @@ run_ctest() {
     read -r programs bad gpassed gfailed < <(awk '{ last[$1] = $0 }
       END { for (k in last) { split(last[k], f, " "); n++; p += f[2] + f[4]; x += f[3]; b += (f[3] > 0) }
             print n + 0, b + 0, p + 0, x + 0 }' "${tally}")
-    passed=$((passed + total - fails - (programs - bad) + gpassed))
-    failed=$((failed + fails - bad + gfailed))
+    count $((total - fails - (programs - bad) + gpassed)) $((fails - bad + gfailed))
   fi
   rm -f "${tally}"
   return "${status}"
@@ -100,11 +129,11 @@ run_valgrind() {
   for program in "${valgrind_programs[@]}"; do
     if [ "$(cat "${dir}/${program}.status" 2>/dev/null)" = 0 ]; then
       echo "valgrind: ${program} clean ($(grep -E '^\[  PASSED  \]' "${dir}/${program}.log" | tail -n1))"
-      passed=$((passed + 1))
+      count 1 0
     else
       cat "${dir}/${program}.log"
       echo "valgrind: ${program} FAILED"
-      failed=$((failed + 1))
+      count 0 1
       status=1
     fi
   done
@@ -121,64 +150,47 @@ run_package() {
   line=$(grep -E '^check_packages: [0-9]+ passed, [0-9]+ failed' "${log}" | tail -n1 || true)
   rm -f "${log}"
   if [ -n "${line}" ]; then
-    passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"${line}")))
-    failed=$((failed + $(sed -E 's/.*, ([0-9]+) failed.*/\1/' <<<"${line}")))
+    count "$(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"${line}")" \
+      "$(sed -E 's/.*, ([0-9]+) failed.*/\1/' <<<"${line}")"
   else
-    failed=$((failed + 1))
+    count 0 1
   fi
   return "${status}"
 }
 
-timings=()
-# CPU seconds (user + system) of the script's children so far: a step's share on a quiet machine,
-# whatever else runs beside it (wine's background server is not counted).
-# (fields 16 and 17 of the script's own /proc stat: its waited-for children's user and system time).
-clock_ticks=$(getconf CLK_TCK)
-cpu_seconds() { awk -v hz="${clock_ticks}" '{ print int(($16 + $17) / hz) }' "/proc/$$/stat"; }
-# Notes what the step just ended took, for the table at the end.
-took() {
-  timings+=("$(printf '%-10s %5d s wall %6d s CPU  load %s' "$1" $((SECONDS - $2)) \
-    $(($(cpu_seconds) - $3)) "$(cut -d' ' -f1-3 /proc/loadavg)")")
-}
-
-for preset in "${presets[@]}"; do
-  start=${SECONDS}
-  start_cpu=$(cpu_seconds)
-  if [ "${preset}" = valgrind ]; then
-    echo "==> valgrind: memcheck over the dev build's test programs"
-    cmake --preset dev >/dev/null
-    cmake --build --preset dev -j "${jobs}"
-    run_valgrind
-    took "${preset}" "${start}" "${start_cpu}"
-    continue
-  fi
-  if [ "${preset}" = clang-link ]; then
-    echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
-    # In the tree the .deb is built in: the package step then finds these libraries built.
-    cmake --preset package-deb >/dev/null
-    cmake --build build/package-deb -j "${jobs}" --target zarerera_board zarerera_sim
-    scripts/clang-link.sh build/package-deb
-    passed=$((passed + 1))
-    took "${preset}" "${start}" "${start_cpu}"
-    continue
-  fi
-  if [ "${preset}" = package ]; then
-    echo "==> package: build the packages, check them as their users meet them"
-    run_package
-    took "${preset}" "${start}" "${start_cpu}"
-    continue
-  fi
-  if [ "${preset}" = fuzz ]; then
-    echo "==> fuzz: build the targets, run each ${FUZZ_SMOKE_SECONDS:-10} s on its corpus"
-    scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-10}"
-    passed=$((passed + $(wc -l <"build/${preset}/fuzz_targets.txt")))
-    took "${preset}" "${start}" "${start_cpu}"
-    continue
-  fi
-  echo "==> ${preset}: configure, build, test"
+# One step, in a subshell where its first failing command ends it.
+run_step() {
+  local preset=$1
   case "${preset}" in
-    win64 | dll-win64) start_wine ;;
+    valgrind)
+      echo "==> valgrind: memcheck over the dev build's test programs"
+      cmake --preset dev >/dev/null
+      cmake --build --preset dev -j "${jobs}"
+      run_valgrind
+      return
+      ;;
+    clang-link)
+      echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
+      # In the tree the .deb is built in: the package step then finds these libraries built.
+      cmake --preset package-deb >/dev/null
+      cmake --build build/package-deb -j "${jobs}" --target zarerera_board zarerera_sim
+      scripts/clang-link.sh build/package-deb
+      count 1 0
+      return
+      ;;
+    package)
+      echo "==> package: build the packages, check them as their users meet them"
+      run_package
+      return
+      ;;
+    fuzz)
+      echo "==> fuzz: build the targets, run each ${FUZZ_SMOKE_SECONDS:-10} s on its corpus"
+      scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-10}"
+      count "$(wc -l <"build/${preset}/fuzz_targets.txt")" 0
+      return
+      ;;
   esac
+  echo "==> ${preset}: configure, build, test"
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j "${jobs}"
   case "${preset}" in
@@ -197,9 +209,119 @@ for preset in "${presets[@]}"; do
     win64) run_ctest "${preset}" --no-tests=error --repeat until-pass:2 ;;
     *) run_ctest "${preset}" --no-tests=error ;;
   esac
-  took "${preset}" "${start}" "${start_cpu}"
-done
+}
 
+# CPU seconds (user + system) of the children the shell running the steps has waited for (fields
+# 16 and 17 of its /proc stat): a step's share on a quiet machine, whatever else runs beside it
+# (wine's background server is not counted). cpu_pid is that shell: the script, or its lane.
+clock_ticks=$(getconf CLK_TCK)
+cpu_pid=$$
+cpu_seconds() { awk -v hz="${clock_ticks}" '{ print int(($16 + $17) / hz) }' "/proc/${cpu_pid}/stat"; }
+
+# Runs COMMAND... with its output on the console, or in lanes to the running step's log.
+step_output() {
+  if [ "${lanes}" -eq 1 ]; then
+    "$@" </dev/null >>"${results}/${step_name}.log" 2>&1
+  else
+    "$@"
+  fi
+}
+# The step in a subshell of its own, where its first failing command ends it.
+step_subshell() { (
+  set -e
+  run_step "$1"
+); }
+
+# Runs the steps named in order, until one fails; sets step_status to the last one's status.
+run_steps() {
+  local start start_cpu outcome
+  step_status=0
+  for step_name in "$@"; do
+    start=${SECONDS}
+    start_cpu=$(cpu_seconds)
+    : >"${results}/${step_name}.tally"
+    if [ "${lanes}" -eq 1 ]; then
+      : >"${results}/${step_name}.log"
+      echo "==> ${step_name} started (${results}/${step_name}.log)"
+    fi
+    # Not in a condition ("step || status=$?"): there a failing command would not end the step.
+    set +e
+    # Wine is started by this shell, which stops it as it ends.
+    case "${step_name}" in win64 | dll-win64) step_output start_wine ;; esac
+    step_status=$?
+    if [ "${step_status}" -eq 0 ]; then
+      step_output step_subshell "${step_name}"
+      step_status=$?
+    fi
+    set -e
+    echo "${step_status} $((SECONDS - start)) $(($(cpu_seconds) - start_cpu)) $(cut -d' ' -f1-3 /proc/loadavg)" \
+      >"${results}/${step_name}.time"
+    if [ "${lanes}" -eq 1 ]; then
+      outcome=passed
+      [ "${step_status}" -eq 0 ] || outcome="FAILED (status ${step_status})"
+      echo "==> ${step_name} ${outcome}: $((SECONDS - start)) s wall, $(($(cpu_seconds) - start_cpu)) s CPU"
+    fi
+    [ "${step_status}" -eq 0 ] || return 0
+  done
+}
+
+if [ "${lanes}" -eq 0 ]; then
+  trap stop_wine EXIT
+  run_steps "${presets[@]}"
+else
+  # Each lane in a process group of its own (job control), so that an interrupted run ends both
+  # lanes and whatever they run; each stops wine, if it started it, as it ends.
+  lane_pids=()
+  end_lanes() {
+    local pid
+    for pid in "${lane_pids[@]}"; do kill -TERM -- "-${pid}" 2>/dev/null || true; done
+  }
+  trap end_lanes EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  lane() {
+    cpu_pid=${BASHPID}
+    trap stop_wine EXIT
+    run_steps "$@"
+  }
+  echo "==> two lanes: ${lane_a[*]} | ${lane_b[*]} (logs in ${results}/)"
+  set -m
+  lane "${lane_a[@]}" </dev/null &
+  lane_pids+=($!)
+  lane "${lane_b[@]}" </dev/null &
+  lane_pids+=($!)
+  set +m
+  wait "${lane_pids[@]}" || true
+  lane_pids=()
+  trap - EXIT
+fi
+
+# The table, the count and the logs of the steps that failed, from what each step noted.
+passed=0
+failed=0
+cpu_total=0
+failures=()
 echo "==> time per step (1/5/15-minute load averages at its end)"
-printf '%s\n' "${timings[@]}"
+for preset in "${presets[@]}"; do
+  if [ ! -f "${results}/${preset}.time" ]; then
+    printf '%-10s not run\n' "${preset}"
+    continue
+  fi
+  read -r status wall cpu load <"${results}/${preset}.time"
+  printf '%-10s %5d s wall %6d s CPU  load %s%s\n' "${preset}" "${wall}" "${cpu}" "${load}" \
+    "$([ "${status}" -eq 0 ] || echo "  FAILED")"
+  [ "${status}" -eq 0 ] || failures+=("${preset}")
+  read -r p f < <(awk '{ p += $1; f += $2 } END { print p + 0, f + 0 }' "${results}/${preset}.tally")
+  passed=$((passed + p))
+  failed=$((failed + f))
+  cpu_total=$((cpu_total + cpu))
+done
+printf '%-10s %5d s wall %6d s CPU\n' "all" "${SECONDS}" "${cpu_total}"
+if [ "${lanes}" -eq 1 ]; then
+  for preset in "${failures[@]}"; do
+    echo "==> ${preset} FAILED; its log (${results}/${preset}.log):"
+    cat "${results}/${preset}.log"
+  done
+fi
 echo "zarerera: ${passed} passed, ${failed} failed"
+[ ${#failures[@]} -eq 0 ]
