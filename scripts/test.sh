@@ -234,7 +234,7 @@ step_subshell() { (
 
 # Runs the steps named in order, until one fails; sets step_status to the last one's status.
 run_steps() {
-  local start start_cpu outcome
+  local start start_cpu wall cpu outcome
   step_status=0
   for step_name in "$@"; do
     start=${SECONDS}
@@ -254,12 +254,13 @@ run_steps() {
       step_status=$?
     fi
     set -e
-    echo "${step_status} $((SECONDS - start)) $(($(cpu_seconds) - start_cpu)) $(cut -d' ' -f1-3 /proc/loadavg)" \
-      >"${results}/${step_name}.time"
+    wall=$((SECONDS - start))
+    cpu=$(($(cpu_seconds) - start_cpu))
+    echo "${step_status} ${wall} ${cpu} $(cut -d' ' -f1-3 /proc/loadavg)" >"${results}/${step_name}.time"
     if [ "${lanes}" -eq 1 ]; then
       outcome=passed
       [ "${step_status}" -eq 0 ] || outcome="FAILED (status ${step_status})"
-      echo "==> ${step_name} ${outcome}: $((SECONDS - start)) s wall, $(($(cpu_seconds) - start_cpu)) s CPU"
+      echo "==> ${step_name} ${outcome}: ${wall} s wall, ${cpu} s CPU"
     fi
     [ "${step_status}" -eq 0 ] || return 0
   done
