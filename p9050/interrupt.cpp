@@ -5,14 +5,11 @@
 // calls P9050_IntDispatch once per interrupt after the commands have run.
 #include <string.h>
 
+#include "driver/int_requests.h"
 #include "p9050/int_service.h"
 #include "p9050_lib.h"
 
 namespace {
-
-// Interrupt option: the driver copies what the prepared read commands fetch back into them, so
-// that the dispatch sees the INTCSR value of the interrupt.
-constexpr uint32_t kIntOptionCopyCommandData = 0x2u;
 
 constexpr uint32_t kPreparedCommands = 2;
 
@@ -35,7 +32,9 @@ extern "C" BOOL P9050_IntEnable(P9050_Handle* handle, P9050_IntHandler handler) 
 
   handle->commandCount = kPreparedCommands;
   handle->commands = handle->transfers;
-  handle->options |= kIntOptionCopyCommandData;
+  // The driver copies what the read command fetches back into it, so that the dispatch sees the
+  // INTCSR value of the interrupt.
+  handle->options |= WD_INT_OPTION_COPY_DATA;
   handle->handler = handler;
 
   P9050_WriteReg(handle, P9050_INTCSR, intcsr | P9050_INTCSR_PCI_INT_ENABLE);
