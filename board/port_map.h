@@ -11,6 +11,11 @@ constexpr uint32_t kSpace = 3;          // the address space holding every port
 constexpr uint32_t kGroupStride = 4;    // counter group g: counters at 4 * g + 0..2
 constexpr uint32_t kGroupControl = 3;   // ... and its control port at 4 * g + 3
 constexpr uint32_t kGroupCounters = 3;  // counters in a group
+constexpr uint32_t kCounterGroups = 4;  // groups on the board
+// The 8254's read-back command written to a group's control port: latch the counts (not the
+// status) of all three counters at once, so that the three values belong to one instant and no
+// count changes between its two bytes.
+constexpr uint8_t kReadBackLatchCounts = 0xC0 | 0x10 | 0x0E;
 constexpr uint32_t kDigitalIn = 0x10;
 constexpr uint32_t kDigitalOut = 0x14;
 }  // namespace board

@@ -10,12 +10,7 @@
 #include "diag/console.h"
 #include "diag/menu.h"
 
-namespace {
-
-const char kBack[] = "Back to main menu";  // every menu's option 99
-
-// Register editor.
-const P9050Diag_RegEntry kRegisters[] = {
+extern "C" const P9050Diag_RegEntry P9050Diag_Registers[P9050DIAG_REGISTERS] = {
     {"LAS0RR", P9050_LAS0RR, 0},   {"LAS1RR", P9050_LAS1RR, 0},   {"LAS2RR", P9050_LAS2RR, 0},
     {"LAS3RR", P9050_LAS3RR, 0},   {"EROMRR", P9050_EROMRR, 0},   {"LAS0BA", P9050_LAS0BA, 0},
     {"LAS1BA", P9050_LAS1BA, 0},   {"LAS2BA", P9050_LAS2BA, 0},   {"LAS3BA", P9050_LAS3BA, 0},
@@ -24,7 +19,14 @@ const P9050Diag_RegEntry kRegisters[] = {
     {"CS0BASE", P9050_CS0BASE, 0}, {"CS1BASE", P9050_CS1BASE, 0}, {"CS2BASE", P9050_CS2BASE, 0},
     {"CS3BASE", P9050_CS3BASE, 0}, {"INTCSR", P9050_INTCSR, 0},   {"CNTRL", P9050_CNTRL, 0},
 };
-const int kRegisterCount = static_cast<int>(sizeof kRegisters / sizeof kRegisters[0]);
+
+namespace {
+
+const char kBack[] = "Back to main menu";  // every menu's option 99
+
+// Register editor.
+const P9050Diag_RegEntry* const kRegisters = P9050Diag_Registers;
+const int kRegisterCount = P9050DIAG_REGISTERS;
 // Two columns: the left one is one longer when the count is odd.
 const int kRegisterRows = kRegisterCount / 2 + kRegisterCount % 2;
 
@@ -131,7 +133,7 @@ void DisplayEeprom(P9050_Handle* handle, uint32_t* address, uint32_t* data) {
 }  // namespace
 
 extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
-  P9050Diag_RegEntry table[sizeof kRegisters / sizeof kRegisters[0]];
+  P9050Diag_RegEntry table[P9050DIAG_REGISTERS];
   for (int i = 0; i < kRegisterCount; ++i) table[i] = kRegisters[i];
 
   for (;;) {

@@ -26,6 +26,11 @@ typedef struct P9050Diag_RegEntry {
   uint32_t value;
 } P9050Diag_RegEntry;
 
+/* The bridge registers in the order the register editor numbers them (entry i is choice i + 1),
+ * every one a dword in space 0; `value` is 0. The one table of the registers' names. */
+#define P9050DIAG_REGISTERS 21
+extern const P9050Diag_RegEntry P9050Diag_Registers[P9050DIAG_REGISTERS];
+
 /* Shows every bridge register in two columns and writes the one chosen. */
 void P9050Diag_EditRegisters(P9050_Handle* handle);
 

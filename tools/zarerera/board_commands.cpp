@@ -16,6 +16,7 @@
 
 #include "board/port_map.h"
 #include "commands.h"
+#include "diag/p9050_diag.h"
 #include "errors.h"
 #include "zarerera.h"
 
@@ -24,20 +25,9 @@ namespace zcmd {
 namespace {
 
 // The bridge registers, named as the register editor names them; every one a dword.
-struct Register {
-  const char* name;
-  uint32_t offset;
-};
-constexpr Register kRegisters[] = {
-    {"LAS0RR", P9050_LAS0RR},   {"LAS1RR", P9050_LAS1RR},   {"LAS2RR", P9050_LAS2RR},
-    {"LAS3RR", P9050_LAS3RR},   {"EROMRR", P9050_EROMRR},   {"LAS0BA", P9050_LAS0BA},
-    {"LAS1BA", P9050_LAS1BA},   {"LAS2BA", P9050_LAS2BA},   {"LAS3BA", P9050_LAS3BA},
-    {"EROMBA", P9050_EROMBA},   {"LAS0BRD", P9050_LAS0BRD}, {"LAS1BRD", P9050_LAS1BRD},
-    {"LAS2BRD", P9050_LAS2BRD}, {"LAS3BRD", P9050_LAS3BRD}, {"EROMBRD", P9050_EROMBRD},
-    {"CS0BASE", P9050_CS0BASE}, {"CS1BASE", P9050_CS1BASE}, {"CS2BASE", P9050_CS2BASE},
-    {"CS3BASE", P9050_CS3BASE}, {"INTCSR", P9050_INTCSR},   {"CNTRL", P9050_CNTRL},
-};
-constexpr uint32_t kCounterGroups = 4;
+using Register = P9050Diag_RegEntry;
+constexpr const Register (&kRegisters)[P9050DIAG_REGISTERS] = P9050Diag_Registers;
+using board::kCounterGroups;
 
 // A register by name, in any case. Offsets are not taken: in `regs NAME VALUE` a value could not
 // be told from an offset, and a read must never turn into a write.
@@ -119,12 +109,9 @@ uint32_t CheckGroup(P9050_Handle* board, int group) {
   return g;
 }
 
-// The 8254's read-back command: latch the counts (not the status) of all three counters at once,
-// so that the three values belong to one instant and no count changes between its two bytes.
-constexpr uint8_t kLatchAllCounts = 0xC0 | 0x10 | 0x0E;
-
 std::array<uint32_t, 3> ReadCounters(P9050_Handle* board, uint32_t group) {
-  tamrelwrite(board, 0, board::kGroupStride * group + board::kGroupControl, kLatchAllCounts);
+  tamrelwrite(board, 0, board::kGroupStride * group + board::kGroupControl,
+              board::kReadBackLatchCounts);
   uint32_t values[board::kGroupCounters * kCounterGroups] = {};
   tamreljs(board, 0, values, group);
   return {values[3 * group], values[3 * group + 1], values[3 * group + 2]};
