@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "diag/console.h"
 #include "diag/menu.h"
@@ -24,11 +25,8 @@ namespace {
 
 const char kBack[] = "Back to main menu";  // every menu's option 99
 
-// Register editor.
-const P9050Diag_RegEntry* const kRegisters = P9050Diag_Registers;
-const int kRegisterCount = P9050DIAG_REGISTERS;
-// Two columns: the left one is one longer when the count is odd.
-const int kRegisterRows = kRegisterCount / 2 + kRegisterCount % 2;
+// Register editor. Two columns: the left one is one longer when the count is odd.
+const int kRegisterRows = P9050DIAG_REGISTERS / 2 + P9050DIAG_REGISTERS % 2;
 
 // Address-space menu.
 enum { kWidthByte = 0, kWidthWord = 1, kWidthDword = 2, kWidthCount = 3 };
@@ -134,14 +132,14 @@ void DisplayEeprom(P9050_Handle* handle, uint32_t* address, uint32_t* data) {
 
 extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
   P9050Diag_RegEntry table[P9050DIAG_REGISTERS];
-  for (int i = 0; i < kRegisterCount; ++i) table[i] = kRegisters[i];
+  memcpy(table, P9050Diag_Registers, sizeof table);
 
   for (;;) {
     DiagConsole_Printf("\n");
     DiagMenu_Head("Edit PLX 9050 registers", "--------------------------------");
     for (int row = 0; row < kRegisterRows; ++row) {
       PrintRegisterCell(handle, table, row);
-      if (row + kRegisterRows < kRegisterCount) {
+      if (row + kRegisterRows < P9050DIAG_REGISTERS) {
         PrintRegisterCell(handle, table, row + kRegisterRows);
       }
       DiagConsole_Printf("\n");
@@ -150,7 +148,7 @@ extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
     DiagConsole_Printf("Choose register to write to, or 99 to exit: ");
     int32_t choice = 0;
     if (!DiagConsole_ReadDec(&choice) || choice == kDiagMenuExit) break;
-    if (choice < 1 || choice > kRegisterCount) continue;
+    if (choice < 1 || choice > P9050DIAG_REGISTERS) continue;
 
     P9050Diag_RegEntry* entry = &table[choice - 1];
     DiagConsole_Printf("Enter value to write to %s register (or 'X' to cancel): ", entry->name);

@@ -26,7 +26,6 @@ namespace {
 
 // The bridge registers, named as the register editor names them; every one a dword.
 using Register = P9050Diag_RegEntry;
-constexpr const Register (&kRegisters)[P9050DIAG_REGISTERS] = P9050Diag_Registers;
 using board::kCounterGroups;
 
 // A register by name, in any case. Offsets are not taken: in `regs NAME VALUE` a value could not
@@ -35,7 +34,7 @@ const Register& FindRegister(const std::string& text) {
   std::string upper = text;
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  for (const Register& r : kRegisters) {
+  for (const Register& r : P9050Diag_Registers) {
     if (upper == r.name) return r;
   }
   throw UsageError("no bridge register '" + text + "' (the names are LAS0RR to CNTRL)");
@@ -306,7 +305,7 @@ int RunRegs(Session& session, const Config& config) {
   };
 
   if (ops.empty() && config.raw) {
-    for (const Register& r : kRegisters) {
+    for (const Register& r : P9050Diag_Registers) {
       const uint32_t value = P9050_ReadReg(board, r.offset);
       registers.push_back({{"name", r.name}, {"offset", r.offset}, {"value", value}});
       if (r.offset % 16 == 0) text += Format("%02x:", r.offset);
@@ -314,7 +313,7 @@ int RunRegs(Session& session, const Config& config) {
       if (r.offset % 16 == 12 || r.offset == P9050_CNTRL) text += "\n";
     }
   } else if (ops.empty()) {
-    for (const Register& r : kRegisters) show(r, P9050_ReadReg(board, r.offset), false);
+    for (const Register& r : P9050Diag_Registers) show(r, P9050_ReadReg(board, r.offset), false);
   }
   for (const RegOp& op : ops) {
     const uint32_t old = P9050_ReadReg(board, op.reg->offset);
