@@ -1,7 +1,8 @@
 # The Debian packages the project needs, in one place; sourced by .ci/run and scripts/diag.sh.
 #
-# zarerera_build_packages: the native release build (the library, the console host p9050diag, the
-# zarerera command with CLI11 and nlohmann-json, the benchmarks).
+# zarerera_build_packages: make for the test matrix (scripts/test.mk); the native release build
+# (the library, the console host p9050diag, the zarerera command with CLI11 and nlohmann-json, the
+# benchmarks).
 # zarerera_test_packages: everything scripts/test.sh runs besides: GoogleTest; g++-multilib for the
 # -m32 record layout check and the 32-bit Linux suite, run under qemu-user-static (this machine
 # cannot execute i386 code itself); the MinGW-w64 cross compilers (-posix thread variants:
@@ -11,7 +12,7 @@
 # (lspci), which the sysfs driver's tests compare this machine's PCI bus with; help2man for the
 # tools' manual pages, dpkg-dev (dpkg-shlibdeps), zip and unzip for the packages, and pkg-config
 # for their consumer test.
-zarerera_build_packages=(cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev)
+zarerera_build_packages=(cmake ninja-build make g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 zarerera_test_packages=(libgtest-dev g++-multilib qemu-user-static g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 valgrind clang libclang-rt-14-dev
   pciutils help2man dpkg-dev zip unzip pkg-config)
