@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench_boards.h"
-#include "diag/console.h"
+#include "console/console.h"
 #include "driver/board_ids.h"
 #include "p9050_lib.h"
 #include "sim/board.h"
@@ -62,8 +62,8 @@ class OpenBoards {
       P9050_Handle* handle = nullptr;
       const uint32_t index = static_cast<uint32_t>(i);
       const bool opened = board_api ? (card = tamrelcheck(0, 0, 0, index + 1)) != nullptr
-                                    : P9050_Open(&handle, board_ids::kVendorId,
-                                                 board_ids::kDeviceId, index, 0) != FALSE;
+                                    : P9050_Open(&handle, product_ids::kVendorId,
+                                                 product_ids::kDeviceId, index, 0) != FALSE;
       if (!opened) {
         std::fprintf(stderr, "board %d did not open: %s\n", i, P9050_ErrorText);
         std::abort();

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #ifdef __cplusplus
-namespace board {
+namespace port_map {
 constexpr uint32_t kSpace = 3;          // the address space holding every port
 constexpr uint32_t kGroupStride = 4;    // counter group g: counters at 4 * g + 0..2
 constexpr uint32_t kGroupControl = 3;   // ... and its control port at 4 * g + 3
@@ -18,7 +18,7 @@ constexpr uint32_t kCounterGroups = 4;  // groups on the board
 constexpr uint8_t kReadBackLatchCounts = 0xC0 | 0x10 | 0x0E;
 constexpr uint32_t kDigitalIn = 0x10;
 constexpr uint32_t kDigitalOut = 0x14;
-}  // namespace board
+}  // namespace port_map
 
 extern "C" {
 #endif

@@ -4,7 +4,7 @@
 #include <stdint.h>
 
 #include "board/port_map.h"
-#include "diag/console.h"
+#include "console/console.h"
 #include "driver/board_ids.h"
 #include "p9050_lib.h"
 #include "zarerera.h"
@@ -24,8 +24,8 @@ uint32_t ParseChoice(const char* text, uint32_t preset) {
 // ports. A group inside has a number below 2^30, so its ports and its entries of the caller's
 // array, 3 * group + 0..2, are then computed without wrapping in 32 bits too.
 BOOL GroupInWindow(ZarereraCard card, uint32_t group) {
-  const uint64_t control = uint64_t{board::kGroupStride} * group + board::kGroupControl;
-  return control < card->addrDesc[board::kSpace].bytes ? TRUE : FALSE;
+  const uint64_t control = uint64_t{port_map::kGroupStride} * group + port_map::kGroupControl;
+  return control < card->addrDesc[port_map::kSpace].bytes ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -36,8 +36,8 @@ ZARERERA_API ZarereraCard ZARERERA_CALL tamrelcheck(uint32_t vendorId, uint32_t 
                                                     uint32_t reserved, uint32_t cardNumber) {
   (void)reserved;
   if (vendorId == 0) {
-    vendorId = board_ids::kVendorId;
-    deviceId = board_ids::kDeviceId;
+    vendorId = product_ids::kVendorId;
+    deviceId = product_ids::kDeviceId;
   }
   const uint32_t count = P9050_CountCards(vendorId, deviceId);
   if (count == 0) return NULL;
@@ -71,7 +71,7 @@ ZARERERA_API int ZARERERA_CALL tamrelclose(ZarereraCard card) {
 
 ZARERERA_API int ZARERERA_CALL tamreldi(ZarereraCard card) {
   if (card == NULL) return 0;
-  const uint8_t value = P9050_ReadByte(card, board::kSpace, board::kDigitalIn);
+  const uint8_t value = P9050_ReadByte(card, port_map::kSpace, port_map::kDigitalIn);
   Board_AccessDelay();
   return value;
 }
@@ -79,36 +79,36 @@ ZARERERA_API int ZARERERA_CALL tamreldi(ZarereraCard card) {
 ZARERERA_API void ZARERERA_CALL tamreldo(ZarereraCard card, uint32_t reserved, uint32_t value) {
   (void)reserved;
   if (card == NULL) return;
-  P9050_WriteByte(card, board::kSpace, board::kDigitalOut, (uint8_t)value);
+  P9050_WriteByte(card, port_map::kSpace, port_map::kDigitalOut, (uint8_t)value);
   Board_AccessDelay();
 }
 
 ZARERERA_API int ZARERERA_CALL tamrelread(ZarereraCard card, uint32_t reserved, uint32_t offset) {
   (void)reserved;
   if (card == NULL) return 0;
-  return P9050_ReadByte(card, board::kSpace, offset);
+  return P9050_ReadByte(card, port_map::kSpace, offset);
 }
 
 ZARERERA_API void ZARERERA_CALL tamrelwrite(ZarereraCard card, uint32_t reserved, uint32_t offset,
                                             uint32_t value) {
   (void)reserved;
   if (card == NULL) return;
-  P9050_WriteByte(card, board::kSpace, offset, (uint8_t)value);
+  P9050_WriteByte(card, port_map::kSpace, offset, (uint8_t)value);
 }
 
 ZARERERA_API void ZARERERA_CALL tamreljsset(ZarereraCard card, uint32_t reserved,
                                             const uint8_t* controls, uint32_t group) {
   (void)reserved;
   if (card == NULL || controls == NULL || !GroupInWindow(card, group)) return;
-  const uint32_t base = board::kGroupStride * group;
-  for (uint32_t i = 0; i < board::kGroupCounters; ++i) {
+  const uint32_t base = port_map::kGroupStride * group;
+  for (uint32_t i = 0; i < port_map::kGroupCounters; ++i) {
     // Control byte first, then the count as two zero bytes (low, high): a count of 0 is the
     // longest the counter can run.
-    P9050_WriteByte(card, board::kSpace, base + board::kGroupControl, controls[i]);
+    P9050_WriteByte(card, port_map::kSpace, base + port_map::kGroupControl, controls[i]);
     Board_AccessDelay();
-    P9050_WriteByte(card, board::kSpace, base + i, 0);
+    P9050_WriteByte(card, port_map::kSpace, base + i, 0);
     Board_AccessDelay();
-    P9050_WriteByte(card, board::kSpace, base + i, 0);
+    P9050_WriteByte(card, port_map::kSpace, base + i, 0);
     Board_AccessDelay();
   }
 }
@@ -117,14 +117,14 @@ ZARERERA_API void ZARERERA_CALL tamreljs(ZarereraCard card, uint32_t reserved, u
                                          uint32_t group) {
   (void)reserved;
   if (card == NULL || values == NULL || !GroupInWindow(card, group)) return;
-  const uint32_t base = board::kGroupStride * group;
-  const size_t first = static_cast<size_t>(board::kGroupCounters) * group;
-  for (uint32_t i = 0; i < board::kGroupCounters; ++i) {
+  const uint32_t base = port_map::kGroupStride * group;
+  const size_t first = static_cast<size_t>(port_map::kGroupCounters) * group;
+  for (uint32_t i = 0; i < port_map::kGroupCounters; ++i) {
     // No latch command: the two bytes are read straight from the running counter, low first.
     Board_AccessDelay();
-    const uint32_t low = P9050_ReadByte(card, board::kSpace, base + i);
+    const uint32_t low = P9050_ReadByte(card, port_map::kSpace, base + i);
     Board_AccessDelay();
-    const uint32_t high = P9050_ReadByte(card, board::kSpace, base + i);
+    const uint32_t high = P9050_ReadByte(card, port_map::kSpace, base + i);
     Board_AccessDelay();
     values[first + i] = (high << 8) | low;
   }

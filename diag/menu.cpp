@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "diag/console.h"
+#include "console/console.h"
 
 void DiagMenu_Head(const char* title, const char* rule) {
   DiagConsole_Printf("%s\n", title);

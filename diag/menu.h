@@ -1,7 +1,7 @@
 // The frame every console menu prints: a head (the title and the rule under it), numbered option
 // lines, and a foot (the way out as option 99, a blank line and the "Enter option: " prompt).
 // What a menu shows between them (notes, a register grid) it prints itself. Output goes to the
-// console (diag/console.h).
+// console (console/console.h).
 #ifndef ZARERERA_DIAG_MENU_H
 #define ZARERERA_DIAG_MENU_H
 

@@ -1,6 +1,6 @@
 // The bridge's console menus. Each menu is a loop of passes (draw, preset the choice, read, act)
-// that ends after a pass whose choice was 99; every read goes through diag/console.h, and when the
-// input has ended the menu leaves as it would for 99. Values entered go to the bridge library
+// that ends after a pass whose choice was 99; every read goes through console/console.h, and when
+// the input has ended the menu leaves as it would for 99. Values entered go to the bridge library
 // unchecked: the menus are for someone who knows the card.
 #include "diag/p9050_diag.h"
 
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "diag/menu.h"
 
 extern "C" const P9050Diag_RegEntry P9050Diag_Registers[P9050DIAG_REGISTERS] = {

@@ -3,7 +3,7 @@
  * that finds and opens a card.
  *
  * A console host calls these with a card handle; none of them closes it. Every prompt goes
- * through diag/console.h, so output reaches the console's output stream (flushed before each
+ * through console/console.h, so output reaches the console's output stream (flushed before each
  * read) and end of input makes each menu return as if 99 had been chosen, and the chooser return
  * NULL. Nothing is validated beyond what the menus show: offsets, local addresses, register
  * values and EEPROM addresses go to the bridge library as entered. */

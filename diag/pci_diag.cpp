@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "diag/menu.h"
 #include "driver/driver_request.h"
 #include "driver/pci_config.h"

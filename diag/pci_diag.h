@@ -5,7 +5,7 @@
  * They talk to the kernel driver directly through DriverRequest and do not use a bridge-library
  * card handle. Each interactive operation opens its own device handle when it starts and closes it
  * before it returns; PciBus_ReadConfig and PciBus_WriteConfig use a handle their caller opened.
- * Prompts and results go through the console module (diag/console.h). At end of input the editor
+ * Prompts and results go through the console module (console/console.h). At end of input the editor
  * and the chooser return as for 99 (the chooser with FALSE); the bus scan's pauses go on without
  * waiting. */
 #ifndef ZARERERA_DIAG_PCI_DIAG_H

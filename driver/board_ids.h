@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-namespace board_ids {
+namespace product_ids {
 
 constexpr uint16_t kVendorId = 0x9050;
 constexpr uint16_t kDeviceId = 0x10B5;
 
-}  // namespace board_ids
+}  // namespace product_ids
 
 #endif  // ZARERERA_DRIVER_BOARD_IDS_H

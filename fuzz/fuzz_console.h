@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "diag/console.h"
+#include "console/console.h"
 
 namespace fuzz {
 

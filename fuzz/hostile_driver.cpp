@@ -294,8 +294,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The library's calls.
-  const uint32_t vendor = in.ConsumeBool() ? sim::board::kVendorId : in.ConsumeIntegral<uint32_t>();
-  const uint32_t device = in.ConsumeBool() ? sim::board::kDeviceId : in.ConsumeIntegral<uint32_t>();
+  const uint32_t vendor =
+      in.ConsumeBool() ? sim::wiring::kVendorId : in.ConsumeIntegral<uint32_t>();
+  const uint32_t device =
+      in.ConsumeBool() ? sim::wiring::kDeviceId : in.ConsumeIntegral<uint32_t>();
   (void)P9050_CountCards(vendor, device);
   Check(WdHosted_OpenHandles() == 0, "counting left a device handle open");
   const uint32_t index =

@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kPortsBytes = board_port::kWindowBytes;
+constexpr uint32_t kPortsBytes = port_window::kWindowBytes;
 
 // The EEPROM's configuration words: the PCI IDs, class, revision and interrupt pin, then from word
 // 7 on every register from LAS0RR to CNTRL, each as two words, high half first.
@@ -56,8 +56,8 @@ Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t 
 
 Eeprom93C46::Image DefaultEepromImage() {
   Eeprom93C46::Image image = Eeprom93C46::ErasedImage();
-  image[0] = board::kDeviceId;
-  image[1] = board::kVendorId;
+  image[0] = wiring::kDeviceId;
+  image[1] = wiring::kVendorId;
   image[2] = kClassOtherBridgeHigh;
   image[3] = static_cast<uint16_t>(kInterfaceNone << 8 | kRevision);
   image[4] = 0x0000;  // subsystem ID
@@ -82,24 +82,24 @@ Eeprom93C46::Image DefaultEepromImage() {
 
 Plx9050Config DefaultBoardBridge() {
   Plx9050Config cfg;
-  cfg.vendor_id = board::kVendorId;
-  cfg.device_id = board::kDeviceId;
+  cfg.vendor_id = wiring::kVendorId;
+  cfg.device_id = wiring::kDeviceId;
   for (int bar = plx9050::kFirstLocalBar; bar < static_cast<int>(pci::kBarCount); ++bar)
     cfg.bars[bar] = {};
-  cfg.bars[board::kPortsBar] = {BarKind::kIo, kPortsBytes};
+  cfg.bars[wiring::kPortsBar] = {BarKind::kIo, kPortsBytes};
   return cfg;
 }
 
 SimBoard AddBoard(Simulator& simulator, const BoardConfig& cfg) {
   Plx9050Config bridge_cfg = cfg.bridge;
-  bridge_cfg.bars[board::kPortsBar] = {cfg.ports_in_memory ? BarKind::kMemory : BarKind::kIo,
-                                       kPortsBytes};
+  bridge_cfg.bars[wiring::kPortsBar] = {cfg.ports_in_memory ? BarKind::kMemory : BarKind::kIo,
+                                        kPortsBytes};
   Plx9050& bridge = AddPlx9050(simulator, cfg.bus, cfg.slot, cfg.function, bridge_cfg);
 
   auto ports = std::make_shared<BoardPorts>(&simulator.clock(), cfg.counter_clock_hz);
-  bridge.local_bus().Attach(board::kPortsLocalAddress, kPortsBytes, ports);
-  bridge.DriveLocalInterrupt(board::kCounterInput, [p = ports.get()] {
-    return p->group(board::kInterruptGroup).counter(board::kInterruptCounter).out();
+  bridge.local_bus().Attach(wiring::kPortsLocalAddress, kPortsBytes, ports);
+  bridge.DriveLocalInterrupt(wiring::kCounterInput, [p = ports.get()] {
+    return p->group(wiring::kInterruptGroup).counter(wiring::kInterruptCounter).out();
   });
 
   SimBoard board;

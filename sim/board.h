@@ -27,15 +27,17 @@
 
 namespace sim {
 
-namespace board {
+// How the simulated board is wired to its bridge: where its ports sit, the IDs its EEPROM gives,
+// which counter drives which local interrupt input.
+namespace wiring {
 constexpr int kPortsBar = 3;                // local space 1
 constexpr uint32_t kPortsLocalAddress = 0;  // where local space 1 points at reset
-constexpr uint16_t kVendorId = board_ids::kVendorId;
-constexpr uint16_t kDeviceId = board_ids::kDeviceId;
+constexpr uint16_t kVendorId = product_ids::kVendorId;
+constexpr uint16_t kDeviceId = product_ids::kDeviceId;
 constexpr int kCounterInput = 1;         // LINTi1: the bridge input the counter drives
 constexpr uint32_t kInterruptGroup = 0;  // counter group 0 ...
 constexpr int kInterruptCounter = 0;     // ... counter 0
-}  // namespace board
+}  // namespace wiring
 
 // Puts a 9050 card on the simulator's bus and returns its model (owned by the bus).
 Plx9050& AddPlx9050(Simulator& simulator, uint32_t bus, uint32_t slot, uint32_t function,

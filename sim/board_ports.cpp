@@ -12,12 +12,12 @@ void BoardPorts::SetCounterClock(uint64_t hz) {
 }
 
 uint8_t BoardPorts::ReadByte(uint32_t offset, bool peek) {
-  uint8_t value = board_port::kUndriven;
-  if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
-    CounterGroup8254& g = groups_[offset / board_port::kGroupStride];
-    const uint32_t port = offset % board_port::kGroupStride;
+  uint8_t value = port_window::kUndriven;
+  if (offset < port_window::kCounterGroups * port_window::kGroupStride) {
+    CounterGroup8254& g = groups_[offset / port_window::kGroupStride];
+    const uint32_t port = offset % port_window::kGroupStride;
     value = peek ? g.PeekPort(port) : static_cast<uint8_t>(g.Read(port, 1));
-  } else if (offset == board_port::kDigitalIn) {
+  } else if (offset == port_window::kDigitalIn) {
     value = digital_in_;
   }
   if (logging_) log_.push_back({offset, value, false});
@@ -26,9 +26,9 @@ uint8_t BoardPorts::ReadByte(uint32_t offset, bool peek) {
 
 void BoardPorts::WriteByte(uint32_t offset, uint8_t value) {
   if (logging_) log_.push_back({offset, value, true});
-  if (offset < board_port::kCounterGroups * board_port::kGroupStride) {
-    groups_[offset / board_port::kGroupStride].Write(offset % board_port::kGroupStride, value, 1);
-  } else if (offset == board_port::kDigitalOut) {
+  if (offset < port_window::kCounterGroups * port_window::kGroupStride) {
+    groups_[offset / port_window::kGroupStride].Write(offset % port_window::kGroupStride, value, 1);
+  } else if (offset == port_window::kDigitalOut) {
     digital_out_ = value;
     ++digital_out_writes_;
   }

@@ -22,14 +22,15 @@
 
 namespace sim {
 
-namespace board_port {
+// The board's port window as the model decodes it.
+namespace port_window {
 constexpr uint32_t kWindowBytes = 32;
 constexpr uint32_t kCounterGroups = 4;
 constexpr uint32_t kGroupStride = 4;  // group g at 4 * g
 constexpr uint32_t kDigitalIn = 0x10;
 constexpr uint32_t kDigitalOut = 0x14;
 constexpr uint8_t kUndriven = 0xFF;
-}  // namespace board_port
+}  // namespace port_window
 
 class BoardPorts : public Region {
  public:
@@ -65,7 +66,7 @@ class BoardPorts : public Region {
   uint8_t ReadByte(uint32_t offset, bool peek);
   void WriteByte(uint32_t offset, uint8_t value);
 
-  std::array<CounterGroup8254, board_port::kCounterGroups> groups_;
+  std::array<CounterGroup8254, port_window::kCounterGroups> groups_;
   uint8_t digital_in_ = 0;
   uint8_t digital_out_ = 0;
   uint64_t digital_out_writes_ = 0;

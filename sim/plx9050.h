@@ -112,8 +112,8 @@ constexpr uint32_t kDefaultLocalBase[kLocalSpaces] = {0x00010000u, 0x00000000u, 
 }  // namespace plx9050
 
 struct Plx9050Config {
-  uint16_t vendor_id = board_ids::kVendorId;
-  uint16_t device_id = board_ids::kDeviceId;
+  uint16_t vendor_id = product_ids::kVendorId;
+  uint16_t device_id = product_ids::kDeviceId;
   uint16_t subsystem_vendor_id = 0;
   uint16_t subsystem_id = 0;
   uint8_t revision = 1;

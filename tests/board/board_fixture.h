@@ -87,7 +87,7 @@ class BoardFixture : public ::testing::Test {
   }
 
   uint32_t PortBase(uint32_t slot) {
-    return simulator_.Find(0, slot, 0)->bar_address(sim::board::kPortsBar);
+    return simulator_.Find(0, slot, 0)->bar_address(sim::wiring::kPortsBar);
   }
 
   // Single transfers inside the port window of the board at `slot`, in order.
@@ -98,7 +98,7 @@ class BoardFixture : public ::testing::Test {
     for (size_t i = 0; i < log.size(); ++i) {
       if (log[i].code != WD_CODE_TRANSFER) continue;
       const auto t = log[i].As<WdTransfer>();
-      if (t.address - base >= sim::board_port::kWindowBytes) continue;
+      if (t.address - base >= sim::port_window::kWindowBytes) continue;
       const bool write = t.command == WD_WP_BYTE;
       out.push_back(
           {t.address - base, t.command, write ? t.data.byte : uint8_t{0}, driver_.stamps()[i]});

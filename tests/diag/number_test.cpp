@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "diag/console.h"
+#include "console/console.h"
 
 namespace {
 

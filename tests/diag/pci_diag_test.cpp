@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "diag/pci_diag.h"
 #include "driver/hosted_driver.h"
 #include "sim/simulator.h"

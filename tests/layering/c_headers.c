@@ -1,7 +1,7 @@
 /* Every header with a C interface, as a C11 program sees it (-pedantic: request codes above
  * INT_MAX cannot be enumerators there). */
 #include "board/port_map.h"
-#include "diag/console.h"
+#include "console/console.h"
 #include "diag/p9050_diag.h"
 #include "diag/pci_diag.h"
 #include "driver/device_channel.h"

@@ -56,7 +56,7 @@ Outcome RunSession(sim::SimBoard& board) {
   tamreldo(card, 0, 0xa5);
   o.digitalIn = tamreldi(card);
   tamrelwrite(card, 0, 0x07, 0x3c);
-  o.readBack = tamrelread(card, 0, sim::board_port::kDigitalIn);
+  o.readBack = tamrelread(card, 0, sim::port_window::kDigitalIn);
   const uint8_t controls[3] = {0x34, 0x74, 0xb4};
   tamreljsset(card, 0, controls, 1);
 

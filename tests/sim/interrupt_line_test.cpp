@@ -38,7 +38,7 @@ TEST_P(CounterLineTest, Lint1FollowsTheInvertedCounterOutput) {
   sim::Simulator simulator;
   sim::SimBoard board = sim::AddBoard(simulator);
   board.bridge->Poke(P9050_INTCSR, c.activeHigh ? kLint1ActiveHigh : 0);
-  sim::CounterGroup8254& group = board.ports->group(sim::board::kInterruptGroup);
+  sim::CounterGroup8254& group = board.ports->group(sim::wiring::kInterruptGroup);
   if (c.control != 0) {
     group.Write(sim::i8254::kControlPort, c.control, 1);
     group.Write(0, c.count, 1);
@@ -114,7 +114,7 @@ TEST_F(DriverInterruptTest, RefusesWhatItCannotService) {
 // The counter moves LINTi1 without any register write: the register window the library reads
 // shows the new status bit after the next request all the same.
 TEST_F(DriverInterruptTest, RegisterWindowFollowsTheCounterDrivenInput) {
-  sim::CounterGroup8254& group = board_.ports->group(sim::board::kInterruptGroup);
+  sim::CounterGroup8254& group = board_.ports->group(sim::wiring::kInterruptGroup);
   group.Write(sim::i8254::kControlPort, 0x30, 1);  // counter 0, mode 0
   group.Write(0, 10, 1);
   group.Write(0, 0, 1);

@@ -18,8 +18,8 @@ namespace simtest {
 // A card like the PLX 9050 board's resources: registers in memory and I/O, two local spaces.
 inline sim::FunctionConfig BoardLikeConfig() {
   sim::FunctionConfig s;
-  s.vendor_id = board_ids::kVendorId;
-  s.device_id = board_ids::kDeviceId;
+  s.vendor_id = product_ids::kVendorId;
+  s.device_id = product_ids::kDeviceId;
   s.class_code = 0x068000;
   s.revision = 2;
   s.bars[0] = {sim::BarKind::kMemory, 128};

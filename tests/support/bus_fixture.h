@@ -15,8 +15,8 @@
 
 namespace testsupport {
 
-constexpr uint32_t kVendor = board_ids::kVendorId;
-constexpr uint32_t kDevice = board_ids::kDeviceId;
+constexpr uint32_t kVendor = product_ids::kVendorId;
+constexpr uint32_t kDevice = product_ids::kDeviceId;
 
 // Fails the test when a device handle or a card registration is left.
 inline void ExpectNothingLeft(const sim::Simulator& simulator) {

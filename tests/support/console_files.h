@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "diag/console.h"
+#include "console/console.h"
 
 namespace testsupport {
 

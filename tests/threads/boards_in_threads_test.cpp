@@ -85,7 +85,7 @@ TEST(BoardsInThreads, TwoOwnersAndAnOpenerDoNotDisturbEachOther) {
 
   ZarereraCard owned[2] = {nullptr, nullptr};
   for (int b = 0; b < 2; ++b) {
-    ASSERT_TRUE(P9050_Open(&owned[b], sim::board::kVendorId, sim::board::kDeviceId,
+    ASSERT_TRUE(P9050_Open(&owned[b], sim::wiring::kVendorId, sim::wiring::kDeviceId,
                            static_cast<uint32_t>(b), 0));
   }
   const uint32_t delaysBefore = Board_AccessDelays();
@@ -105,9 +105,10 @@ TEST(BoardsInThreads, TwoOwnersAndAnOpenerDoNotDisturbEachOther) {
   int wrongThirdIn = 0;
   std::thread opener([&] {
     while (ownersDone.load() < 2 || opens < kMinimumOpens) {
-      if (P9050_CountCards(sim::board::kVendorId, sim::board::kDeviceId) != kBoards) ++wrongCounts;
+      if (P9050_CountCards(sim::wiring::kVendorId, sim::wiring::kDeviceId) != kBoards)
+        ++wrongCounts;
       P9050_Handle* third = nullptr;
-      if (P9050_Open(&third, sim::board::kVendorId, sim::board::kDeviceId, 2, 0)) {
+      if (P9050_Open(&third, sim::wiring::kVendorId, sim::wiring::kDeviceId, 2, 0)) {
         if (tamreldi(third) != DigitalIn(2)) ++wrongThirdIn;
         P9050_Close(third);
       } else {

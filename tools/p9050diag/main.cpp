@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "main_menu.h"
 #include "options.h"
 #include "session_end.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "diag/menu.h"
 #include "diag/p9050_diag.h"
 #include "diag/pci_diag.h"

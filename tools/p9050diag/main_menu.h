@@ -1,5 +1,5 @@
 // The console host's main menu: the board it has open and the entries that lead to each
-// diagnostic. Output and input go through the console module (diag/console.h), like the menus.
+// diagnostic. Output and input go through the console module (console/console.h), like the menus.
 #ifndef ZARERERA_TOOLS_P9050DIAG_MAIN_MENU_H
 #define ZARERERA_TOOLS_P9050DIAG_MAIN_MENU_H
 

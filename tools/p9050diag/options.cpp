@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "diag/console.h"
+#include "console/console.h"
 #include "zarerera_version.h"
 
 namespace p9050diag {

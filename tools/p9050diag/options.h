@@ -17,7 +17,7 @@ struct BoardIds {
 };
 
 // The board the host opens at start when it is the only one of its kind.
-constexpr BoardIds kDefaultIds{board_ids::kVendorId, board_ids::kDeviceId};
+constexpr BoardIds kDefaultIds{product_ids::kVendorId, product_ids::kDeviceId};
 constexpr int kMaxBoards = 16;
 
 // Which driver the diagnostics talk to: the simulated bus, the real one through Linux sysfs, or

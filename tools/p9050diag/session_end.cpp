@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diag/console.h"
+#include "console/console.h"
 
 namespace p9050diag::session {
 

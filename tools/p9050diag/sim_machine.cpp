@@ -127,7 +127,7 @@ bool SimMachine::PulseInterrupt(P9050_Handle* board) {
   for (const sim::SimBoard& b : boards_) {
     sim::PciFunction* f = simulator_->Find(slot);
     if (f == nullptr || f->model() != b.bridge) continue;
-    b.bridge->PulseLocalInterrupt(sim::board::kCounterInput);
+    b.bridge->PulseLocalInterrupt(sim::wiring::kCounterInput);
     (void)simulator_->WaitInterruptSettled(board->intHandle, std::chrono::seconds(1));
     return true;
   }

@@ -26,7 +26,7 @@ namespace {
 
 // The bridge registers, named as the register editor names them; every one a dword.
 using Register = P9050Diag_RegEntry;
-using board::kCounterGroups;
+using port_map::kCounterGroups;
 
 // A register by name, in any case. Offsets are not taken: in `regs NAME VALUE` a value could not
 // be told from an offset, and a read must never turn into a write.
@@ -88,7 +88,7 @@ std::vector<RegOp> ParseRegArgs(const std::vector<std::string>& args) {
 }
 
 uint32_t PortWindowBytes(P9050_Handle* board) {
-  return board->addrDesc[board::kSpace].bytes;
+  return board->addrDesc[port_map::kSpace].bytes;
 }
 
 void CheckPort(P9050_Handle* board, uint32_t offset) {
@@ -104,14 +104,14 @@ uint32_t CheckGroup(P9050_Handle* board, int group) {
     throw UsageError("--group takes a number from 0 to " + std::to_string(kCounterGroups - 1));
   }
   const uint32_t g = static_cast<uint32_t>(group);
-  CheckPort(board, board::kGroupStride * g + board::kGroupControl);
+  CheckPort(board, port_map::kGroupStride * g + port_map::kGroupControl);
   return g;
 }
 
 std::array<uint32_t, 3> ReadCounters(P9050_Handle* board, uint32_t group) {
-  tamrelwrite(board, 0, board::kGroupStride * group + board::kGroupControl,
-              board::kReadBackLatchCounts);
-  uint32_t values[board::kGroupCounters * kCounterGroups] = {};
+  tamrelwrite(board, 0, port_map::kGroupStride * group + port_map::kGroupControl,
+              port_map::kReadBackLatchCounts);
+  uint32_t values[port_map::kGroupCounters * kCounterGroups] = {};
   tamreljs(board, 0, values, group);
   return {values[3 * group], values[3 * group + 1], values[3 * group + 2]};
 }
@@ -379,8 +379,8 @@ int RunCounters(Session& session, const Config& config) {
 }
 
 int RunCounterSet(Session& session, const Config& config) {
-  uint8_t controls[board::kGroupCounters];
-  for (size_t i = 0; i < board::kGroupCounters; ++i) {
+  uint8_t controls[port_map::kGroupCounters];
+  for (size_t i = 0; i < port_map::kGroupCounters; ++i) {
     controls[i] = static_cast<uint8_t>(
         ParseHex(config.controls[i], 0xFF, "control byte " + std::to_string(i)));
   }

@@ -18,7 +18,7 @@ struct PciIds {
   uint16_t vendorId;
   uint16_t deviceId;
 };
-constexpr PciIds kBoardIds{board_ids::kVendorId, board_ids::kDeviceId};
+constexpr PciIds kBoardIds{product_ids::kVendorId, product_ids::kDeviceId};
 
 // Hexadecimal with or without "0x", at most `max`; a UsageError naming `what` otherwise.
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);

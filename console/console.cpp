@@ -1,5 +1,5 @@
 // The console: line buffer, streams, line reads and the number parser of every prompt.
-#include "diag/console.h"
+#include "console/console.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -8,9 +8,14 @@
  * as for 99: end of input is handled in one place. A line without a value of the conversion's form
  * leaves the value as it was (the caller's preset).
  *
- * It uses nothing but the C runtime, so that both the board API and the diagnostics sit on it. */
-#ifndef ZARERERA_DIAG_CONSOLE_H
-#define ZARERERA_DIAG_CONSOLE_H
+ * It uses nothing but the C runtime, so that both the board API and the diagnostics sit on it.
+ *
+ * The line buffer is P9050_LineBuf, named like the bridge library's other process-wide state
+ * (P9050_ErrorText) because it is one of the three pieces of state the whole library shares: one
+ * buffer for the process, whichever layer prompts. The calls keep the DiagConsole_ prefix of the
+ * diagnostics they were first written for. */
+#ifndef ZARERERA_CONSOLE_CONSOLE_H
+#define ZARERERA_CONSOLE_CONSOLE_H
 
 #include <stdint.h>
 #include <stdio.h>
@@ -96,4 +101,4 @@ void DiagConsole_ParseHex(uint32_t* value);
 }
 #endif
 
-#endif /* ZARERERA_DIAG_CONSOLE_H */
+#endif /* ZARERERA_CONSOLE_CONSOLE_H */
