@@ -27,6 +27,10 @@ fi
 # Only the targets and what they link: the preset's tools are not fuzzed here.
 [ "${build}" -eq 0 ] || cmake --build --preset fuzz -j "${jobs}" --target "${targets[@]/#/fuzz_}"
 mkdir -p "${out}/artifacts"
+# The targets' scratch files stay in the build tree, emptied at each run.
+export TMPDIR=${PWD}/${out}/scratch
+rm -rf "${TMPDIR}"
+mkdir -p "${TMPDIR}"
 
 # The targets run side by side, as many at a time as there are processors (each for SECONDS);
 # their results are reported in order once all have ended.
