@@ -229,6 +229,108 @@ TEST_F(SysfsDriverTest, ItemsLeaveOutBarsAboveFourGibAndTheRomLine) {
   EXPECT_EQ(card.items[0].u.mem.bar, 2u);
 }
 
+struct LimitCase {
+  const char* label;
+  uint64_t start;
+  uint64_t bytes;
+  bool listed;
+};
+
+class FourGibLimitTest : public SysfsDriverTest, public ::testing::WithParamInterface<LimitCase> {};
+
+// The records carry 32-bit addresses: a BAR whose last byte is the last below 4 GiB is listed
+// whole, one that reaches a byte further is left out.
+TEST_P(FourGibLimitTest, ListsOnlyBarsTheRecordsCanCarry) {
+  tree_.AddFunction("0000:00:08.0", 0x1234, 0x0002, {{GetParam().start, GetParam().bytes, 0x200}});
+  const WdCard card = Items({0, 8, 0});
+  ASSERT_EQ(card.itemCount, GetParam().listed ? 1u : 0u);
+  if (GetParam().listed) {
+    EXPECT_EQ(card.items[0].u.mem.physAddress, static_cast<uint32_t>(GetParam().start));
+    EXPECT_EQ(card.items[0].u.mem.bytes, static_cast<uint32_t>(GetParam().bytes));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bars, FourGibLimitTest,
+    ::testing::Values(LimitCase{"EndsAtTheLastByte", 0xfffff000, 0x1000, true},
+                      LimitCase{"OneBytePast", 0xfffff001, 0x1000, false},
+                      LimitCase{"StartsAtFourGib", 0x100000000ull, 0x10, false}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.label); });
+
+TEST_F(SysfsDriverTest, ScanFallsBackOnIdFilesWhenConfigIsTooShort) {
+  tree_.Write("0000:00:1f.2/config", std::string("\x86\x80", 2));
+  tree_.Write("0000:00:1f.2/vendor", "0x8086\n");
+  tree_.Write("0000:00:1f.2/device", "0x2923\n");
+  const WdPciScan scan = Scan(0x8086, 0);
+  ASSERT_EQ(scan.cardCount, 1u);
+  EXPECT_EQ(scan.ids[0].deviceId, 0x2923u);
+}
+
+// Counts what the system's calls leave open and mapped.
+class CountingFiles : public sysfs::SysfsFiles {
+ public:
+  int Open(const std::string& path, bool write) override {
+    const int fd = sysfs::SystemFiles().Open(path, write);
+    if (fd >= 0) ++open;
+    return fd;
+  }
+  long Read(int fd, void* b, size_t n, uint64_t at) override {
+    return sysfs::SystemFiles().Read(fd, b, n, at);
+  }
+  long Write(int fd, const void* b, size_t n, uint64_t at) override {
+    return sysfs::SystemFiles().Write(fd, b, n, at);
+  }
+  void* Map(int fd, size_t length, int* error) override {
+    void* p = sysfs::SystemFiles().Map(fd, length, error);
+    if (p != nullptr) ++mapped;
+    return p;
+  }
+  void Unmap(void* address, size_t length) override {
+    --mapped;
+    sysfs::SystemFiles().Unmap(address, length);
+  }
+  void Close(int fd) override {
+    --open;
+    sysfs::SystemFiles().Close(fd);
+  }
+  int List(const std::string& path, std::vector<std::string>* names) override {
+    return sysfs::SystemFiles().List(path, names);
+  }
+  int open = 0;
+  int mapped = 0;
+};
+
+TEST_F(SysfsDriverTest, EveryFileAndMappingOfARegistrationIsReleased) {
+  CountingFiles files;
+  sysfs::SysfsDriver driver(tree_.root(), sysfs::Access::kFull, &files);
+  // A BAR that straddles a page boundary is mapped over both pages.
+  const long page = sysconf(_SC_PAGESIZE);
+  const uint64_t start = 0xfe010000 + static_cast<uint64_t>(page) - 0x40;
+  tree_.AddFunction("0000:00:09.0", 0x1234, 0x0003, {{start, 0x80, 0x200}, {0xc200, 16, 0x100}});
+  tree_.Write("0000:00:09.0/resource0", std::string(2 * static_cast<size_t>(page), '\0'));
+  for (int round = 0; round < 2; ++round) {
+    WdPciCardInfo info{};
+    info.pciSlot = {0, 9, 0};
+    ASSERT_EQ(Request(WD_CODE_PCI_CARD_INFO, &info, &driver), 0u);
+    WdCardRegister reg{};
+    reg.card = info.card;
+    ASSERT_EQ(Request(WD_CODE_CARD_REGISTER, &reg, &driver), 0u) << driver.LastError();
+    EXPECT_EQ(files.mapped, 1);
+    EXPECT_GE(files.open, 1) << "the I/O BAR's resource1 stays open while registered";
+    WdTransfer t{};
+    t.address = static_cast<uint32_t>(start) + 0x7c;  // on the second page
+    t.command = WD_WM_DWORD;
+    t.data.dword = 0x11223344;
+    ASSERT_EQ(Request(WD_CODE_TRANSFER, &t, &driver), 0u) << driver.LastError();
+    EXPECT_EQ(
+        tree_.Read("0000:00:09.0/resource0").substr(static_cast<size_t>(page) - 0x40 + 0x7c, 4),
+        std::string("\x44\x33\x22\x11"));
+    ASSERT_EQ(Request(WD_CODE_CARD_UNREGISTER, &reg, &driver), 0u);
+    EXPECT_EQ(files.open, 0) << "round " << round;
+    EXPECT_EQ(files.mapped, 0) << "round " << round;
+  }
+}
+
 struct BrokenFile {
   const char* label;
   const char* file;     // relative to 0000:00:05.0, removed when `content` is null

@@ -108,6 +108,42 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.label);
     });
 
+struct NumberCase {
+  const char* text;
+  bool ok;
+  uint32_t value;
+};
+
+class NumberFileBaseTest : public ::testing::TestWithParam<NumberCase> {};
+
+// What strtoul with base 0 reads: every base, the 32-bit bound, the line ends a file may have.
+TEST_P(NumberFileBaseTest, ReadsWhatStrtoulReads) {
+  uint32_t v = 7;
+  EXPECT_EQ(sysfs::ParseNumberFile(GetParam().text, &v), GetParam().ok);
+  EXPECT_EQ(v, GetParam().ok ? GetParam().value : 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bases, NumberFileBaseTest,
+    ::testing::Values(
+        NumberCase{"4294967295\n", true, 0xffffffffu}, NumberCase{"4294967296\n", false, 0},
+        NumberCase{"0xffffffff", true, 0xffffffffu}, NumberCase{"0XAbCd\n", true, 0xabcdu},
+        NumberCase{"037777777777\n", true, 0xffffffffu}, NumberCase{"040000000000\n", false, 0},
+        NumberCase{"017\n", true, 15}, NumberCase{"08\n", false, 0}, NumberCase{"0x\n", false, 0},
+        NumberCase{"11\r\n", true, 11}, NumberCase{" \t10\n\n", true, 10},
+        NumberCase{"1 0\n", false, 0}, NumberCase{"+1\n", false, 0}));
+
+TEST(ResourceTest, CarriageReturnsEndLinesAndBlankLines) {
+  std::vector<ResourceLine> lines;
+  unsigned bad = 0;
+  ASSERT_TRUE(sysfs::ParseResource("0x10 0x1f 0x200\r\n\r\n0X20 0x2f 0x101\r\n", &lines, &bad));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].bytes(), 0x10u);
+  EXPECT_FALSE(lines[1].used());
+  EXPECT_EQ(lines[2].start, 0x20u);
+  EXPECT_TRUE(lines[2].io());
+}
+
 TEST(NumberFileTest, ReadsIrqAndIdFiles) {
   uint32_t v = 7;
   EXPECT_TRUE(sysfs::ParseNumberFile("10\n", &v));
