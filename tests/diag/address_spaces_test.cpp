@@ -142,6 +142,23 @@ TEST_F(AddressSpacesTest, SpaceChooserTakesOnlyActiveSpaces) {
   EXPECT_EQ(ram1_->bytes()[0xFF], 0xA5);
 }
 
+TEST_F(AddressSpacesTest, SpaceChooserTakesTheLastSpace) {
+  sim::Plx9050Config cfg;
+  cfg.bars[5] = {sim::BarKind::kMemory, 256};
+  Build(cfg);
+  const std::string chooser =
+      "Choose memory space:\n"
+      "--------------------\n"
+      "2. Addr Space 0 - (BAR2)\n"
+      "3. Addr Space 1 - (BAR3)\n"
+      "4. Addr Space 2 - (BAR4) - space not active\n"
+      "5. Addr Space 3 - (BAR5)\n"
+      "Enter option: ";
+  ExpectSession(OffsetMenu(kSpace0, kDword) + "«1»\n" + chooser + "«5»\n" +
+                    OffsetMenu("Addr Space 3 - (BAR5)", kDword) + "«99»\n",
+                [&] { P9050Diag_AccessSpaces(handle_, FALSE); });
+}
+
 TEST_F(AddressSpacesTest, StartsOnTheFirstActiveSpace) {
   sim::Plx9050Config cfg;
   cfg.bars[2] = {};
