@@ -1,8 +1,6 @@
 // The console host's command line: the input split into arguments at NUL and newline bytes,
 // parsed twice from two separate copies (as two runs would); both parses must agree, and a line
 // that parses must stay within the host's limits.
-#include <getopt.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,11 +11,11 @@
 #include "fuzz_console.h"
 #include "options.h"
 
-namespace p9050diag {
+namespace machine {
 bool operator==(const BoardIds& a, const BoardIds& b) {
   return a.vendorId == b.vendorId && a.deviceId == b.deviceId;
 }
-}  // namespace p9050diag
+}  // namespace machine
 
 namespace {
 
@@ -26,22 +24,6 @@ struct Parsed {
   std::string error;
   p9050diag::Options options;
 };
-
-// ParseOptions sets optind to 1, which does not make glibc's getopt forget where it was: a parse
-// that stopped inside an option cluster leaves getopt pointing into that call's argv, and a later
-// parse may go on from there, in memory already freed. Without the reset below this target fails
-// within seconds with "two parses of one command line disagree" (the failing input alone does not
-// reproduce it: the state comes from the inputs run before it in the same process; getopt is not
-// instrumented, so ASan does not see the stale read). Until ParseOptions resets getopt itself
-// (optind 0), the harness does it after each parse so that the fuzzer can get past that fault.
-void ForgetGetoptState() {
-  static char program[] = "p9050diag";
-  char* argv[] = {program, nullptr};
-  optind = 0;
-  opterr = 0;
-  while (getopt(1, argv, "") != -1) {
-  }
-}
 
 // Parses a copy of the arguments that lives only for this call.
 Parsed Parse(const std::vector<std::string>& args) {
@@ -55,7 +37,6 @@ Parsed Parse(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
   Parsed p;
   p.ok = p9050diag::ParseOptions(static_cast<int>(args.size()), argv.data(), &p.options, &p.error);
-  ForgetGetoptState();
   return p;
 }
 
@@ -84,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const p9050diag::Options& o = first.options;
-  fuzz::Check(o.boards >= 0 && o.boards <= p9050diag::kMaxBoards, "command_line",
+  fuzz::Check(o.boards >= 0 && o.boards <= machine::kMaxBoards, "command_line",
               "board count out of range");
   fuzz::Check(o.eepromFiles.size() <= static_cast<size_t>(o.boards) &&
                   o.vcdFiles.size() <= static_cast<size_t>(o.boards),

@@ -14,19 +14,23 @@
 #include <string>
 #include <vector>
 
+<<<<<<< HEAD
 #include "console/console.h"
+=======
+#include "diag/console.h"
+#include "machine/sim_machine.h"
+>>>>>>> options
 #include "main_menu.h"
 #include "options.h"
 #include "session_end.h"
-#include "sim_machine.h"
 #ifdef __linux__
-#include "sysfs_host.h"
+#include "machine/sysfs_host.h"
 #endif
 
 namespace {
 
 // Flushes the output and saves the files; the exit status.
-int Finish(p9050diag::SimMachine* machine) {
+int Finish(machine::SimMachine* simMachine) {
   namespace session = p9050diag::session;
   int status = 0;
   FILE* out = DiagConsole_Out();
@@ -49,7 +53,7 @@ int Finish(p9050diag::SimMachine* machine) {
     }
   }
   std::vector<std::string> errors;
-  if (!machine->Stop(&errors)) {
+  if (!simMachine->Stop(&errors)) {
     for (const std::string& e : errors) std::fprintf(stderr, "p9050diag: %s\n", e.c_str());
     status = 1;
   }
@@ -80,16 +84,17 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  p9050diag::SimMachine machine;
+  machine::SimMachine simMachine;
   std::vector<std::string> notes;
 #ifdef __linux__
-  std::unique_ptr<p9050diag::SysfsHost> realBus;
+  std::unique_ptr<machine::SysfsHost> realBus;
   if (options.driver == p9050diag::Driver::kSysfs) {
-    realBus = std::make_unique<p9050diag::SysfsHost>(options);
+    realBus =
+        std::make_unique<machine::SysfsHost>(options.sysfsRoot, options.readOnly, "p9050diag");
   }
 #endif
   // The kernel driver (Windows) needs nothing started: the library opens its device.
-  if (options.driver == p9050diag::Driver::kSim && !machine.Start(options, &notes, &error)) {
+  if (options.driver == p9050diag::Driver::kSim && !simMachine.Start(options, &notes, &error)) {
     std::fprintf(stderr, "p9050diag: %s\n", error.c_str());
     return 1;
   }
@@ -101,13 +106,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   DiagConsole_SetStreams(input, nullptr);
-  session::SetEndAction([&machine] { return Finish(&machine); });
-  machine.set_before_request(session::EndIfAsked);
+  session::SetEndAction([&simMachine] { return Finish(&simMachine); });
+  simMachine.set_before_request(session::EndIfAsked);
 
   p9050diag::HostState state;
   if (options.driver == p9050diag::Driver::kSim) {
-    state.pulseInterrupt = [&machine](P9050_Handle* board) {
-      return machine.PulseInterrupt(board);
+    state.pulseInterrupt = [&simMachine](P9050_Handle* board) {
+      return simMachine.PulseInterrupt(board);
     };
   }
   p9050diag::OpenDefaultBoard(&state);

@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iostream>
@@ -72,22 +73,13 @@ CLI::Option* AddGroup(CLI::App* sub, Config& config) {
 
 }  // namespace
 
-void DefineCommandLine(CLI::App& app, Config& config) {
-  app.description(
-      "One-shot commands for PLX 9050 I/O boards and the PCI bus: list the boards, show and set "
-      "the bridge's registers, read the inputs and counters, set the outputs, back up, write "
-      "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
-      "unless they are counts; results go to standard output, one JSON document with --json. "
-      "Exit status: 0 success, 1 the operation failed, 2 usage error.");
-  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
-  app.require_subcommand(1, 1);
-  app.fallthrough();
+namespace {
 
-  // Global.
+void DefineGlobalOptions(CLI::App& app, Config& config) {
   AddChoice(&app, "--driver", &config.driver, kDrivers,
             "the driver to talk to: sim (a simulated machine), sysfs (real boards on Linux) "
             "or windows (the kernel driver); the default is this system's real one")
-      ->default_str(DriverName(kDefaultDriver));
+      ->default_str(DriverName(machine::kSystemDriver));
   app.add_option("--board", config.board,
                  "the board to work on: its index in `list` (with the same -d), from 0 (default)")
       ->check(CLI::NonNegativeNumber);
@@ -96,55 +88,6 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   app.add_option("-d,--device", config.ids,
                  "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5)");
   app.add_flag("--json", config.json, "print the result as one JSON document");
-
-  const std::string sim = "Simulated machine (--driver=sim)";
-  SimConfig& s = config.sim;
-  app.add_option("--boards", s.boards, "boards on the simulated bus, 0 to 16 (default 1)")
-      ->group(sim);
-  app.add_option("--ids", s.ids,
-                 "vendor and device ID V:D of each simulated board, comma-separated; the last "
-                 "pair is used for the remaining boards (default 9050:10b5)")
-      ->group(sim);
-  app.add_option("--space0", s.space0,
-                 "decode the bridge registers (BAR0) as a mem or an io range (default mem)")
-      ->group(sim);
-  CLI::Option* fast =
-      app.add_flag("--fast", s.fast, "virtual time: sleeps take no time")->group(sim);
-  CLI::Option* realTime =
-      app.add_flag("--real-time", s.realTime,
-                   "sleeps take real time, as on the hardware (default): an EEPROM word read "
-                   "takes about 50 ms, a word write about 120 ms")
-          ->group(sim);
-  fast->excludes(realTime);
-  app.add_option("--eeprom-file", s.eepromFiles,
-                 "keep a board's EEPROM contents in FILE (the console host's file): loaded at "
-                 "start when it exists, saved at exit; once per board, in board order")
-      ->group(sim);
-  app.add_option("--vcd", s.vcdFiles,
-                 "record a board's EEPROM pins to FILE in VCD format; once per board")
-      ->group(sim);
-  app.add_option("--sim-di", s.digitalIn, "the byte the first board's digital input shows")
-      ->group(sim);
-  app.add_option("--sim-worn-out-word", s.wornOutWords,
-                 "an EEPROM cell (word 0-63) of the first board that keeps its value when "
-                 "written; repeatable")
-      ->group(sim);
-  app.add_option("--sim-functions", s.functions,
-                 "fill the bus with plain PCI functions up to this many (at most 100 are listed)")
-      ->group(sim);
-  app.add_option("--sim-port-log", s.portLog,
-                 "write every byte access the first board's ports saw to FILE at exit")
-      ->group(sim);
-  app.add_option("--sim-register-log", s.registerLog,
-                 "write every bridge register write of the first board (the interrupt service's "
-                 "too, the latest 65536) to FILE at exit")
-      ->group(sim);
-  app.add_option("--sim-irq-every", s.irqEveryMs,
-                 "make the first board interrupt every MS milliseconds: its LINTi1 is enabled "
-                 "(INTCSR bit 0, active low) and pulsed at that rate")
-      ->check(CLI::PositiveNumber)
-      ->group(sim);
-
 #ifndef _WIN32
   const std::string sysfs = "Real bus on Linux (--driver=sysfs)";
   app.add_option("--sysfs-root", config.sysfsRoot, "the PCI devices directory")
@@ -154,8 +97,41 @@ void DefineCommandLine(CLI::App& app, Config& config) {
                "only scan the bus and read configuration space: no board is opened")
       ->group(sysfs);
 #endif
+}
 
-  // Subcommands.
+// The machine's options both tools take, and this command's own for scripted tests.
+void DefineSimOptions(CLI::App& app, Config& config) {
+  const std::string group = "Simulated machine (--driver=sim)";
+  SimConfig& s = config.sim;
+  std::vector<CLI::Option*> options = machine::AddSimMachineOptions(app, s.options, {false, group});
+  app.get_option("--fast")->excludes(app.get_option("--real-time"));
+  options.push_back(
+      app.add_option("--sim-di", s.digitalIn, "the byte the first board's digital input shows"));
+  options.push_back(app.add_option("--sim-worn-out-word", s.wornOutWords,
+                                   "an EEPROM cell (word 0-63) of the first board that keeps its "
+                                   "value when written; repeatable"));
+  options.push_back(app.add_option(
+      "--sim-functions", s.functions,
+      "fill the bus with plain PCI functions up to this many (at most 100 are listed)"));
+  options.push_back(
+      app.add_option("--sim-port-log", s.portLog,
+                     "write every byte access the first board's ports saw to FILE at exit"));
+  options.push_back(app.add_option("--sim-register-log", s.registerLog,
+                                   "write every bridge register write of the first board (the "
+                                   "interrupt service's too, the latest 65536) to FILE at exit"));
+  options.push_back(app.add_option("--sim-irq-every", s.irqEveryMs,
+                                   "make the first board interrupt every MS milliseconds: its "
+                                   "LINTi1 is enabled (INTCSR bit 0, active low) and pulsed at "
+                                   "that rate")
+                        ->check(CLI::PositiveNumber));
+  for (CLI::Option* option : options) option->group(group);
+  app.final_callback([options, &s] {
+    s.given = std::any_of(options.begin(), options.end(),
+                          [](const CLI::Option* o) { return o->count() > 0; });
+  });
+}
+
+void DefineBoardCommands(CLI::App& app, Config& config) {
   CLI::App* list = Subcommand(app, "list", "list the boards (or every PCI function) on the bus",
                               config, Command::kList);
   list->add_flag("-a,--all", config.all, "every PCI function, whatever its IDs");
@@ -198,7 +174,9 @@ void DefineCommandLine(CLI::App& app, Config& config) {
       Subcommand(app, "write", "write a byte of the board's port window", config, Command::kWrite);
   write->add_option("offset", config.offset, "the offset in the port window")->required();
   write->add_option("value", config.value, "the byte, 0-ff")->required();
+}
 
+void DefineEepromCommands(CLI::App& app, Config& config) {
   CLI::App* eeprom = app.add_subcommand("eeprom", "the bridge's serial configuration EEPROM");
   eeprom->fallthrough();
   eeprom->require_subcommand(1, 1);
@@ -223,7 +201,9 @@ void DefineCommandLine(CLI::App& app, Config& config) {
                  config, Command::kEepromVerify);
   verify->add_option("file", config.file, "the image to compare with")->required();
   AddFormat(verify, config);
+}
 
+void DefineWatch(CLI::App& app, Config& config) {
   CLI::App* watch = Subcommand(app, "watch",
                                "sample the digital input or a counter group, one timestamped "
                                "line per sample, or with --irq print each interrupt of the "
@@ -252,6 +232,42 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   irq->excludes(what)->excludes(interval)->excludes(group);
 }
 
+using CommandRun = int (*)(Session&, const Config&);
+
+const std::map<Command, CommandRun> kRuns = {
+    {Command::kList, RunList},
+    {Command::kRegs, RunRegs},
+    {Command::kDi, RunDi},
+    {Command::kDo, RunDo},
+    {Command::kCounters, RunCounters},
+    {Command::kCounterSet, RunCounterSet},
+    {Command::kRead, RunRead},
+    {Command::kWrite, RunWrite},
+    {Command::kEepromDump, RunEepromDump},
+    {Command::kEepromWrite, RunEepromWrite},
+    {Command::kEepromVerify, RunEepromVerify},
+    {Command::kWatch, RunWatch},
+};
+
+}  // namespace
+
+void DefineCommandLine(CLI::App& app, Config& config) {
+  app.description(
+      "One-shot commands for PLX 9050 I/O boards and the PCI bus: list the boards, show and set "
+      "the bridge's registers, read the inputs and counters, set the outputs, back up, write "
+      "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
+      "unless they are counts; results go to standard output, one JSON document with --json. "
+      "Exit status: 0 success, 1 the operation failed, 2 usage error.");
+  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+  DefineGlobalOptions(app, config);
+  DefineSimOptions(app, config);
+  DefineBoardCommands(app, config);
+  DefineEepromCommands(app, config);
+  DefineWatch(app, config);
+}
+
 int Run(const Config& config) {
   std::unique_ptr<Session> session;
   int status = kExitOk;
@@ -259,46 +275,9 @@ int Run(const Config& config) {
   bool usage = false;
   try {
     session = std::make_unique<Session>(config);
-    switch (config.command) {
-      case Command::kList:
-        status = RunList(*session, config);
-        break;
-      case Command::kRegs:
-        status = RunRegs(*session, config);
-        break;
-      case Command::kDi:
-        status = RunDi(*session, config);
-        break;
-      case Command::kDo:
-        status = RunDo(*session, config);
-        break;
-      case Command::kCounters:
-        status = RunCounters(*session, config);
-        break;
-      case Command::kCounterSet:
-        status = RunCounterSet(*session, config);
-        break;
-      case Command::kRead:
-        status = RunRead(*session, config);
-        break;
-      case Command::kWrite:
-        status = RunWrite(*session, config);
-        break;
-      case Command::kEepromDump:
-        status = RunEepromDump(*session, config);
-        break;
-      case Command::kEepromWrite:
-        status = RunEepromWrite(*session, config);
-        break;
-      case Command::kEepromVerify:
-        status = RunEepromVerify(*session, config);
-        break;
-      case Command::kWatch:
-        status = RunWatch(*session, config);
-        break;
-      case Command::kNone:
-        throw UsageError("no command given");
-    }
+    const auto run = kRuns.find(config.command);
+    if (run == kRuns.end()) throw UsageError("no command given");
+    status = run->second(*session, config);
     FlushOutput();
   } catch (const UsageError& e) {
     error = e.what();

@@ -7,20 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "p9050diag/options.h"
+#include "machine/options.h"
 
 namespace zcmd {
 
-// The driver the command talks to, as the console host names them: the simulated machine, the real
-// bus through Linux sysfs, or the Windows kernel driver's device. The command's default is the
-// platform's real driver.
-using Driver = p9050diag::Driver;
-#ifdef _WIN32
-constexpr Driver kDefaultDriver = Driver::kWindows;
-#else
-constexpr Driver kDefaultDriver = Driver::kSysfs;
-#endif
-const char* DriverName(Driver driver);
+// The driver the command talks to: by default the one that reaches this system's hardware.
+using machine::Driver;
+using machine::DriverName;
 
 enum class Command {
   kNone,
@@ -40,16 +33,11 @@ enum class Command {
 
 enum class EepromFormat { kText, kHex, kBin };
 
-// The simulated machine: p9050diag's options, and a few of this command's own for scripted tests
-// and benchmarks.
+// The simulated machine: the options both tools take (machine/options.h), and a few of this
+// command's own for scripted tests and benchmarks.
 struct SimConfig {
-  int boards = 1;
-  std::string ids;  // V:D[,V:D...], as p9050diag takes it; empty: the default board
-  std::string space0;
-  bool fast = false;
-  bool realTime = false;
-  std::vector<std::string> eepromFiles;
-  std::vector<std::string> vcdFiles;
+  machine::SimMachineOptions options;
+  bool given = false;                  // any of the options above on the command line
   std::string digitalIn;               // hex byte the first board's input shows
   std::vector<unsigned> wornOutWords;  // EEPROM cells of the first board that keep their value
   unsigned functions = 0;              // fill the bus up to this many functions
@@ -60,7 +48,7 @@ struct SimConfig {
 
 struct Config {
   // Global.
-  Driver driver = kDefaultDriver;
+  Driver driver = machine::kSystemDriver;
   int board = -1;    // index among the boards with `ids`; -1: not given (0, or -s)
   std::string slot;  // BB:SS.F
   std::string ids;   // VVVV:DDDD; empty: 9050:10b5

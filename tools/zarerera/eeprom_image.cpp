@@ -46,7 +46,7 @@ std::string ImageText(const EepromImage& image, EepromFormat format) {
   std::string out;
   switch (format) {
     case EepromFormat::kText:
-      out = p9050diag::FormatEepromImage(image);
+      out = machine::FormatEepromImage(image);
       break;
     case EepromFormat::kHex:
       for (size_t b = 0; b < kBytes; ++b) {
@@ -129,13 +129,13 @@ EepromImage LoadImage(const std::string& path, EepromFormat format) {
   EepromImage image{};
   std::string error;
   if (format == EepromFormat::kText) {
-    switch (p9050diag::LoadEepromFile(path, &image, &error)) {
-      case p9050diag::LoadResult::kLoaded:
+    switch (machine::LoadEepromFile(path, &image, &error)) {
+      case machine::LoadResult::kLoaded:
         return image;
-      case p9050diag::LoadResult::kMissing:
+      case machine::LoadResult::kMissing:
         errno = ENOENT;
         throw Failure(SystemError(path));
-      case p9050diag::LoadResult::kBad:
+      case machine::LoadResult::kBad:
         throw Failure(error);
     }
   }
@@ -150,7 +150,7 @@ EepromImage LoadImage(const std::string& path, EepromFormat format) {
 void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format) {
   std::string error;
   if (format == EepromFormat::kText) {
-    if (!p9050diag::SaveEepromFile(path, image, &error)) throw Failure(error);
+    if (!machine::SaveEepromFile(path, image, &error)) throw Failure(error);
     return;
   }
   const std::string temporary = path + ".tmp";

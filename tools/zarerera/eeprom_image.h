@@ -11,12 +11,12 @@
 #include <string>
 
 #include "config.h"
-#include "p9050diag/eeprom_file.h"
+#include "machine/eeprom_file.h"
 
 namespace zcmd {
 
-using EepromImage = p9050diag::EepromImage;
-constexpr size_t kEepromWords = p9050diag::kEepromWords;
+using EepromImage = machine::EepromImage;
+constexpr size_t kEepromWords = machine::kEepromWords;
 
 std::string ImageText(const EepromImage& image, EepromFormat format);
 

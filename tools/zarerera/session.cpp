@@ -9,13 +9,12 @@
 #include "driver/driver_request.h"
 #include "driver/hosted_driver.h"
 #include "errors.h"
-#include "p9050diag/options.h"
-#include "p9050diag/sim_machine.h"
+#include "machine/sim_machine.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"
 #include "sim/pci_function.h"
 #ifdef __linux__
-#include "linux/sysfs_driver.h"
+#include "machine/sysfs_host.h"
 #endif
 
 namespace zcmd {
@@ -54,26 +53,8 @@ void WriteLog(const std::string& path, const Entries& entries, Line line) {
 
 }  // namespace
 
-const char* DriverName(Driver driver) {
-  switch (driver) {
-    case Driver::kSim:
-      return "sim";
-    case Driver::kSysfs:
-      return "sysfs";
-    case Driver::kWindows:
-      return "windows";
-  }
-  return "?";
-}
-
 Session::Session(const Config& config) : config_(config) {
-  const SimConfig& sim = config.sim;
-  const bool simOptions = sim.boards != 1 || !sim.ids.empty() || !sim.space0.empty() || sim.fast ||
-                          sim.realTime || !sim.eepromFiles.empty() || !sim.vcdFiles.empty() ||
-                          !sim.digitalIn.empty() || !sim.wornOutWords.empty() ||
-                          sim.functions != 0 || !sim.portLog.empty() || !sim.registerLog.empty() ||
-                          sim.irqEveryMs != 0;
-  if (config.driver != Driver::kSim && simOptions) {
+  if (config.driver != Driver::kSim && config.sim.given) {
     throw UsageError("the simulated machine's options go with --driver=sim");
   }
   if (config.driver != Driver::kSysfs &&
@@ -99,13 +80,8 @@ Session::Session(const Config& config) : config_(config) {
 
 void Session::StartSysfs() {
 #ifdef __linux__
-  auto driver = std::make_unique<sysfs::SysfsDriver>(
-      config_.sysfsRoot, config_.readOnly ? sysfs::Access::kReadOnly : sysfs::Access::kFull);
-  // The system's reason for each failed request, before the library's own text.
-  driver->SetErrorReporter(
-      [](const std::string& reason) { std::fprintf(stderr, "zarerera: %s\n", reason.c_str()); });
-  WdHosted_Install(driver.get());
-  sysfs_ = std::move(driver);
+  // The system's reason for each failed request goes before the library's own text.
+  sysfs_ = std::make_unique<machine::SysfsHost>(config_.sysfsRoot, config_.readOnly, "zarerera");
 #else
   throw Failure("the sysfs driver is reachable only on Linux; use --driver=sim");
 #endif
@@ -118,32 +94,18 @@ Session::~Session() {
 }
 
 void Session::StopSysfs() {
-  if (sysfs_) {
-    WdHosted_Install(nullptr);
-    sysfs_.reset();  // releases what is still registered
-  }
+#ifdef __linux__
+  sysfs_.reset();  // uninstalls the driver, which releases what is still registered
+#endif
 }
 
 void Session::StartSim() {
-  // p9050diag's own parser checks the machine's options and gives its messages.
   const SimConfig& s = config_.sim;
-  std::vector<std::string> args = {"zarerera", "--boards=" + std::to_string(s.boards)};
-  if (!s.ids.empty()) args.push_back("--ids=" + s.ids);
-  if (!s.space0.empty()) args.push_back("--space0=" + s.space0);
-  args.push_back(s.fast ? "--fast" : "--real-time");
-  for (const std::string& file : s.eepromFiles) args.push_back("--eeprom-file=" + file);
-  for (const std::string& file : s.vcdFiles) args.push_back("--vcd=" + file);
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  argv.push_back(nullptr);
-  p9050diag::Options options;
   std::string error;
-  if (!p9050diag::ParseOptions(static_cast<int>(args.size()), argv.data(), &options, &error)) {
-    throw UsageError(error);
-  }
+  if (!machine::CheckSimMachineOptions(s.options, &error)) throw UsageError(error);
   const bool touchesFirstBoard = !s.digitalIn.empty() || !s.wornOutWords.empty() ||
                                  !s.portLog.empty() || !s.registerLog.empty() || s.irqEveryMs != 0;
-  if (touchesFirstBoard && options.boards == 0) {
+  if (touchesFirstBoard && s.options.boards == 0) {
     throw UsageError(
         "--sim-di, --sim-worn-out-word, --sim-port-log, --sim-register-log and --sim-irq-every "
         "need a board");
@@ -157,9 +119,9 @@ void Session::StartSim() {
     }
   }
 
-  machine_ = std::make_unique<p9050diag::SimMachine>();
+  machine_ = std::make_unique<machine::SimMachine>();
   std::vector<std::string> notes;
-  if (!machine_->Start(options, &notes, &error)) throw Failure(error);
+  if (!machine_->Start(s.options, &notes, &error)) throw Failure(error);
   for (const std::string& note : notes) std::fprintf(stderr, "zarerera: %s\n", note.c_str());
 
   sim::Simulator& simulator = machine_->simulator();

@@ -1,8 +1,8 @@
 // The driver a command talks to and the board it works on.
 //
-// A Session starts the driver the command line chose (for `sim`, the simulated machine of
-// p9050diag with the same options, installed as the process's driver; for `sysfs`, the Linux sysfs
-// driver installed the same way; for `windows`, nothing: the device channel then reaches the
+// A Session starts the driver the command line chose (for `sim`, the simulated machine p9050diag
+// runs on too, installed as the process's driver; for `sysfs`, the Linux sysfs driver installed
+// the same way; for `windows`, nothing: the device channel then reaches the
 // kernel driver's device) and opens the board that
 // --board / -s / -d name. Finish closes the board and stops the driver, saving what the simulated
 // machine keeps (EEPROM files, pin recordings, the port and register logs); its failures are the
@@ -22,9 +22,10 @@
 #include "p9050_lib.h"
 #include "util.h"
 
-namespace p9050diag {
+namespace machine {
 class SimMachine;
-}
+class SysfsHost;
+}  // namespace machine
 
 namespace zcmd {
 
@@ -54,8 +55,10 @@ class Session {
   void StopPulser();
 
   const Config& config_;
-  std::unique_ptr<p9050diag::SimMachine> machine_;
-  std::unique_ptr<WdHostedDriver> sysfs_;  // --driver=sysfs: the installed driver
+  std::unique_ptr<machine::SimMachine> machine_;
+#ifdef __linux__
+  std::unique_ptr<machine::SysfsHost> sysfs_;  // --driver=sysfs: the installed driver
+#endif
   P9050_Handle* board_ = nullptr;
   WdPciSlot slot_{};
   bool finished_ = false;

@@ -1,8 +1,8 @@
-// The simulated machine the console host runs on: the simulated driver installed as the process's
+// The simulated machine both tools run on: the simulated driver installed as the process's
 // driver, a chipset's ordinary PCI functions, and the boards the command line asks for, each a
 // PLX 9050 with its port window and serial EEPROM. Also keeps the EEPROM files and pin recordings.
-#ifndef ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
-#define ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
+#ifndef ZARERERA_TOOLS_MACHINE_SIM_MACHINE_H
+#define ZARERERA_TOOLS_MACHINE_SIM_MACHINE_H
 
 #include <functional>
 #include <memory>
@@ -18,7 +18,7 @@
 #include "sim/board.h"
 #include "sim/simulator.h"
 
-namespace p9050diag {
+namespace machine {
 
 class SimMachine {
  public:
@@ -30,7 +30,7 @@ class SimMachine {
   // Checks that every file can be written, builds the bus, loads the EEPROM files that exist,
   // starts the pin recordings and installs the driver. A file that does not exist yet adds a line
   // to *notes. False with a message on a file that cannot be used; nothing is installed then.
-  bool Start(const Options& options, std::vector<std::string>* notes, std::string* error);
+  bool Start(const SimMachineOptions& options, std::vector<std::string>* notes, std::string* error);
 
   // Runs `hook` before every request the driver gets (the host ends a session there).
   void set_before_request(std::function<void()> hook) { beforeRequest_ = std::move(hook); }
@@ -62,6 +62,6 @@ class SimMachine {
   bool stopped_ = false;
 };
 
-}  // namespace p9050diag
+}  // namespace machine
 
-#endif  // ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
+#endif  // ZARERERA_TOOLS_MACHINE_SIM_MACHINE_H

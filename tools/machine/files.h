@@ -1,11 +1,11 @@
 // The files the host writes (EEPROM images, pin recordings): checked before a session starts, and
 // replaced whole when it ends.
-#ifndef ZARERERA_TOOLS_P9050DIAG_FILES_H
-#define ZARERERA_TOOLS_P9050DIAG_FILES_H
+#ifndef ZARERERA_TOOLS_MACHINE_FILES_H
+#define ZARERERA_TOOLS_MACHINE_FILES_H
 
 #include <string>
 
-namespace p9050diag {
+namespace machine {
 
 // Where a write to `path` lands: the file its chain of symbolic links ends at, or `path` itself
 // when it is no link. Relative paths stay relative to the working directory. False with a
@@ -28,6 +28,6 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string* 
 // Whether two paths lead to the same file, or for files not there yet, to the same place.
 bool SameFile(const std::string& a, const std::string& b);
 
-}  // namespace p9050diag
+}  // namespace machine
 
-#endif  // ZARERERA_TOOLS_P9050DIAG_FILES_H
+#endif  // ZARERERA_TOOLS_MACHINE_FILES_H

@@ -1,13 +1,13 @@
 // The file that keeps a simulated EEPROM's contents between runs: 64 words as text, eight
 // four-digit hexadecimal words a line, so that a person can read, diff and edit it.
-#ifndef ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H
-#define ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H
+#ifndef ZARERERA_TOOLS_MACHINE_EEPROM_FILE_H
+#define ZARERERA_TOOLS_MACHINE_EEPROM_FILE_H
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-namespace p9050diag {
+namespace machine {
 
 constexpr size_t kEepromWords = 64;  // a 93C46 in 16-bit organisation
 using EepromImage = std::array<uint16_t, kEepromWords>;
@@ -25,6 +25,6 @@ std::string FormatEepromImage(const EepromImage& image);
 // and a symbolic link kept). False with "path: reason".
 bool SaveEepromFile(const std::string& path, const EepromImage& image, std::string* error);
 
-}  // namespace p9050diag
+}  // namespace machine
 
-#endif  // ZARERERA_TOOLS_P9050DIAG_EEPROM_FILE_H
+#endif  // ZARERERA_TOOLS_MACHINE_EEPROM_FILE_H

@@ -9,7 +9,7 @@
 #include "files.h"
 #include "options.h"
 
-namespace p9050diag {
+namespace machine {
 
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "r");
@@ -69,4 +69,4 @@ bool SaveEepromFile(const std::string& path, const EepromImage& image, std::stri
   return ReplaceFile(path, FormatEepromImage(image), error);
 }
 
-}  // namespace p9050diag
+}  // namespace machine

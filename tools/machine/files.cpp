@@ -20,7 +20,7 @@
 #include <filesystem>
 #include <vector>
 
-namespace p9050diag {
+namespace machine {
 
 #ifndef _WIN32
 
@@ -279,4 +279,4 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 #endif  // _WIN32
 
-}  // namespace p9050diag
+}  // namespace machine

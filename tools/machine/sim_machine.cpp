@@ -8,14 +8,14 @@
 #include "sim/eeprom93c46.h"
 #include "sim/typical_machine.h"
 
-namespace p9050diag {
+namespace machine {
 
 namespace {
 
 constexpr uint32_t kFirstBoardSlot = 5;  // after the chipset's host bridge, before its slots 0x19+
 
 // Whether any two of the files are one; the message names the pair.
-bool NamesTwice(const Options& options, std::string* error) {
+bool NamesTwice(const SimMachineOptions& options, std::string* error) {
   struct Named {
     const std::string* path;
     const char* option;
@@ -60,7 +60,7 @@ struct SimMachine::Driver : WdHostedDriver {
 SimMachine::SimMachine() = default;
 SimMachine::~SimMachine() = default;
 
-bool SimMachine::Start(const Options& options, std::vector<std::string>* notes,
+bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string>* notes,
                        std::string* error) {
   // Every file is checked before anything runs, so that a session's work is never lost at exit.
   std::vector<bool> exists;
@@ -160,4 +160,4 @@ bool SimMachine::Stop(std::vector<std::string>* errors) {
   return ok;
 }
 
-}  // namespace p9050diag
+}  // namespace machine

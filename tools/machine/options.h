@@ -1,0 +1,79 @@
+// The command-line options of the machine a tool runs on, shared by the console host (p9050diag)
+// and the one-shot command (zarerera): which driver, and for the simulated machine how many
+// boards, their IDs, how the bridge registers decode, the time base and the files kept.
+//
+// The options are defined on a CLI11 app. Each value is checked as it is parsed, left to right,
+// and a bad one stops the parse with a CLI::ValidationError whose text is the whole message
+// ("--boards takes a number from 0 to 16, not '17'"), so both tools print the same words.
+#ifndef ZARERERA_TOOLS_MACHINE_OPTIONS_H
+#define ZARERERA_TOOLS_MACHINE_OPTIONS_H
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/board_ids.h"
+
+namespace machine {
+
+// Which driver the tools talk to: the simulated machine, the real bus through Linux sysfs, or on
+// Windows the kernel driver's device.
+enum class Driver { kSim, kSysfs, kWindows };
+
+// The driver that reaches this system's hardware: zarerera's default, and p9050diag's where the
+// kernel driver is the ordinary way to the board (Windows).
+#ifdef _WIN32
+constexpr Driver kSystemDriver = Driver::kWindows;
+#else
+constexpr Driver kSystemDriver = Driver::kSysfs;
+#endif
+
+// "sim", "sysfs", "windows".
+const char* DriverName(Driver driver);
+
+struct BoardIds {
+  uint16_t vendorId;
+  uint16_t deviceId;
+};
+
+// The IDs a board's EEPROM gives it, which the board API looks for.
+constexpr BoardIds kDefaultIds{product_ids::kVendorId, product_ids::kDeviceId};
+constexpr int kMaxBoards = 16;
+
+// What the simulated machine's start takes (SimMachine::Start).
+struct SimMachineOptions {
+  int boards = 1;
+  std::vector<BoardIds> ids;  // board i gets ids[min(i, size - 1)]; empty: kDefaultIds
+  bool space0Io = false;      // the bridge registers (BAR0) as an I/O range instead of memory
+  bool realTime = true;       // sleeps take real time, as on the hardware
+  std::vector<std::string> eepromFiles;  // one per board, in board order
+  std::vector<std::string> vcdFiles;     // one per board, in board order
+
+  BoardIds IdsOf(int board) const;
+};
+
+// How a tool names the options: with the console host's one-letter forms (-b, -i, -s, -f, -r, -e,
+// -v) or long names only, and the help group they are listed under (empty: the tool's options).
+struct SimOptionNames {
+  bool shortNames = false;
+  std::string group;
+};
+
+// Defines --boards, --ids, --space0, --fast, --real-time, --eeprom-file and --vcd on `app`,
+// parsed into `options`. --fast and --real-time set one value: the later one counts. Returns the
+// options defined, so that a tool can tell whether any was given or add rules of its own.
+std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions& options,
+                                               const SimOptionNames& names = {});
+
+// The rules across options, checked once the line is parsed: no more files than boards. False
+// with the message.
+bool CheckSimMachineOptions(const SimMachineOptions& options, std::string* error);
+
+// A 16-bit word as --ids and EEPROM files write it: 1-4 hexadecimal digits and nothing else (no
+// sign, no "0x", no blanks).
+bool ParseHexWord(const std::string& text, uint16_t* word);
+
+}  // namespace machine
+
+#endif  // ZARERERA_TOOLS_MACHINE_OPTIONS_H
