@@ -12,7 +12,7 @@
 
 #include "console/console.h"
 #include "diag/menu.h"
-#include "driver/driver_request.h"
+#include "driver/driver_calls.h"
 #include "driver/pci_config.h"
 
 extern "C" const PciBus_RegDesc PciBus_ConfigRegs[PCIBUS_CONFIG_REGS] = {
@@ -37,10 +37,6 @@ const int kGridLines = 11;
 const int kGridLeft = 10;
 const int kCellWidth = 26;
 const int kValueDigits = 8;  // a 4-byte value; narrower values pad up to this width
-
-uint32_t ClampCount(uint32_t count, uint32_t capacity) {
-  return count < capacity ? count : capacity;
-}
 
 BOOL StartsWith(char upper) {
   return toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == upper ? TRUE : FALSE;
@@ -74,20 +70,20 @@ void PrintCell(WdDeviceHandle device, WdPciSlot pciSlot, PciBus_RegDesc* regs, i
 
 extern "C" BOOL PciBus_OpenDriver(WdDeviceHandle* handleOut) {
   *handleOut = WD_INVALID_HANDLE;
-  WdDeviceHandle device = WdChannel_Open();
+  WdVersion version;
+  uint32_t status = 0;
+  WdDeviceHandle device = WdDriver_OpenWithVersion(&version, &status);
   *handleOut = device;
   if (device == WD_INVALID_HANDLE) {
     DiagConsole_Printf("Failed opening WinDriver device\n");
     return FALSE;
   }
-  WdVersion version;
-  memset(&version, 0, sizeof version);
-  if (DriverRequest(WD_CODE_VERSION, device, &version, sizeof version, 0) != 0) {
+  if (status != 0) {
     WdChannel_Close(device);
     *handleOut = WD_INVALID_HANDLE;
     return FALSE;
   }
-  if (version.version < WD_MIN_VERSION) {
+  if (!WdDriver_VersionAccepted(&version)) {
     DiagConsole_Printf(
         "Incorrect WinDriver version. Expected %d.%02d, got %ld.%02ld\n",
         static_cast<int>(WD_MIN_VERSION / 100), static_cast<int>(WD_MIN_VERSION % 100),
@@ -102,31 +98,18 @@ extern "C" BOOL PciBus_OpenDriver(WdDeviceHandle* handleOut) {
 extern "C" uint32_t PciBus_ReadConfig(WdDeviceHandle device, WdPciSlot pciSlot, uint32_t offset,
                                       uint32_t bytes) {
   uint32_t result = 0;
-  WdPciConfigDump dump;
-  memset(&dump, 0, sizeof dump);
-  dump.pciSlot = pciSlot;
-  dump.buffer = WD_TO_UPTR(&result);
-  dump.offset = offset;
-  dump.bytes = bytes;
-  dump.isRead = 1;
-  (void)DriverRequest(WD_CODE_PCI_CONFIG, device, &dump, sizeof dump, 0);
+  (void)WdDriver_Config(device, pciSlot, offset, &result, bytes, 1);
   return result;
 }
 
 extern "C" uint32_t PciBus_WriteConfig(WdDeviceHandle device, WdPciSlot pciSlot, uint32_t offset,
                                        uint32_t bytes, uint32_t value) {
-  WdPciConfigDump dump;
-  memset(&dump, 0, sizeof dump);
-  dump.pciSlot = pciSlot;
-  dump.buffer = WD_TO_UPTR(&value);  // little-endian: the first `bytes` bytes are the low ones
-  dump.offset = offset;
-  dump.bytes = bytes;
-  dump.isRead = 0;
-  return DriverRequest(WD_CODE_PCI_CONFIG, device, &dump, sizeof dump, 0);
+  // Little-endian: the first `bytes` bytes of the value are its low ones.
+  return WdDriver_Config(device, pciSlot, offset, &value, bytes, 0);
 }
 
 extern "C" void PciBus_PrintCardItems(const WdCard* card, const char* prefix) {
-  const uint32_t count = ClampCount(card->itemCount, WD_CARD_ITEMS);
+  const uint32_t count = WdDriver_ItemCount(card);
   for (uint32_t i = 0; i < count; i++) {
     const WdItem* item = &card->items[i];
     DiagConsole_Printf("%sItem ", prefix);
@@ -158,9 +141,7 @@ extern "C" void PciBus_PrintSlotResources(WdPciSlot pciSlot) {
   WdDeviceHandle device;
   if (!PciBus_OpenDriver(&device)) return;
   WdPciCardInfo info;
-  memset(&info, 0, sizeof info);
-  info.pciSlot = pciSlot;
-  if (DriverRequest(WD_CODE_PCI_CARD_INFO, device, &info, sizeof info, 0) == 0) {
+  if (WdDriver_CardInfo(device, pciSlot, &info) == 0) {
     PciBus_PrintCardItems(&info.card, kIndent);
   }
   WdChannel_Close(device);
@@ -171,12 +152,9 @@ extern "C" void PciBus_ListCards(void) {
   if (!PciBus_OpenDriver(&device)) return;
   WdPciScan scanRecord;
   WdPciScan* scan = &scanRecord;
-  memset(scan, 0, sizeof *scan);
-  scan->vendorId = 0;  // with deviceId 0: every card on the bus
-  scan->deviceId = 0;
   DiagConsole_Printf("Pci bus scan:\n\n");
-  if (DriverRequest(WD_CODE_PCI_SCAN, device, scan, sizeof *scan, 0) == 0) {
-    const uint32_t count = ClampCount(scan->cardCount, WD_PCI_CARDS);
+  if (WdDriver_Scan(device, 0, 0, scan) == 0) {  // IDs 0 and 0: every card on the bus
+    const uint32_t count = WdDriver_ScanCount(scan);
     for (uint32_t i = 0; i < count; i++) {
       const WdPciSlot* slot = &scan->slots[i];
       DiagConsole_Printf("Bus %lx Slot %lx Function %lx, VendorID %04lx DeviceID %04lx\n",
@@ -243,11 +221,8 @@ extern "C" BOOL PciBus_SelectCard(WdPciSlot* slotOut) {
     uint32_t deviceId = 0;
     DiagConsole_Printf("Enter DeviceID: ");
     if (!DiagConsole_ReadHex(&deviceId)) break;
-    memset(scan, 0, sizeof *scan);
-    scan->vendorId = vendorId;
-    scan->deviceId = deviceId;
-    if (DriverRequest(WD_CODE_PCI_SCAN, device, scan, sizeof *scan, 0) == 0) {
-      const uint32_t count = ClampCount(scan->cardCount, WD_PCI_CARDS);
+    if (WdDriver_Scan(device, vendorId, deviceId, scan) == 0) {
+      const uint32_t count = WdDriver_ScanCount(scan);
       if (count == 0) {
         DiagConsole_Printf("Could not find PCI card\n");
       } else if (count == 1) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/driver_calls.h"
 #include "driver/precise_sleep.h"
 #include "driver/transfer_kind.h"
 #include "driver/wd_status.h"
@@ -70,12 +71,6 @@ std::string Hex(uint64_t value) {
   return text;
 }
 
-// Whether the record can hold a T.
-template <class T>
-bool Fits(const void* record, uint32_t size) {
-  return record != nullptr && size >= sizeof(T);
-}
-
 }  // namespace
 
 struct SysfsDriver::Range {
@@ -133,54 +128,23 @@ int SysfsDriver::open_files() const {
   return n;
 }
 
-bool SysfsDriver::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
-  if (code == WD_CODE_SLEEP && Fits<WdSleep>(record, size)) {
-    // Outside the lock: a sleeping thread holds up no other.
-    WdSleep sleep;
-    std::memcpy(&sleep, record, sizeof sleep);
-    WdPreciseSleepUs(sleep.microseconds);
-    *status = 0;
-    return true;
-  }
-  std::lock_guard<std::mutex> guard(lock_);
-  *status = Dispatch(code, record, size);
+bool SysfsDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                            uint32_t* status) {
+  // A sleep is served outside the lock: a sleeping thread holds up no other.
+  std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
+  if (code != WD_CODE_SLEEP || record == nullptr || size < sizeof(WdSleep)) guard.lock();
+  *status = Serve(device, code, record, size);
   return true;
 }
 
-uint32_t SysfsDriver::Dispatch(uint32_t code, void* record, uint32_t size) {
-  // Each request is served on a copy that goes back into the record only on success.
-  auto serve = [&]<class T>(uint32_t (SysfsDriver::*handler)(T&)) -> uint32_t {
-    if (!Fits<T>(record, size)) return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
-    T copy;
-    std::memcpy(&copy, record, sizeof(T));
-    const uint32_t result = (this->*handler)(copy);
-    if (result == 0) std::memcpy(record, &copy, sizeof(T));
-    return result;
-  };
-  switch (code) {
-    case WD_CODE_VERSION:
-      return serve(&SysfsDriver::DoVersion);
-    case WD_CODE_PCI_SCAN:
-      return serve(&SysfsDriver::DoScan);
-    case WD_CODE_PCI_CARD_INFO:
-      return serve(&SysfsDriver::DoCardInfo);
-    case WD_CODE_CARD_REGISTER:
-      return serve(&SysfsDriver::DoRegister);
-    case WD_CODE_CARD_UNREGISTER:
-      return serve(&SysfsDriver::DoUnregister);
-    case WD_CODE_PCI_CONFIG:
-      return serve(&SysfsDriver::DoConfig);
-    case WD_CODE_TRANSFER:
-      // In place: a transfer writes at most its data field, and only when it succeeds.
-      if (!Fits<WdTransfer>(record, size)) {
-        return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
-      }
-      return DoTransfer(*static_cast<WdTransfer*>(record));
-    case WD_CODE_SLEEP:
-      return Fail(WD_STATUS_RECORD_TOO_SHORT, "record too short");
-    default:
-      return Fail(WD_STATUS_UNKNOWN_REQUEST, "unknown request " + Hex(code));
-  }
+uint32_t SysfsDriver::Refuse(uint32_t code, uint32_t status) {
+  if (status == WD_STATUS_UNKNOWN_REQUEST) return Fail(status, "unknown request " + Hex(code));
+  return Fail(status, "record too short");
+}
+
+uint32_t SysfsDriver::Sleep(WdSleep& r) {
+  WdPreciseSleepUs(r.microseconds);
+  return 0;
 }
 
 // --- Errors
@@ -290,14 +254,14 @@ uint32_t SysfsDriver::ListFunctions(std::vector<FunctionAddress>* functions) {
 
 // --- Requests
 
-uint32_t SysfsDriver::DoVersion(WdVersion& r) {
+uint32_t SysfsDriver::Version(WdVersion& r) {
   r.version = kVersion;
   std::memset(r.text, 0, sizeof r.text);
   std::snprintf(r.text, sizeof r.text, "%s", kVersionText);
   return 0;
 }
 
-uint32_t SysfsDriver::DoScan(WdPciScan& r) {
+uint32_t SysfsDriver::Scan(WdPciScan& r) {
   std::vector<FunctionAddress> functions;
   if (const uint32_t status = ListFunctions(&functions)) return status;
   r.cardCount = 0;
@@ -317,7 +281,7 @@ uint32_t SysfsDriver::DoScan(WdPciScan& r) {
   return 0;
 }
 
-uint32_t SysfsDriver::DoCardInfo(WdPciCardInfo& r) {
+uint32_t SysfsDriver::CardInfo(WdPciCardInfo& r) {
   const FunctionAddress f{0, r.pciSlot.bus, r.pciSlot.slot, r.pciSlot.function};
   std::vector<ResourceLine> lines;
   if (const uint32_t status = ReadResource(f, &lines)) return status;
@@ -331,27 +295,15 @@ uint32_t SysfsDriver::DoCardInfo(WdPciCardInfo& r) {
   for (unsigned bar = 0; bar < kBarLines && bar < lines.size(); ++bar) {
     const ResourceLine& line = lines[bar];
     if (!line.used() || line.end >= kAddressLimit) continue;
-    WdItem& item = card.items[card.itemCount++];
     const auto start = static_cast<uint32_t>(line.start);
     const auto bytes = static_cast<uint32_t>(line.bytes());
     if (line.io()) {
-      item.kind = WD_ITEM_IO;
-      item.u.io.port = start;
-      item.u.io.bytes = bytes;
-      item.u.io.bar = bar;
+      wd::AddIoItem(card, bar, start, bytes);
     } else {
-      item.kind = WD_ITEM_MEMORY;
-      item.u.mem.physAddress = start;
-      item.u.mem.bytes = bytes;
-      item.u.mem.transferAddress = start;
-      item.u.mem.bar = bar;
+      wd::AddMemoryItem(card, bar, start, bytes);
     }
   }
-  if (irq != 0) {
-    WdItem& item = card.items[card.itemCount++];
-    item.kind = WD_ITEM_INTERRUPT;
-    item.u.interrupt.irq = irq;
-  }
+  if (irq != 0) wd::AddInterruptItem(card, irq);
   r.card = card;
   return 0;
 }
@@ -421,7 +373,8 @@ void SysfsDriver::Release(Registration& registration) {
   last_hit_[0] = last_hit_[1] = nullptr;
 }
 
-uint32_t SysfsDriver::DoRegister(WdCardRegister& r) {
+uint32_t SysfsDriver::Register(WdCardRegister& r, uintptr_t device) {
+  (void)device;  // a registration here is not tied to the handle it came on
   if (access_ == Access::kReadOnly) {
     return Fail(WD_STATUS_RESOURCE_BUSY, "read-only: card registration refused");
   }
@@ -436,7 +389,7 @@ uint32_t SysfsDriver::DoRegister(WdCardRegister& r) {
   }
 
   auto reg = std::make_unique<Registration>();
-  const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
+  const uint32_t count = WdDriver_ItemCount(&r.card);
   for (uint32_t i = 0; i < count; ++i) {
     WdItem& item = r.card.items[i];
     const bool range = (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
@@ -461,7 +414,7 @@ uint32_t SysfsDriver::DoRegister(WdCardRegister& r) {
   return 0;
 }
 
-uint32_t SysfsDriver::DoUnregister(WdCardRegister& r) {
+uint32_t SysfsDriver::Unregister(WdCardRegister& r) {
   auto it = std::find_if(registrations_.begin(), registrations_.end(), [&r](const auto& reg) {
     return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
   });
@@ -473,7 +426,7 @@ uint32_t SysfsDriver::DoUnregister(WdCardRegister& r) {
   return 0;
 }
 
-uint32_t SysfsDriver::DoConfig(WdPciConfigDump& r) {
+uint32_t SysfsDriver::Config(WdPciConfigDump& r) {
   if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
       r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
     return Fail(WD_STATUS_INVALID_PARAMETER, "configuration access of " + std::to_string(r.bytes) +
@@ -523,7 +476,7 @@ const SysfsDriver::Range* SysfsDriver::Covering(bool memory, uint32_t address, u
   return nullptr;
 }
 
-uint32_t SysfsDriver::DoTransfer(WdTransfer& r) {
+uint32_t SysfsDriver::Transfer(WdTransfer& r) {
   const wd::TransferKind c = wd::KindOf(r.command);
   if (c.width == 0) {
     return Fail(WD_STATUS_INVALID_PARAMETER,

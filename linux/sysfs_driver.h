@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/hosted_driver.h"
+#include "driver/request_driver.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_files.h"
 #include "linux/sysfs_tree.h"
@@ -56,7 +56,7 @@ enum class Access {
   kReadOnly,  // scan, card information and configuration reads only
 };
 
-class SysfsDriver : public WdHostedDriver {
+class SysfsDriver : public wd::RequestDriver {
  public:
   // `files` defaults to the system's calls; a test may pass its own (it must outlive the driver).
   explicit SysfsDriver(std::string root = kDefaultRoot, Access access = Access::kFull,
@@ -65,7 +65,9 @@ class SysfsDriver : public WdHostedDriver {
   SysfsDriver(const SysfsDriver&) = delete;
   SysfsDriver& operator=(const SysfsDriver&) = delete;
 
-  bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override;
+  // One request at a time, sleeps excepted.
+  bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                 uint32_t* status) override;
 
   // The reason for the latest failed request ("" when none failed yet).
   std::string LastError() const;
@@ -83,14 +85,15 @@ class SysfsDriver : public WdHostedDriver {
   struct Registration;
   struct Function;
 
-  uint32_t Dispatch(uint32_t code, void* record, uint32_t size);
-  uint32_t DoVersion(WdVersion& r);
-  uint32_t DoScan(WdPciScan& r);
-  uint32_t DoCardInfo(WdPciCardInfo& r);
-  uint32_t DoRegister(WdCardRegister& r);
-  uint32_t DoUnregister(WdCardRegister& r);
-  uint32_t DoConfig(WdPciConfigDump& r);
-  uint32_t DoTransfer(WdTransfer& r);
+  uint32_t Version(WdVersion& r) override;
+  uint32_t Scan(WdPciScan& r) override;
+  uint32_t CardInfo(WdPciCardInfo& r) override;
+  uint32_t Register(WdCardRegister& r, uintptr_t device) override;
+  uint32_t Unregister(WdCardRegister& r) override;
+  uint32_t Config(WdPciConfigDump& r) override;
+  uint32_t Transfer(WdTransfer& r) override;
+  uint32_t Sleep(WdSleep& r) override;
+  uint32_t Refuse(uint32_t code, uint32_t status) override;
 
   std::string PathOf(const FunctionAddress& f, const char* file) const;
   // Reads a whole small file; 0 or a status (with the reason kept).

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "driver/driver_calls.h"
 #include "driver/driver_request.h"
 #include "driver/pci_config.h"
 #include "hooks/test_hooks.h"
@@ -51,20 +52,6 @@ void ClearError() {
   P9050_ErrorText[0] = '\0';
 }
 
-BOOL VersionAccepted(WdDeviceHandle device) {
-  WdVersion version;
-  memset(&version, 0, sizeof version);
-  (void)DriverRequest(WD_CODE_VERSION, device, &version, sizeof version, 0);
-  return version.version >= WD_MIN_VERSION ? TRUE : FALSE;
-}
-
-uint32_t Scan(WdDeviceHandle device, uint32_t vendorId, uint32_t deviceId, WdPciScan* scan) {
-  memset(scan, 0, sizeof *scan);
-  scan->vendorId = vendorId;
-  scan->deviceId = deviceId;
-  return DriverRequest(WD_CODE_PCI_SCAN, device, scan, sizeof *scan, 0);
-}
-
 // Gives back what the open sequence acquired, newest first.
 BOOL OpenCleanUp(P9050_Handle* handle) {
   if (handle->cardRegister.cardHandle != 0) {
@@ -77,14 +64,7 @@ BOOL OpenCleanUp(P9050_Handle* handle) {
 }
 
 uint32_t ConfigAccess(P9050_Handle* handle, uint32_t offset, uint32_t* value, uint32_t isRead) {
-  WdPciConfigDump dump;
-  memset(&dump, 0, sizeof dump);
-  dump.pciSlot = handle->pciSlot;
-  dump.buffer = WD_TO_UPTR(value);
-  dump.offset = offset;
-  dump.bytes = kConfigDword;
-  dump.isRead = isRead;
-  return DriverRequest(WD_CODE_PCI_CONFIG, handle->device, &dump, sizeof dump, 0);
+  return WdDriver_Config(handle->device, handle->pciSlot, offset, value, kConfigDword, isRead);
 }
 
 void ZeroInterruptArea(P9050_Handle* handle) {
@@ -114,18 +94,19 @@ extern "C" void P9050_SetHandleAllocator(P9050_AllocFn alloc, P9050_FreeFn relea
 
 extern "C" uint32_t P9050_CountCards(uint32_t vendorId, uint32_t deviceId) {
   ClearError();
-  WdDeviceHandle device = WdChannel_Open();
+  WdVersion version;
+  WdDeviceHandle device = WdDriver_OpenWithVersion(&version, NULL);
   if (device == WD_INVALID_HANDLE) {
     SetError("Failed opening WinDriver device\n");
     return 0;
   }
-  if (!VersionAccepted(device)) {
+  if (!WdDriver_VersionAccepted(&version)) {
     SetError("Incorrect WinDriver version\n");
     WdChannel_Close(device);
     return 0;
   }
   WdPciScan scan;
-  const uint32_t status = Scan(device, vendorId, deviceId, &scan);
+  const uint32_t status = WdDriver_Scan(device, vendorId, deviceId, &scan);
   WdChannel_Close(device);
   if (status == 0 && scan.cardCount == 0) SetError("no cards found\n");
   return scan.cardCount;
@@ -141,18 +122,19 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
     return FALSE;
   }
 
-  handle->device = WdChannel_Open();
+  WdVersion version;
+  handle->device = WdDriver_OpenWithVersion(&version, NULL);
   if (handle->device == WD_INVALID_HANDLE) {
     SetError("Failed opening WinDriver device\n");
     return OpenCleanUp(handle);
   }
-  if (!VersionAccepted(handle->device)) {
+  if (!WdDriver_VersionAccepted(&version)) {
     SetError("Incorrect WinDriver version\n");
     return OpenCleanUp(handle);
   }
 
   WdPciScan scan;
-  (void)Scan(handle->device, vendorId, deviceId, &scan);
+  (void)WdDriver_Scan(handle->device, vendorId, deviceId, &scan);
   if (scan.cardCount == 0) {
     SetError("Could not find PCI card\n");
     return OpenCleanUp(handle);
@@ -163,9 +145,6 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
     return OpenCleanUp(handle);
   }
 
-  WdPciCardInfo info;
-  memset(&info, 0, sizeof info);
-  info.pciSlot = scan.slots[cardIndex];
   handle->pciSlot = scan.slots[cardIndex];
 
   // The 9050 does not answer register accesses through BAR0 while BAR0's address has bit 7 set;
@@ -179,7 +158,8 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
     }
   }
 
-  (void)DriverRequest(WD_CODE_PCI_CARD_INFO, handle->device, &info, sizeof info, 0);
+  WdPciCardInfo info;
+  (void)WdDriver_CardInfo(handle->device, handle->pciSlot, &info);
 
   handle->cardRegister.card = info.card;
   handle->cardRegister.checkLockOnly = 0;
@@ -231,7 +211,7 @@ extern "C" BOOL P9050_DetectCardElements(P9050_Handle* handle) {
   memset(handle->addrDesc, 0, sizeof handle->addrDesc);
 
   const WdCard* card = &handle->cardRegister.card;
-  const uint32_t count = card->itemCount < WD_CARD_ITEMS ? card->itemCount : WD_CARD_ITEMS;
+  const uint32_t count = WdDriver_ItemCount(card);
   for (uint32_t i = 0; i < count; i++) {
     const WdItem* item = &card->items[i];
     switch (item->kind) {

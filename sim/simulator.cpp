@@ -29,6 +29,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "driver/driver_calls.h"
 #include "driver/int_requests.h"
 #include "driver/transfer_kind.h"
 #include "sim/pci_bus.h"
@@ -39,10 +40,8 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kMaxWindowBytes = 64u << 20;  // larger memory items are not mapped
-constexpr uint32_t kBusTypePci = 5;
-constexpr uint32_t kSlotShift = 3;  // slot/function of a bus item: slot << 3 | function
 constexpr char kVersionText[] = "zarerera simulated WinDriver";
-constexpr uintptr_t kNoDevice = 0;  // a request sent without a device handle (Control)
+using wd::kNoDevice;
 
 using SlotKey = std::tuple<uint32_t, uint32_t, uint32_t>;
 SlotKey KeyOf(const WdPciSlot& s) {
@@ -123,7 +122,8 @@ struct Simulator::Impl {
   uint64_t registrations_changed = 0;
   // Where the transfer being served starts, as found for its sync: serving it decodes no more.
   std::optional<PciBus::Hit> transfer_start;
-  std::map<uint32_t, uint32_t> failures;  // code -> status
+  std::unique_lock<std::mutex>* serving_lock = nullptr;  // the request being served holds it
+  std::map<uint32_t, uint32_t> failures;                 // code -> status
   std::set<uint32_t> silenced;
   std::map<SlotKey, WdCard> item_overrides;
   std::optional<WdPciScan> scan_override;
@@ -238,44 +238,25 @@ struct Simulator::Impl {
   // The resource list a card information request reports for `f`.
   static WdCard ItemsOf(const PciFunction& f) {
     WdCard card{};
-    auto add = [&card]() -> WdItem& { return card.items[card.itemCount++]; };
     for (int bar = 0; bar < static_cast<int>(pci::kBarCount); ++bar) {
+      const auto index = static_cast<uint32_t>(bar);
       const BarKind kind = f.bar_kind(bar);
       if (kind == BarKind::kMemory) {
-        WdItem& item = add();
-        item.kind = WD_ITEM_MEMORY;
-        item.u.mem.physAddress = f.bar_address(bar);
-        item.u.mem.bytes = f.bar_size(bar);
-        item.u.mem.transferAddress = f.bar_address(bar);
-        item.u.mem.bar = static_cast<uint32_t>(bar);
+        wd::AddMemoryItem(card, index, f.bar_address(bar), f.bar_size(bar));
       } else if (kind == BarKind::kIo) {
-        WdItem& item = add();
-        item.kind = WD_ITEM_IO;
-        item.u.io.port = f.bar_address(bar);
-        item.u.io.bytes = f.bar_size(bar);
-        item.u.io.bar = static_cast<uint32_t>(bar);
+        wd::AddIoItem(card, index, f.bar_address(bar), f.bar_size(bar));
       }
     }
     const uint8_t line = f.interrupt_line();
-    if (line != 0 && line != pci::kInterruptLineNone) {
-      WdItem& item = add();
-      item.kind = WD_ITEM_INTERRUPT;
-      item.u.interrupt.irq = line;
-    }
-    if (f.cfg().bus_item) {
-      WdItem& item = add();
-      item.kind = WD_ITEM_BUS;
-      item.u.bus.busType = kBusTypePci;
-      item.u.bus.busNumber = f.slot().bus;
-      item.u.bus.slotFunction = f.slot().slot << kSlotShift | f.slot().function;
-    }
+    if (line != 0 && line != pci::kInterruptLineNone) wd::AddInterruptItem(card, line);
+    if (f.cfg().bus_item) wd::AddBusItem(card, f.slot());
     return card;
   }
 };
 
 Simulator::Simulator(Clock::Mode mode) : impl_(std::make_unique<Impl>()), clock_(mode) {
-  impl_->interrupts = std::make_unique<InterruptService>(
-      [this](WdTransfer& command) { DoTransfer(reinterpret_cast<uint8_t*>(&command)); });
+  impl_->interrupts =
+      std::make_unique<InterruptService>([this](WdTransfer& command) { (void)Transfer(command); });
   impl_->sources = std::make_unique<Sources>(this);
 }
 
@@ -383,17 +364,8 @@ int Simulator::mapped_windows() const {
 // --- Request handlers: each works on a copy `rec` and reports a status; the caller copies the
 // record back only on success.
 
-bool Simulator::Control(uint32_t code, void* record, uint32_t size, uint32_t* status) {
-  return Handle(kNoDevice, code, record, size, status);
-}
-
 bool Simulator::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
                           uint32_t* status) {
-  return Handle(device, code, record, size, status);
-}
-
-bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                       uint32_t* status) {
   std::unique_lock<std::mutex> guard(impl_->lock);
   const std::thread::id requester = std::this_thread::get_id();
   impl_->TakeOwnership(device, requester);
@@ -416,7 +388,8 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   } else if (auto it = impl_->failures.find(code); it != impl_->failures.end()) {
     result = it->second;
   } else {
-    result = Dispatch(device, code, record, size, guard);
+    impl_->serving_lock = &guard;
+    result = Serve(device, code, record, size);
   }
   impl_->transfer_start.reset();
 
@@ -442,76 +415,34 @@ bool Simulator::Handle(uintptr_t device, uint32_t code, void* record, uint32_t s
   return answered;
 }
 
-uint32_t Simulator::Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                             std::unique_lock<std::mutex>& lock) {
-  switch (code) {
-    case WD_CODE_VERSION:
-      return Serve<WdVersion>(record, size, [this](WdVersion& r) { return DoVersion(r); });
-    case WD_CODE_PCI_SCAN:
-      return Serve<WdPciScan>(record, size, [this](WdPciScan& r) { return DoScan(r); });
-    case WD_CODE_PCI_CARD_INFO:
-      return Serve<WdPciCardInfo>(record, size, [this](WdPciCardInfo& r) { return DoCardInfo(r); });
-    case WD_CODE_CARD_REGISTER:
-      return Serve<WdCardRegister>(
-          record, size, [this, device](WdCardRegister& r) { return DoRegister(r, device); });
-    case WD_CODE_CARD_UNREGISTER:
-      return Serve<WdCardRegister>(record, size,
-                                   [this](WdCardRegister& r) { return DoUnregister(r); });
-    case WD_CODE_PCI_CONFIG:
-      return Serve<WdPciConfigDump>(record, size,
-                                    [this](WdPciConfigDump& r) { return DoConfig(r); });
-    case WD_CODE_TRANSFER:
-      // In place: a transfer is the hot request, and it writes at most its data field.
-      if (record == nullptr || size < sizeof(WdTransfer)) return kStatusRecordTooShort;
-      return DoTransfer(static_cast<uint8_t*>(record));
-    case WD_CODE_SLEEP:
-      return Serve<WdSleep>(record, size, [this](WdSleep& r) { return DoSleep(r); });
-    case WD_CODE_INT_ENABLE:
-    case WD_CODE_INT_WAIT:
-    case WD_CODE_INT_DISABLE:
-      if (!interrupt_service_) return kStatusUnknownRequest;
-      return DoInterrupt(code, record, size, lock);
-    default:
-      return kStatusUnknownRequest;
+uint32_t Simulator::IntDisable(WdIntRequest& r) {
+  return impl_->interrupts->Disable(r.intHandle);
+}
+
+uint32_t Simulator::IntWait(WdIntRequest& r) {
+  std::unique_lock<std::mutex>& lock = *impl_->serving_lock;  // released while it waits
+  // Other threads' requests are served while this one waits: it must not count as theirs.
+  t_serving = nullptr;
+  const uint32_t status = impl_->interrupts->Wait(r, lock, clock_.mode() == Clock::Mode::kReal);
+  t_serving = this;
+  return status;
+}
+
+uint32_t Simulator::IntEnable(WdIntRequest& r) {
+  PciFunction* function = nullptr;
+  for (const auto& reg : impl_->registrations) {
+    if (r.intHandle != 0 && reg->int_handle == r.intHandle) function = reg->function;
   }
+  return impl_->interrupts->Enable(r, function);
 }
 
-template <class T, class F>
-uint32_t Simulator::Serve(void* record, uint32_t size, F handler) {
-  T rec;
-  if (!Load(record, size, &rec)) return kStatusRecordTooShort;
-  const uint32_t result = handler(rec);
-  if (result == 0) std::memcpy(record, &rec, sizeof rec);
-  return result;
-}
-
-uint32_t Simulator::DoInterrupt(uint32_t code, void* record, uint32_t size,
-                                std::unique_lock<std::mutex>& lock) {
-  InterruptService& interrupts = *impl_->interrupts;
-  return Serve<WdIntRequest>(record, size, [&](WdIntRequest& r) -> uint32_t {
-    if (code == WD_CODE_INT_DISABLE) return interrupts.Disable(r.intHandle);
-    if (code == WD_CODE_INT_WAIT) {
-      // Other threads' requests are served while this one waits: it must not count as theirs.
-      t_serving = nullptr;
-      const uint32_t status = interrupts.Wait(r, lock, clock_.mode() == Clock::Mode::kReal);
-      t_serving = this;
-      return status;
-    }
-    PciFunction* function = nullptr;
-    for (const auto& reg : impl_->registrations) {
-      if (r.intHandle != 0 && reg->int_handle == r.intHandle) function = reg->function;
-    }
-    return interrupts.Enable(r, function);
-  });
-}
-
-uint32_t Simulator::DoVersion(WdVersion& r) {
+uint32_t Simulator::Version(WdVersion& r) {
   r.version = version_;
   std::snprintf(r.text, sizeof r.text, "%s", kVersionText);
   return 0;
 }
 
-uint32_t Simulator::DoScan(WdPciScan& r) {
+uint32_t Simulator::Scan(WdPciScan& r) {
   if (impl_->scan_override) {
     const WdPciScan& o = *impl_->scan_override;
     r.cardCount = o.cardCount;
@@ -536,7 +467,7 @@ uint32_t Simulator::DoScan(WdPciScan& r) {
   return 0;
 }
 
-uint32_t Simulator::DoCardInfo(WdPciCardInfo& r) {
+uint32_t Simulator::CardInfo(WdPciCardInfo& r) {
   if (auto it = impl_->item_overrides.find(KeyOf(r.pciSlot)); it != impl_->item_overrides.end()) {
     r.card = it->second;
     return 0;
@@ -547,9 +478,9 @@ uint32_t Simulator::DoCardInfo(WdPciCardInfo& r) {
   return 0;
 }
 
-uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
+uint32_t Simulator::Register(WdCardRegister& r, uintptr_t device) {
   if (refuse_registration_) return kStatusResourceBusy;
-  const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
+  const uint32_t count = WdDriver_ItemCount(&r.card);
   for (uint32_t i = 0; i < count; ++i) {
     const WdItem& item = r.card.items[i];
     if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes > kMaxWindowBytes) return kStatusNoMemory;
@@ -593,7 +524,7 @@ uint32_t Simulator::DoRegister(WdCardRegister& r, uintptr_t device) {
   return 0;
 }
 
-uint32_t Simulator::DoUnregister(WdCardRegister& r) {
+uint32_t Simulator::Unregister(WdCardRegister& r) {
   auto& regs = impl_->registrations;
   auto it = std::find_if(regs.begin(), regs.end(), [&r](const auto& reg) {
     return r.cardHandle != 0 && reg->card_handle == r.cardHandle;
@@ -616,7 +547,7 @@ uint32_t Simulator::DoUnregister(WdCardRegister& r) {
   return 0;
 }
 
-uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
+uint32_t Simulator::Config(WdPciConfigDump& r) {
   if (r.bytes == 0 || r.bytes > 4 || r.offset >= pci::kConfigSize ||
       r.bytes > pci::kConfigSize - r.offset || r.buffer == 0) {
     return kStatusInvalidParameter;
@@ -635,38 +566,28 @@ uint32_t Simulator::DoConfig(WdPciConfigDump& r) {
   return 0;
 }
 
-uint32_t Simulator::DoTransfer(uint8_t* record) {
-  auto field = [record](size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, record + offset, sizeof v);
-    return v;
-  };
-  const uint32_t address = field(offsetof(WdTransfer, address));
-  const wd::TransferKind k = wd::KindOf(field(offsetof(WdTransfer, command)));
+uint32_t Simulator::Transfer(WdTransfer& r) {
+  const wd::TransferKind k = wd::KindOf(r.command);
   if (k.width == 0) return kStatusInvalidParameter;
   const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
-  uint8_t* data = record + offsetof(WdTransfer, data);
   if (!k.block) {
     const std::optional<PciBus::Hit>& found = impl_->transfer_start;
-    const PciBus::Hit start = found && found->kind == space && found->address == address
+    const PciBus::Hit start = found && found->kind == space && found->address == r.address
                                   ? *found
-                                  : impl_->bus.DecodeStart(space, address);
+                                  : impl_->bus.DecodeStart(space, r.address);
     if (k.write) {
-      impl_->bus.Write(start, field(offsetof(WdTransfer, data)), k.width);
+      impl_->bus.Write(start, r.data.dword, k.width);
     } else {
       const uint32_t v = impl_->bus.Read(start, k.width);
-      std::memcpy(data, &v, k.width);  // little-endian: the value's low bytes
+      std::memcpy(&r.data, &v, k.width);  // little-endian: the value's low bytes
     }
     return 0;
   }
-  const uint32_t bytes = field(offsetof(WdTransfer, bytes));
-  const bool increment = field(offsetof(WdTransfer, autoIncrement)) != 0;
-  WdUPtr pointer;
-  std::memcpy(&pointer, data, sizeof pointer);
-  if (bytes % k.width != 0 || (bytes != 0 && pointer == 0)) return kStatusInvalidParameter;
-  auto* buffer = WD_FROM_UPTR(uint8_t*, pointer);
-  uint32_t at = address;
-  for (uint32_t done = 0; done < bytes; done += k.width) {
+  const bool increment = r.autoIncrement != 0;
+  if (r.bytes % k.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) return kStatusInvalidParameter;
+  auto* buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
+  uint32_t at = r.address;
+  for (uint32_t done = 0; done < r.bytes; done += k.width) {
     if (k.write) {
       uint32_t v = 0;
       std::memcpy(&v, buffer + done, k.width);
@@ -680,7 +601,7 @@ uint32_t Simulator::DoTransfer(uint8_t* record) {
   return 0;
 }
 
-uint32_t Simulator::DoSleep(WdSleep& r) {
+uint32_t Simulator::Sleep(WdSleep& r) {
   clock_.Sleep(r.microseconds);
   return 0;
 }

@@ -55,7 +55,7 @@
 #include <optional>
 #include <vector>
 
-#include "driver/hosted_driver.h"
+#include "driver/request_driver.h"
 #include "driver/wd_records.h"
 #include "driver/wd_status.h"
 #include "sim/card_model.h"
@@ -76,12 +76,11 @@ constexpr uint32_t kStatusNoMemory = WD_STATUS_NO_MEMORY;
 // Version reported unless a test sets another: 10.00, which the library accepts.
 constexpr uint32_t kDefaultVersion = 1000;
 
-class Simulator : public WdHostedDriver {
+class Simulator : public wd::RequestDriver {
  public:
   explicit Simulator(Clock::Mode mode = Clock::Mode::kVirtual);
   ~Simulator() override;
 
-  bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override;
   bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
                  uint32_t* status) override;
 
@@ -141,21 +140,18 @@ class Simulator : public WdHostedDriver {
  private:
   struct Impl;
   struct Sources;
-  bool Handle(uintptr_t device, uint32_t code, void* record, uint32_t size, uint32_t* status);
-  uint32_t Dispatch(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                    std::unique_lock<std::mutex>& lock);
-  uint32_t DoInterrupt(uint32_t code, void* record, uint32_t size,
-                       std::unique_lock<std::mutex>& lock);
-  template <class T, class F>
-  uint32_t Serve(void* record, uint32_t size, F handler);
-  uint32_t DoVersion(WdVersion& r);
-  uint32_t DoScan(WdPciScan& r);
-  uint32_t DoCardInfo(WdPciCardInfo& r);
-  uint32_t DoRegister(WdCardRegister& r, uintptr_t device);
-  uint32_t DoUnregister(WdCardRegister& r);
-  uint32_t DoConfig(WdPciConfigDump& r);
-  uint32_t DoTransfer(uint8_t* record);
-  uint32_t DoSleep(WdSleep& r);
+  uint32_t Version(WdVersion& r) override;
+  uint32_t Scan(WdPciScan& r) override;
+  uint32_t CardInfo(WdPciCardInfo& r) override;
+  uint32_t Register(WdCardRegister& r, uintptr_t device) override;
+  uint32_t Unregister(WdCardRegister& r) override;
+  uint32_t Config(WdPciConfigDump& r) override;
+  uint32_t Transfer(WdTransfer& r) override;
+  uint32_t Sleep(WdSleep& r) override;
+  bool ServesInterrupts() const override { return interrupt_service_; }
+  uint32_t IntEnable(WdIntRequest& r) override;
+  uint32_t IntWait(WdIntRequest& r) override;
+  uint32_t IntDisable(WdIntRequest& r) override;
 
   std::unique_ptr<Impl> impl_;
   Clock clock_;

@@ -5,6 +5,7 @@
 #include "diag/p9050_diag.h"
 #include "diag/pci_diag.h"
 #include "driver/device_channel.h"
+#include "driver/driver_calls.h"
 #include "driver/driver_request.h"
 #include "driver/wd_records.h"
 #include "hooks/test_hooks.h"

@@ -1,9 +1,8 @@
 // `list`: the boards on the bus, like lspci: one line each, and with -v their resources.
-#include <cstring>
 #include <vector>
 
 #include "commands.h"
-#include "driver/driver_request.h"
+#include "driver/driver_calls.h"
 #include "errors.h"
 
 namespace zcmd {
@@ -39,12 +38,10 @@ std::string SizeText(uint32_t bytes) {
 
 void ReadResources(WdDeviceHandle device, Function* f) {
   WdPciCardInfo info;
-  std::memset(&info, 0, sizeof info);
-  info.pciSlot = f->slot;
-  if (DriverRequest(WD_CODE_PCI_CARD_INFO, device, &info, sizeof info, 0) != 0) {
+  if (WdDriver_CardInfo(device, f->slot, &info) != 0) {
     throw Failure("cannot read the resources of " + SlotText(f->slot));
   }
-  const uint32_t items = info.card.itemCount < WD_CARD_ITEMS ? info.card.itemCount : WD_CARD_ITEMS;
+  const uint32_t items = WdDriver_ItemCount(&info.card);
   for (uint32_t i = 0; i < items; ++i) {
     const WdItem& item = info.card.items[i];
     switch (item.kind) {
@@ -69,17 +66,13 @@ void ReadResources(WdDeviceHandle device, Function* f) {
 int RunList(Session& session, const Config& config) {
   const PciIds ids = ParseIds(config.ids);
   WdPciScan scan;
-  std::memset(&scan, 0, sizeof scan);
-  if (!config.all) {
-    scan.vendorId = ids.vendorId;
-    scan.deviceId = ids.deviceId;
-  }
   WdDeviceHandle device = session.OpenDevice();
   std::vector<Function> functions;
   try {
-    const uint32_t status = DriverRequest(WD_CODE_PCI_SCAN, device, &scan, sizeof scan, 0);
+    const uint32_t status = config.all ? WdDriver_Scan(device, 0, 0, &scan)
+                                       : WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
     if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
-    const uint32_t count = scan.cardCount < WD_PCI_CARDS ? scan.cardCount : WD_PCI_CARDS;
+    const uint32_t count = WdDriver_ScanCount(&scan);
     for (uint32_t i = 0; i < count; ++i) {
       Function f;
       f.slot = scan.slots[i];

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "driver/driver_request.h"
+#include "driver/driver_calls.h"
 #include "driver/hosted_driver.h"
 #include "errors.h"
 #include "machine/sim_machine.h"
@@ -168,12 +168,11 @@ void Session::StopPulser() {
 }
 
 WdDeviceHandle Session::OpenDevice() {
-  WdDeviceHandle device = WdChannel_Open();
-  if (device == WD_INVALID_HANDLE) throw Failure("cannot open the driver device");
   WdVersion version;
-  std::memset(&version, 0, sizeof version);
-  const uint32_t status = DriverRequest(WD_CODE_VERSION, device, &version, sizeof version, 0);
-  if (status != 0 || version.version < WD_MIN_VERSION) {
+  uint32_t status = 0;
+  WdDeviceHandle device = WdDriver_OpenWithVersion(&version, &status);
+  if (device == WD_INVALID_HANDLE) throw Failure("cannot open the driver device");
+  if (status != 0 || !WdDriver_VersionAccepted(&version)) {
     WdChannel_Close(device);
     throw Failure(Format("the driver's version %u.%02u is older than %u.%02u",
                          static_cast<unsigned>(version.version / 100),
@@ -190,15 +189,12 @@ P9050_Handle* Session::Board() {
   if (!config_.slot.empty()) {
     const WdPciSlot wanted = ParseSlot(config_.slot);
     WdPciScan scan;
-    std::memset(&scan, 0, sizeof scan);
-    scan.vendorId = ids.vendorId;
-    scan.deviceId = ids.deviceId;
     WdDeviceHandle device = OpenDevice();
-    const uint32_t status = DriverRequest(WD_CODE_PCI_SCAN, device, &scan, sizeof scan, 0);
+    const uint32_t status = WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
     WdChannel_Close(device);
     if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
     uint32_t i = 0;
-    const uint32_t count = scan.cardCount < WD_PCI_CARDS ? scan.cardCount : WD_PCI_CARDS;
+    const uint32_t count = WdDriver_ScanCount(&scan);
     while (i < count && std::memcmp(&scan.slots[i], &wanted, sizeof wanted) != 0) ++i;
     if (i == count) {
       throw Failure("no board with IDs " + IdsText(ids.vendorId, ids.deviceId) + " at " +

@@ -1,0 +1,76 @@
+// The base of every in-process driver: one place that decodes a request, checks its record's size,
+// serves it on a copy of the record and copies the copy back only when it succeeded, so that each
+// driver writes only what a request does (a typed handler per request code).
+//
+// Decoding, for every code of driver/wd_records.h and driver/int_requests.h:
+// - A null record, or one shorter than its code's record: Refuse(code, WD_STATUS_RECORD_TOO_SHORT).
+// - An unknown code, and the interrupt requests while ServesInterrupts() is false (whatever the
+//   record): Refuse(code, WD_STATUS_UNKNOWN_REQUEST).
+// - Otherwise the handler runs on a copy; the copy goes back into the record when it returns 0.
+//   A transfer is the hot request and writes at most its data field: it is served in place when
+//   the record is aligned for it.
+// The status the handler (or Refuse) returns is the request's status; Serve always answers.
+#ifndef ZARERERA_DRIVER_REQUEST_DRIVER_H
+#define ZARERERA_DRIVER_REQUEST_DRIVER_H
+
+#include <cstdint>
+
+#include "driver/hosted_driver.h"
+#include "driver/int_requests.h"
+#include "driver/wd_records.h"
+
+namespace wd {
+
+constexpr uintptr_t kNoDevice = 0;  // a request sent without a device handle (Control)
+
+class RequestDriver : public WdHostedDriver {
+ public:
+  bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
+    return ControlOn(kNoDevice, code, record, size, status);
+  }
+  // Serves the request; a driver that locks or synchronises around requests overrides this and
+  // calls Serve inside.
+  bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                 uint32_t* status) override {
+    *status = Serve(device, code, record, size);
+    return true;
+  }
+
+  // Decodes request `code` and calls its handler; returns the status.
+  uint32_t Serve(uintptr_t device, uint32_t code, void* record, uint32_t size);
+
+ protected:
+  virtual uint32_t Version(WdVersion& r) = 0;
+  virtual uint32_t Scan(WdPciScan& r) = 0;
+  virtual uint32_t CardInfo(WdPciCardInfo& r) = 0;
+  virtual uint32_t Register(WdCardRegister& r, uintptr_t device) = 0;
+  virtual uint32_t Unregister(WdCardRegister& r) = 0;
+  virtual uint32_t Config(WdPciConfigDump& r) = 0;
+  virtual uint32_t Transfer(WdTransfer& r) = 0;
+  virtual uint32_t Sleep(WdSleep& r) = 0;
+  // The interrupt requests, asked only while ServesInterrupts() holds.
+  virtual bool ServesInterrupts() const { return false; }
+  virtual uint32_t IntEnable(WdIntRequest& r);
+  virtual uint32_t IntWait(WdIntRequest& r);
+  virtual uint32_t IntDisable(WdIntRequest& r);
+  // A request refused before any handler ran, with the status it gets (a driver that keeps the
+  // reasons of failures overrides this); returns the status to answer.
+  virtual uint32_t Refuse(uint32_t code, uint32_t status);
+
+ private:
+  template <class T, class Handler>
+  uint32_t OnCopy(uint32_t code, void* record, uint32_t size, Handler handler);
+  uint32_t Interrupt(uint32_t code, void* record, uint32_t size);
+};
+
+// Item builders for card information: each appends one item (zeroed, then its fields) and returns
+// it, or returns null and leaves the card as it was when its list is full.
+WdItem* AddMemoryItem(WdCard& card, uint32_t bar, uint32_t start, uint32_t bytes);
+WdItem* AddIoItem(WdCard& card, uint32_t bar, uint32_t port, uint32_t bytes);
+WdItem* AddInterruptItem(WdCard& card, uint32_t irq);
+// A PCI bus item: bus type 5, slot/function as slot << 3 | function.
+WdItem* AddBusItem(WdCard& card, const WdPciSlot& slot);
+
+}  // namespace wd
+
+#endif  // ZARERERA_DRIVER_REQUEST_DRIVER_H
