@@ -14,12 +14,8 @@
 #include <string>
 #include <vector>
 
-<<<<<<< HEAD
 #include "console/console.h"
-=======
-#include "diag/console.h"
 #include "machine/sim_machine.h"
->>>>>>> options
 #include "main_menu.h"
 #include "options.h"
 #include "session_end.h"

@@ -11,10 +11,6 @@
 #include <sstream>
 #include <vector>
 
-<<<<<<< HEAD
-#include "console/console.h"
-=======
->>>>>>> options
 #include "zarerera_version.h"
 
 namespace p9050diag {
