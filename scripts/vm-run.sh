@@ -93,7 +93,9 @@ missing() {
   exit 77
 }
 
-command -v qemu-system-x86_64 >/dev/null || missing qemu-system-x86_64 qemu-system-x86
+# ZARERERA_VM_QEMU names another emulator binary (the script's own test names a missing one).
+qemu=${ZARERERA_VM_QEMU:-qemu-system-x86_64}
+command -v "${qemu}" >/dev/null || missing "${qemu}" qemu-system-x86
 command -v cpio >/dev/null || missing cpio cpio
 command -v lspci >/dev/null || missing lspci pciutils
 busybox=$(command -v busybox || true)
@@ -186,6 +188,9 @@ if [ ! -f "${base}" ]; then
   mkdir -p "${stage}/usr/share/misc"
   cp -L "${pci_ids}" "${stage}/usr/share/misc/pci.ids"
   mkdir -p "${stage}/lib/modules/${release}"
+  # The module indexes, which lspci (through libkmod) reads to name the drivers of functions.
+  cp /lib/modules/"${release}"/modules.*.bin /lib/modules/"${release}"/modules.dep \
+    "${stage}/lib/modules/${release}/"
   for f in "${module_list[@]}"; do
     mkdir -p "${stage}/lib/modules/${release}/$(dirname "${f}")"
     cp "/lib/modules/${release}/${f}" "${stage}/lib/modules/${release}/${f}"
@@ -299,7 +304,7 @@ output="${run_dir}/output"
 console="${run_dir}/console.log"
 : >"${output}"
 qemu_status=0
-timeout --kill-after=5 "${timeout_s}" qemu-system-x86_64 -M q35 -accel tcg -m "${memory}" \
+timeout --kill-after=5 "${timeout_s}" "${qemu}" -M q35 -accel tcg -m "${memory}" \
   -nographic -no-reboot -nic none -monitor none \
   -serial "file:${console}" -serial "file:${output}" \
   -kernel "${kernel}" -initrd "${run_dir}/initramfs.cpio" \

@@ -1,0 +1,73 @@
+// The tools in the guest, run as a user runs them: the zarerera command's list against lspci and
+// its register read on edu, and p9050diag's bus scan and configuration editor on the guest's bus.
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "vm/guest.h"
+#include "vm/lspci.h"
+
+namespace vm_test {
+namespace {
+
+// `zarerera list -a -v`, read back into lspci's terms.
+std::vector<ListedFunction> ParseList(const std::string& text) {
+  std::vector<ListedFunction> functions;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned index, bus, slot, fn, vendor, device, bar, irq;
+    char kind[8], size[16];
+    unsigned long long start;
+    if (std::sscanf(line.c_str(), "%u %2x:%2x.%1x %4x:%4x", &index, &bus, &slot, &fn, &vendor,
+                    &device) == 6) {
+      char name[16];
+      std::snprintf(name, sizeof name, "0000:%02x:%02x.%x", bus, slot, fn);
+      functions.push_back({name, vendor, device, {}, 0});
+    } else if (!functions.empty() &&
+               std::sscanf(line.c_str(), "\tRegion %u: %7s", &bar, kind) == 2) {
+      const bool io = std::string(kind) == "I/O";
+      const size_t at = line.find(" at ");
+      if (at == std::string::npos ||
+          std::sscanf(line.c_str() + at, " at %llx [size=%15[^]]]", &start, size) != 2) {
+        continue;
+      }
+      uint64_t bytes = std::strtoull(size, nullptr, 10);
+      const char unit = size[std::string(size).size() - 1];
+      bytes <<= unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : 0;
+      functions.back().ranges.push_back({io, start, bytes});
+    } else if (!functions.empty() && std::sscanf(line.c_str(), "\tIRQ %u", &irq) == 1) {
+      functions.back().irq = irq;
+    }
+  }
+  return functions;
+}
+
+TEST(ToolsTest, ZarereraListAllVerboseEqualsLspci) {
+  const Command list = RunCommand("zarerera list -a -v");
+  ASSERT_EQ(list.status, 0) << list.output;
+  const std::vector<ListedFunction> listed = Lspci();
+  const std::vector<ListedFunction> shown = ParseList(list.output);
+  ASSERT_EQ(shown.size(), listed.size()) << list.output;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    SCOPED_TRACE(listed[i].name);
+    EXPECT_EQ(shown[i].name, listed[i].name);
+    EXPECT_EQ(shown[i].vendor, listed[i].vendor);
+    EXPECT_EQ(shown[i].device, listed[i].device);
+    EXPECT_EQ(shown[i].ranges, listed[i].ranges);
+    EXPECT_EQ(shown[i].irq, listed[i].irq);
+  }
+}
+
+TEST(ToolsTest, ZarereraRegsReadsEduBehindThePortThroughTheMapping) {
+  const Command regs = RunCommand("zarerera -d 1234:11e8 --board 1 regs LAS0RR");
+  EXPECT_EQ(regs.status, 0);
+  EXPECT_EQ(regs.output, "010000ed\n");
+  const Command none = RunCommand("zarerera -d 1234:11e8 --board 2 regs LAS0RR");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output,
+            "zarerera: cannot open board 2 with IDs 1234:11e8: Card out of range of available "
+            "cards\n");
+}
+
+}  // namespace
+}  // namespace vm_test
