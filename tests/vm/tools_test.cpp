@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "diag/pci_diag.h"
+#include "support/transcript.h"
 #include "vm/guest.h"
 #include "vm/lspci.h"
 
@@ -67,6 +69,28 @@ TEST(ToolsTest, ZarereraRegsReadsEduBehindThePortThroughTheMapping) {
   EXPECT_EQ(none.output,
             "zarerera: cannot open board 2 with IDs 1234:11e8: Card out of range of available "
             "cards\n");
+}
+
+// The bus scan lists every function of the guest with its items, bus 1 last; the card chosen by
+// IDs is the second edu, behind the port; its interrupt line is written through the editor.
+TEST_F(GuestTest, P9050diagScansTheBusAndEditsConfigurationOnTheGuest) {
+  const char* sessionPath = std::getenv("ZARERERA_VM_SESSION");
+  ASSERT_NE(sessionPath, nullptr) << "the session's transcript is not in the guest";
+  const std::string text = ReadFile(sessionPath);
+  const std::string command = "$ p9050diag --driver=sysfs\n";
+  ASSERT_EQ(text.compare(0, command.size(), command), 0) << sessionPath;
+  const testsupport::Transcript t = testsupport::ParseTranscript(text.substr(command.size()));
+
+  const WdPciSlot slot = SlotOf(kEduBehindPort);
+  const uint32_t line = PciBus_ReadConfig(device_, slot, 0x3c, 1);
+  ASSERT_NE(line, 0x2bu);
+  const Command diag = RunCommand("p9050diag --driver=sysfs", t.input);
+  EXPECT_EQ(diag.status, 0);
+  EXPECT_EQ(diag.output, t.output);
+  EXPECT_EQ(ReadFile(std::string(kDevices) + "/" + kEduBehindPort + "/config").substr(0x3c, 1),
+            "\x2b")
+      << "the editor's write reached the function";
+  EXPECT_EQ(PciBus_WriteConfig(device_, slot, 0x3c, 1, line), 0u);
 }
 
 }  // namespace
