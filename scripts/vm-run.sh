@@ -6,7 +6,8 @@
 #
 # The program's output (standard output and error, interleaved) comes back on this script's
 # standard output, and its exit status is this script's. It runs with the working directory /tmp,
-# no standard input, PATH=/vm/bin:..., and ZARERERA_VM_GUEST=1 in its environment; the kernel's
+# no standard input, PATH=/vm/bin:..., ZARERERA_VM_GUEST=1 and the caller's ASAN_OPTIONS,
+# UBSAN_OPTIONS, LSAN_OPTIONS and TSAN_OPTIONS in its environment; the kernel's
 # command line carries zarerera.vm=1, by which a test program knows it is in such a guest.
 #
 # The initramfs: busybox (its applets as links), lspci with its libraries and pci.ids, the
@@ -84,6 +85,11 @@ shift
 [[ "${user}" =~ ^[0-9]*$ ]] || { echo "vm-run: --user takes a number, not ${user}" >&2; exit 2; }
 for e in "${envs[@]}"; do
   [[ "${e}" =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || { echo "vm-run: --env takes NAME=VALUE, not ${e}" >&2; exit 2; }
+done
+
+# The sanitizers' options of the caller's environment hold in the guest too.
+for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+  if [ -n "${!v:-}" ]; then envs+=("${v}=${!v}"); fi
 done
 
 # Something needed is missing: skip (77), or, in CI, fail.
