@@ -20,7 +20,7 @@ check() {  # NAME EXPECTED ACTUAL
 # The guest first: a missing package must not count as a pass of the rest.
 "${script}" --help >/dev/null 2>&1
 status=0
-ZARERERA_VM_QEMU=qemu-system-none CI= "${script}" /bin/true >"${work}/out" 2>&1 || status=$?
+ZARERERA_VM_QEMU=qemu-system-none CI='' "${script}" /bin/true >"${work}/out" 2>&1 || status=$?
 check "missing emulator skips" 77 "${status}"
 check "the message names the package" 1 "$(grep -c 'install package qemu-system-x86' "${work}/out")"
 status=0
