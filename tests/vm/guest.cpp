@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,7 +63,7 @@ Command RunCommand(const std::string& command, const std::string& input) {
   (void)!write(inputFd, input.data(), input.size());
   close(inputFd);
   Command result;
-  FILE* pipe = popen((command + " <" + inputPath + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(("(" + command + "\n) <" + inputPath + " 2>&1").c_str(), "r");
   if (pipe != nullptr) {
     char chunk[4096];
     size_t n;
@@ -71,6 +72,29 @@ Command RunCommand(const std::string& command, const std::string& input) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   unlink(inputPath);
+  return result;
+}
+
+Command RunCommandAs(unsigned uid, const std::string& command, const std::string& input) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[1]);
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(126);
+    const Command run = RunCommand(command, input);
+    (void)!write(STDOUT_FILENO, run.output.data(), run.output.size());
+    _exit(run.status < 0 ? 125 : run.status);
+  }
+  close(fds[1]);
+  Command result;
+  char chunk[4096];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) result.output.append(chunk, n);
+  close(fds[0]);
+  int status = 0;
+  if (waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
   return result;
 }
 

@@ -43,9 +43,13 @@ struct Command {
   int status = -1;  // the exit status, or -1 when the command did not exit normally
   std::string output;
 };
-// Runs `command` with /bin/sh, standard input from `input` (nothing when empty), standard output
+// Runs `command` (a whole shell command line, run in a subshell of /bin/sh) with standard input
+// from `input` (nothing when empty), standard output
 // and error together.
 Command RunCommand(const std::string& command, const std::string& input = "");
+// The same as an unprivileged user: the command's shell runs with user and group `uid` and no
+// supplementary groups.
+Command RunCommandAs(unsigned uid, const std::string& command, const std::string& input = "");
 
 // Lines at the guest's mapping of the calling process: those of /proc/self/maps naming `path`.
 std::vector<std::string> MapsOf(const std::string& path);

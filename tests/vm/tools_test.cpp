@@ -71,6 +71,32 @@ TEST(ToolsTest, ZarereraRegsReadsEduBehindThePortThroughTheMapping) {
             "cards\n");
 }
 
+// An unprivileged user lists the same bus (the scan and items need only world-readable files), and
+// is told why a board does not open and why configuration past the first 64 bytes is refused.
+TEST(ToolsTest, UnprivilegedUserListsTheBusAndIsToldWhatNeedsRoot) {
+  const Command root = RunCommand("zarerera list -a -v");
+  const Command user = RunCommandAs(1000, "zarerera list -a -v");
+  EXPECT_EQ(user.status, 0);
+  EXPECT_EQ(user.output, root.output);
+
+  const Command regs = RunCommandAs(1000, "zarerera -d 1234:11e8 regs LAS0RR");
+  EXPECT_EQ(regs.status, 1);
+  EXPECT_EQ(regs.output.substr(0, regs.output.find('\n') + 1),
+            "zarerera: permission denied: opening /sys/bus/pci/devices/0000:00:02.0/resource0 "
+            "needs root\n");
+
+  // p9050diag's configuration editor on e1000e: the header shows, a write is refused with the
+  // reason on standard error.
+  const Command diag = RunCommandAs(
+      1000, "p9050diag --driver=sysfs 2>/tmp/vm-diag-errors >/dev/null; cat /tmp/vm-diag-errors",
+      "12\n8086\n10d3\n14\n19\n2b\n99\n99\n");
+  EXPECT_EQ(diag.status, 0);
+  EXPECT_NE(diag.output.find("p9050diag: permission denied: writing "
+                             "/sys/bus/pci/devices/0000:00:04.0/config needs root\n"),
+            std::string::npos)
+      << diag.output;
+}
+
 // The bus scan lists every function of the guest with its items, bus 1 last; the card chosen by
 // IDs is the second edu, behind the port; its interrupt line is written through the editor.
 TEST_F(GuestTest, P9050diagScansTheBusAndEditsConfigurationOnTheGuest) {
