@@ -230,6 +230,9 @@ EOF
   mv "${base}.tmp.$$" "${base}"
   rm -rf "${stage}"
 fi
+# Each use keeps an archive fresh; one unused for a day (an older kernel, module set or script) goes.
+touch "${base}"
+find "${cache}" -maxdepth 1 -name 'base-*.cpio' -mtime +0 -delete 2>/dev/null || true
 
 # --- This run's part: the program, the extra files, the configuration /init reads.
 run_dir=$(mktemp -d "${cache}/run.XXXXXX")

@@ -53,9 +53,9 @@ check "both runs' output, byte for byte" "${expected}" "$(cat "${work}/out")"
 
 start=${SECONDS}
 status=0
-"${script}" --cache "${cache}" --timeout 15 /bin/sleep 600 >/dev/null 2>"${work}/err" || status=$?
+"${script}" --cache "${cache}" --timeout 8 /bin/sleep 600 >/dev/null 2>"${work}/err" || status=$?
 check "a guest that outlives its time" 124 "${status}"
-check "stopped at its time" 1 "$([ $((SECONDS - start)) -lt 40 ] && echo 1 || echo 0)"
+check "stopped at its time" 1 "$([ $((SECONDS - start)) -lt 30 ] && echo 1 || echo 0)"
 
 if [ "${failures}" -ne 0 ]; then
   echo "vm_run_test: ${failures} check(s) failed"

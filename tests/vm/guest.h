@@ -44,8 +44,7 @@ struct Command {
   std::string output;
 };
 // Runs `command` (a whole shell command line, run in a subshell of /bin/sh) with standard input
-// from `input` (nothing when empty), standard output
-// and error together.
+// from `input` (nothing when empty), standard output and error together.
 Command RunCommand(const std::string& command, const std::string& input = "");
 // The same as an unprivileged user: the command's shell runs with user and group `uid` and no
 // supplementary groups.
