@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# scripts/vm-run.sh carries a guest program's output and exit status back exactly, runs it a
-# second time as an unprivileged uid when asked, stops a guest that outlives its time, and skips
+# scripts/vm-run.sh carries a guest program's output and exit status back exactly, loads a kernel
+# module after the ones it depends on with its arguments, runs the program a second time as an
+# unprivileged uid when asked, stops a guest that outlives its time, and skips
 # (77) when something it needs is missing, except in CI, where that fails. Two guests are booted.
 set -uo pipefail
 script=${1:?path of scripts/vm-run.sh}
@@ -31,13 +32,15 @@ cat >"${work}/program" <<'EOF2'
 #!/bin/sh
 printf 'uid %s args [%s] [%s] [%s]\n' "$(id -u)" "$1" "$2" "$3"
 printf 'pwd %s guest %s\n' "$(pwd)" "${ZARERERA_VM_GUEST}"
+printf 'vfio %s nointxmask %s\n' "$([ -d /sys/module/vfio ] && echo loaded)" \
+  "$(cat /sys/module/vfio_pci/parameters/nointxmask)"
 printf 'no newline at the end'
 [ "$(id -u)" = 0 ] && exit 0
 exit 5
 EOF2
 chmod +x "${work}/program"
 status=0
-"${script}" --cache "${cache}" --user 1000 "${work}/program" a "b c" "it's" >"${work}/out" 2>"${work}/err" ||
+"${script}" --cache "${cache}" --user 1000 --module vfio-pci=nointxmask=1 "${work}/program" a "b c" "it's" >"${work}/out" 2>"${work}/err" ||
   status=$?
 if [ "${status}" -eq 77 ]; then
   cat "${work}/err"
@@ -46,10 +49,12 @@ fi
 check "status of the unprivileged run, the first non-zero" 5 "${status}"
 expected="uid 0 args [a] [b c] [it's]
 pwd /tmp guest 1
+vfio loaded nointxmask Y
 no newline at the enduid 1000 args [a] [b c] [it's]
 pwd /tmp guest 1
+vfio loaded nointxmask Y
 no newline at the end"
-check "both runs' output, byte for byte" "${expected}" "$(cat "${work}/out")"
+check "both runs' output, byte for byte, the module loaded" "${expected}" "$(cat "${work}/out")"
 
 start=${SECONDS}
 status=0
