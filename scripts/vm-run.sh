@@ -173,9 +173,10 @@ cache=$(cd "${cache}" && pwd)
 # --- The cached part: busybox, lspci, modules, /init.
 module_list=()
 for m in "${modules[@]}"; do
-  while read -r f; do
+  needed=$(module_files "${m}") || exit 2
+  for f in ${needed}; do
     case " ${module_list[*]} " in *" ${f} "*) ;; *) module_list+=("${f}") ;; esac
-  done < <(module_files "${m}")
+  done
 done
 key=$( {
   echo "${release}"
