@@ -3,22 +3,26 @@
 # AddressSanitizer with UndefinedBehaviorSanitizer (each test program once), the tests of boards
 # used from several threads under ThreadSanitizer (tsan: only that program is built there), the
 # libFuzzer targets, each run for a short smoke time on its seed corpus (fuzz; FUZZ_SMOKE_SECONDS,
-# default 10), then the builds for the ABIs the library ships in: zarerera.dll for i686 Windows
-# (checked with objdump), the x86-64 DLL loaded by a test under wine64 with the Win32 device
-# channel's tests against a kernel-mode test driver (its own wine prefix), the whole suite as a
-# 32-bit Linux program under qemu-i386-static, and as a 64-bit Windows program under wine64 with the
-# Windows tools' transcripts (each emulated test program runs once, all its tests in one process:
-# scripts/gtest-program.sh). Run from anywhere; build trees go to build/<preset>. At the end a table
-# gives each step's wall and CPU time.
+# default 10), then the builds for the ABIs the library ships in: zarerera.dll for i686 Windows,
+# the product (checked with objdump, then loaded by a test under wine32 that calls each export
+# cdecl, with the Win32 device channel's tests against the i686 kernel-mode test driver), the
+# x86-64 DLL loaded by a test under wine64 with the same channel tests (each in its own wine
+# prefix), the whole suite as a 32-bit Linux program (natively where the kernel runs 32-bit code,
+# else under qemu-i386-static), and as a 64-bit and a 32-bit Windows program under wine64 and
+# wine32 with the Windows tools' transcripts (each emulated test program runs once, all its tests
+# in one process: scripts/gtest-program.sh). wine32 runs in an i386 Debian tree that
+# scripts/i386-tree.sh makes on first use (about a minute, from the package registry) and keeps
+# in ~/.cache; without a registry that step fails with the reason. Run from anywhere; build trees
+# go to build/<preset>. At the end a table gives each step's wall and CPU time.
 #
 # With no arguments the steps run in two lanes side by side, each lane's steps one after another,
 # so that both processors stay busy while the other lane is in a serial phase (a test run, wine's
 # or qemu's start-up, the fuzz runs, the packaging):
-#   lane A: dev valgrind asan tsan
+#   lane A: dev valgrind asan tsan win32
 #   lane B: clang-link fuzz dll-i686 dll-win64 linux32 win64 package
 # A step that needs another's tree is in its lane, after it (valgrind after dev; package after
-# clang-link, dll-i686 and dll-win64), and the two Windows suites share one wine server, so they are
-# in one lane too. Each step's output goes to build/logs/<step>.log; the console gets a line as a
+# clang-link, dll-i686 and dll-win64), and the two 64-bit Windows suites share one wine server, so
+# they are in one lane too; the 32-bit ones have servers of their own (another prefix, wine32). Each step's output goes to build/logs/<step>.log; the console gets a line as a
 # step starts and ends, and a failed step's log in full at the end. A failed step ends its lane
 # (the steps after it are not run); the other lane goes on.
 #
@@ -43,13 +47,13 @@
 # packages' file lists, the zipped DLLs through check_dll.sh).
 #
 # Usage: scripts/test.sh [PRESET...]
-#        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package,
-#        in the two lanes above)
+#        (default: dev valgrind asan tsan win32 clang-link fuzz dll-i686 dll-win64 linux32 win64
+#        package, in the two lanes above)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
-lane_a=(dev valgrind asan tsan)
+lane_a=(dev valgrind asan tsan win32)
 lane_b=(clang-link fuzz dll-i686 dll-win64 linux32 win64 package)
 presets=("$@")
 lanes=0
@@ -67,15 +71,27 @@ for preset in "${presets[@]}"; do
   rm -f "${results}/${preset}.tally" "${results}/${preset}.time" "${results}/${preset}.log"
 done
 
+# The suites' wine servers (wine64: build/wineprefix; wine32: build/wine32prefix, in the i386
+# tree), started before the first step that needs one and stopped as the shell that started them
+# ends.
 wine_running=0
+wine32_running=0
 stop_wine() {
   if [ "${wine_running}" -eq 1 ]; then scripts/wine64-run.sh --stop; fi
+  if [ "${wine32_running}" -eq 1 ]; then scripts/wine32-run.sh --stop; fi
 }
 start_wine() {
   if [ "${wine_running}" -eq 0 ]; then
     echo "==> starting wine64 (prefix build/wineprefix)"
     wine_running=1
     scripts/wine64-run.sh --start
+  fi
+}
+start_wine32() {
+  if [ "${wine32_running}" -eq 0 ]; then
+    echo "==> starting wine32 (i386 tree, prefix build/wine32prefix)"
+    wine32_running=1
+    scripts/wine32-run.sh --start
   fi
 }
 
@@ -199,6 +215,8 @@ run_step() {
       for program in zarerera p9050diag; do
         scripts/check_dll.sh --program "build/${preset}/tools/${program}.exe"
       done
+      # The DLL's tests start the test driver in a wine32 prefix of their own.
+      run_ctest "${preset}" --no-tests=error
       ;;
     dll-win64)
       scripts/check_dll.sh "build/${preset}/zarerera.dll"
@@ -206,7 +224,7 @@ run_step() {
       ;;
     # Under wine a test program now and then fails to start at all (no output, a few ms): such a
     # program gets one more run; a test that fails on its own fails both.
-    win64) run_ctest "${preset}" --no-tests=error --repeat until-pass:2 ;;
+    win64 | win32) run_ctest "${preset}" --no-tests=error --repeat until-pass:2 ;;
     *) run_ctest "${preset}" --no-tests=error ;;
   esac
 }
@@ -247,7 +265,10 @@ run_steps() {
     # Not in a condition ("step || status=$?"): there a failing command would not end the step.
     set +e
     # Wine is started by this shell, which stops it as it ends.
-    case "${step_name}" in win64 | dll-win64) step_output start_wine ;; esac
+    case "${step_name}" in
+      win64 | dll-win64) step_output start_wine ;;
+      win32) step_output start_wine32 ;;
+    esac
     step_status=$?
     if [ "${step_status}" -eq 0 ]; then
       step_output step_subshell "${step_name}"
