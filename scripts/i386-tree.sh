@@ -12,8 +12,9 @@
 # (a change of suite or packages). A new tree is made beside the old one and only moved into place
 # once complete, so a failed attempt leaves nothing half made behind.
 #
-# Where it lives: ZARERERA_I386_TREE, else ${XDG_CACHE_HOME:-~/.cache}/zarerera/i386-tree, so every
-# checkout and build tree of the machine shares one tree (about 600 MB) and a fresh clone reuses it.
+# Where it lives: ZARERERA_I386_TREE, else ${XDG_CACHE_HOME:-~/.cache}/zarerera/i386-tree, so
+# every checkout and build tree of the machine shares one tree (about 900 MB) and a fresh clone
+# reuses it.
 # The Debian mirror is ZARERERA_DEBIAN_MIRROR, else the one the host's apt uses for bookworm, else
 # debootstrap's default.
 #
