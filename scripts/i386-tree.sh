@@ -42,6 +42,12 @@ fail() {
   say "$*"
   exit 1
 }
+# A tree that failed to be made is removed, once nothing is mounted in it.
+fail_new() {
+  refuse_if_mounted "$1"
+  rm -rf "$1"
+  fail "${@:2}"
+}
 
 # The mirror the host's apt takes the suite from: deb822 stanzas (URIs/Suites) or one-line entries.
 host_mirror() {
@@ -84,9 +90,11 @@ make_tree() {
   # shellcheck disable=SC2086  # the mirror is one word or none
   if ! debootstrap --arch=i386 --variant=minbase "${suite}" "${new}" ${mirror} >"${log}" 2>&1; then
     tail -n 5 "${log}" >&2
-    fail "debootstrap could not make the i386 tree (is the package registry reachable?); see ${log}"
+    fail_new "${new}" "debootstrap could not make the i386 tree" \
+      "(is the package registry reachable?); see ${log}"
   fi
   # In a mount namespace of its own, so the /proc mount never outlives the install.
+  # shellcheck disable=SC2016  # expanded by the inner shell
   if ! unshare --mount --propagation private -- sh -c '
       dir=$1
       shift
@@ -96,7 +104,7 @@ make_tree() {
         chroot "${dir}" apt-get install -y -q --no-install-recommends "$@"' \
       sh "${new}" "${packages[@]}" >>"${log}" 2>&1; then
     tail -n 5 "${log}" >&2
-    fail "apt-get install ${packages[*]} failed in the i386 tree; see ${log}"
+    fail_new "${new}" "apt-get install ${packages[*]} failed in the i386 tree; see ${log}"
   fi
   chroot "${new}" apt-get clean >>"${log}" 2>&1 || true
   echo "${recipe}" >"${new}/${stamp_file}"
@@ -138,6 +146,7 @@ case "${1:-}" in
     fi
     # The namespace's shell mounts, runs the command under chroot (in the current directory when
     # the tree has it) and unmounts on the way out; its exit status is the command's.
+    # shellcheck disable=SC2016  # expanded by the inner shell
     exec unshare --mount --propagation private -- bash -c '
       set -u
       tree=$1 count=$2
@@ -151,7 +160,8 @@ case "${1:-}" in
         local me p
         me=$(readlink /proc/$$/ns/mnt)
         for p in /proc/[0-9]*; do
-          [ "${p#/proc/}" != $$ ] && [ "$(readlink "${p}/ns/mnt" 2>/dev/null)" = "${me}" ] && return 0
+          [ "${p#/proc/}" = $$ ] && continue
+          [ "$(readlink "${p}/ns/mnt" 2>/dev/null)" = "${me}" ] && return 0
         done
         return 1
       }

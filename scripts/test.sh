@@ -22,8 +22,9 @@
 #   lane B: clang-link fuzz dll-i686 dll-win64 linux32 win64 package
 # A step that needs another's tree is in its lane, after it (valgrind after dev; package after
 # clang-link, dll-i686 and dll-win64), and the two 64-bit Windows suites share one wine server, so
-# they are in one lane too; the 32-bit ones have servers of their own (another prefix, wine32). Each step's output goes to build/logs/<step>.log; the console gets a line as a
-# step starts and ends, and a failed step's log in full at the end. A failed step ends its lane
+# they are in one lane too; the 32-bit ones have servers of their own (wine32, other prefixes).
+# Each step's output goes to build/logs/<step>.log; the console gets a line as a step starts and
+# ends, and a failed step's log in full at the end. A failed step ends its lane
 # (the steps after it are not run); the other lane goes on.
 #
 # With presets named, they run one after another in the order given, their output on the console;

@@ -45,7 +45,10 @@ case "${bits}" in
     mkdir -p "$(dirname "${WINEPREFIX}")"
     case "${WINEPREFIX}" in
       "${repo}"/*) ;;
-      *) export ZARERERA_I386_BIND=${ZARERERA_I386_BIND:+${ZARERERA_I386_BIND}:}$(dirname "${WINEPREFIX}") ;;
+      *)
+        ZARERERA_I386_BIND=${ZARERERA_I386_BIND:+${ZARERERA_I386_BIND}:}$(dirname "${WINEPREFIX}")
+        export ZARERERA_I386_BIND
+        ;;
     esac
     wine() { "${repo}/scripts/i386-tree.sh" run /usr/lib/wine/wine "$@"; }
     wineserver() { "${repo}/scripts/i386-tree.sh" run /usr/lib/wine/wineserver32 "$@"; }
