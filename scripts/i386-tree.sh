@@ -156,12 +156,12 @@ case "${1:-}" in
       mounted=()
       # Whether a process besides this shell is still in the namespace: one the command left
       # behind (a daemon, or a process it started that outlives it).
+      # (-ef compares the inodes of the namespaces without starting a process per process.)
       others() {
-        local me p
-        me=$(readlink /proc/$$/ns/mnt)
+        local p
         for p in /proc/[0-9]*; do
           [ "${p#/proc/}" = $$ ] && continue
-          [ "$(readlink "${p}/ns/mnt" 2>/dev/null)" = "${me}" ] && return 0
+          [ "${p}/ns/mnt" -ef /proc/$$/ns/mnt ] && return 0
         done
         return 1
       }
