@@ -146,6 +146,17 @@ void Counter8254::Load() {
   }
 }
 
+void Counter8254::Preload(uint16_t raw) {
+  const uint32_t m = modulus();
+  uint32_t value = Decode(raw) % m;
+  const bool periodic = mode_ == CounterMode::kRateGenerator || mode_ == CounterMode::kSquareWave;
+  // Modes 2 and 3 never hold 0: their top count is the modulus, which reads as 0.
+  if (periodic && value == 0) value = m;
+  if (state_ == State::kLoadPending) Load();
+  value_ = value;
+  terminal_seen_ = false;
+}
+
 void Counter8254::Pulse(uint64_t pulses) {
   while (pulses > 0) {
     switch (state_) {

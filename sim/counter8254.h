@@ -93,8 +93,16 @@ class Counter8254 {
   CounterMode mode() const { return mode_; }
   bool bcd() const { return (control_ & i8254::kBcd) != 0; }
   bool null_count() const { return null_count_; }
+  // The control word's bits 5-0 as last programmed (0 before any).
+  uint8_t control() const { return control_; }
   // The counting element as it would be read (BCD-encoded in BCD mode).
   uint16_t count() const;
+  // Sets the counting element to `raw` (as it reads, BCD-encoded in BCD mode; 0 is the top count)
+  // without a port access, as a test fixture does. A counter that had a count written but not yet
+  // loaded counts on from there, as if the load had happened; one never given a count, or waiting
+  // for its GATE trigger, only shows the value. OUT, the count register and the latches stay; the
+  // count expires again when it reaches zero.
+  void Preload(uint16_t raw);
 
  private:
   enum class State {

@@ -181,6 +181,8 @@ class Plx9050 : public CardModel {
   // Where pin changes go first (the simulator that holds the card); null: applied at once.
   void set_interrupt_sources(InterruptSources* sources) { sources_ = sources; }
   bool InterruptAsserted() const override;
+  // INTCSR as a read shows it: the stored bits with each input's status.
+  uint32_t InterruptControl() const { return ReadIntcsr(); }
   bool InterruptRequested() const override;
 
   // Backdoor for tests: the stored register, and setting it without side effects (no pins
