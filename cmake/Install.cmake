@@ -79,6 +79,7 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/board_demo.c
               ${PROJECT_SOURCE_DIR}/examples/sim_board_host.c
+              ${PROJECT_SOURCE_DIR}/examples/counter_test.c
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 if(NOT _libraries)

@@ -106,6 +106,7 @@ ${lib}/pkgconfig/zarerera.pc
 ./usr/share/doc/zarerera/examples/CMakeLists.txt
 ./usr/share/doc/zarerera/examples/board_demo.c
 ./usr/share/doc/zarerera/examples/sim_board_host.c
+./usr/share/doc/zarerera/examples/counter_test.c
 ./usr/share/man/man1/p9050diag.1
 ./usr/share/man/man1/zarerera.1"
   check "deb: exactly the expected files" \
@@ -150,7 +151,8 @@ ${top}/lib/zarerera.def
 ${top}/share/doc/zarerera/README.md
 ${top}/share/doc/zarerera/examples/CMakeLists.txt
 ${top}/share/doc/zarerera/examples/board_demo.c
-${top}/share/doc/zarerera/examples/sim_board_host.c"
+${top}/share/doc/zarerera/examples/sim_board_host.c
+${top}/share/doc/zarerera/examples/counter_test.c"
   # The Windows tools travel in the zip where the build makes them.
   for tool in p9050diag zarerera; do
     if [ -e "${dir}/tools/${tool}.exe" ]; then expected+=$'\n'"${top}/bin/${tool}.exe"; fi
