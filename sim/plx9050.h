@@ -160,6 +160,8 @@ class Plx9050 : public CardModel {
   uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
+  const Plx9050Config& config() const { return cfg_; }
+
   // The local bus behind spaces 0-3; board devices and RAM attach here.
   LocalBus& local_bus() { return local_bus_; }
   std::shared_ptr<Ram> AttachRam(uint32_t base, uint32_t size);

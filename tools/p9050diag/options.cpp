@@ -34,6 +34,7 @@ const OptionSpec kOptions[] = {
     {'V', "version", false},
     // Long options without a short form.
     {'\0', "driver", true},
+    {'\0', "sim-state", true},
 #ifndef _WIN32
     {'\0', "sysfs-root", true},
     {'\0', "read-only", false},
@@ -184,6 +185,8 @@ bool Apply(const OptionSpec& o, const std::string& arg, Options* options, std::s
       return false;
     }
 #endif
+  } else if (name == "sim-state") {
+    options->simState = arg;
   } else if (name == "sysfs-root") {
     options->sysfsRoot = arg;
   } else if (name == "read-only") {
@@ -265,6 +268,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     *error = std::string("--") + sysfsOnly + " needs --driver=sysfs";
     return false;
   }
+  if (!options->simState.empty() && options->driver != Driver::kSim) {
+    *error = "--sim-state needs --driver=sim";
+    return false;
+  }
   if (options->eepromFiles.size() > static_cast<size_t>(options->boards)) {
     *error = "more --eeprom-file options than boards";
     return false;
@@ -303,6 +310,10 @@ std::string Usage(const char* program) {
       "                          closed output), if changed; once per board, in board order\n"
       "  -v, --vcd=FILE          record a board's EEPROM pins (chip select, clock, data in, data\n"
       "                          out) to FILE in VCD format; once per board, in board order\n"
+      "      --sim-state=FILE    keep the whole simulated machine in FILE: bridge registers,\n"
+      "                          ports, counters, EEPROM and clock, loaded at start when it\n"
+      "                          exists and saved however the program ends; without it each run\n"
+      "                          starts a fresh machine\n"
 #ifdef _WIN32
       "      --driver=windows|sim  the kernel driver's device (default), or the simulated bus;\n"
       "                          with the kernel driver the simulator's options do nothing\n"

@@ -36,6 +36,7 @@ struct Options {
   bool realTime = true;       // sleeps take real time, as on the hardware
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
+  std::string simState;  // the whole machine, loaded at start and saved at the end; empty: none
   bool help = false;
   bool version = false;
   Driver driver = kDefaultDriver;

@@ -1,6 +1,7 @@
 // The simulated machine the console host runs on: the simulated driver installed as the process's
 // driver, a chipset's ordinary PCI functions, and the boards the command line asks for, each a
-// PLX 9050 with its port window and serial EEPROM. Also keeps the EEPROM files and pin recordings.
+// PLX 9050 with its port window and serial EEPROM. Also keeps the EEPROM files, pin recordings and
+// the machine's state file.
 #ifndef ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
 #define ZARERERA_TOOLS_P9050DIAG_SIM_MACHINE_H
 
@@ -27,15 +28,16 @@ class SimMachine {
   SimMachine(const SimMachine&) = delete;
   SimMachine& operator=(const SimMachine&) = delete;
 
-  // Checks that every file can be written, builds the bus, loads the EEPROM files that exist,
-  // starts the pin recordings and installs the driver. A file that does not exist yet adds a line
+  // Checks that every file can be written, builds the bus, loads the state file and then the
+  // EEPROM files that exist (an EEPROM file's image wins over the state file's), starts the pin
+  // recordings and installs the driver. A file that does not exist yet adds a line
   // to *notes. False with a message on a file that cannot be used; nothing is installed then.
   bool Start(const Options& options, std::vector<std::string>* notes, std::string* error);
 
   // Runs `hook` before every request the driver gets (the host ends a session there).
   void set_before_request(std::function<void()> hook) { beforeRequest_ = std::move(hook); }
 
-  // Saves every EEPROM file whose image changed (or that did not exist) and writes every
+  // Saves every EEPROM file whose image changed (or that did not exist), the state file and every
   // recording; false with a message per file that failed (the others are still written). Once:
   // later calls do nothing. The driver stays installed until the object goes.
   bool Stop(std::vector<std::string>* errors);
@@ -59,6 +61,7 @@ class SimMachine {
   std::vector<std::string> eepromFiles_;
   std::vector<std::optional<EepromImage>> onDisk_;  // per EEPROM file; none when missing
   std::vector<std::string> vcdFiles_;
+  std::string stateFile_;  // --sim-state; empty: none
   bool stopped_ = false;
 };
 

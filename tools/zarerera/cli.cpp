@@ -123,6 +123,11 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   app.add_option("--vcd", s.vcdFiles,
                  "record a board's EEPROM pins to FILE in VCD format; once per board")
       ->group(sim);
+  app.add_option("--sim-state", s.simState,
+                 "keep the whole simulated machine in FILE (bridge registers, ports, counters, "
+                 "EEPROM, clock): loaded at start when it exists, saved at exit; without it each "
+                 "run starts a fresh machine")
+      ->group(sim);
   app.add_option("--sim-di", s.digitalIn, "the byte the first board's digital input shows")
       ->group(sim);
   app.add_option("--sim-worn-out-word", s.wornOutWords,

@@ -50,6 +50,7 @@ struct SimConfig {
   bool realTime = false;
   std::vector<std::string> eepromFiles;
   std::vector<std::string> vcdFiles;
+  std::string simState;                // the whole machine kept in this file between runs
   std::string digitalIn;               // hex byte the first board's input shows
   std::vector<unsigned> wornOutWords;  // EEPROM cells of the first board that keep their value
   unsigned functions = 0;              // fill the bus up to this many functions

@@ -70,9 +70,9 @@ Session::Session(const Config& config) : config_(config) {
   const SimConfig& sim = config.sim;
   const bool simOptions = sim.boards != 1 || !sim.ids.empty() || !sim.space0.empty() || sim.fast ||
                           sim.realTime || !sim.eepromFiles.empty() || !sim.vcdFiles.empty() ||
-                          !sim.digitalIn.empty() || !sim.wornOutWords.empty() ||
-                          sim.functions != 0 || !sim.portLog.empty() || !sim.registerLog.empty() ||
-                          sim.irqEveryMs != 0;
+                          !sim.simState.empty() || !sim.digitalIn.empty() ||
+                          !sim.wornOutWords.empty() || sim.functions != 0 || !sim.portLog.empty() ||
+                          !sim.registerLog.empty() || sim.irqEveryMs != 0;
   if (config.driver != Driver::kSim && simOptions) {
     throw UsageError("the simulated machine's options go with --driver=sim");
   }
@@ -133,6 +133,7 @@ void Session::StartSim() {
   args.push_back(s.fast ? "--fast" : "--real-time");
   for (const std::string& file : s.eepromFiles) args.push_back("--eeprom-file=" + file);
   for (const std::string& file : s.vcdFiles) args.push_back("--vcd=" + file);
+  if (!s.simState.empty()) args.push_back("--sim-state=" + s.simState);
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   argv.push_back(nullptr);
@@ -168,7 +169,7 @@ void Session::StartSim() {
   }
   if (!machine_->boards().empty()) {
     const sim::SimBoard& first = machine_->boards().front();
-    first.ports->set_digital_in(digitalIn);
+    if (!s.digitalIn.empty()) first.ports->set_digital_in(digitalIn);
     first.ports->set_logging(!s.portLog.empty());
     for (unsigned word : s.wornOutWords) first.eeprom->set_worn_out(word, true);
     if (!s.registerLog.empty()) first.bridge->set_register_write_capacity(kRegisterLogWrites);
