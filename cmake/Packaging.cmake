@@ -28,9 +28,14 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "zarerera developers <dev@zarerera.example>")
   # The synopsis is each description's first line. Packages with a shared library in the loader's
-  # path have ldconfig run by a trigger, as Debian's policy asks.
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
-  set(CPACK_DEBIAN_SIMRUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+  # path have ldconfig run by a trigger, as Debian's policy asks; their maintainer scripts are
+  # ours, so that CPack adds no ldconfig call of its own.
+  set(_ldconfig_by_trigger ${CMAKE_CURRENT_LIST_DIR}/debian/triggers
+                           ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+                           ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${_ldconfig_by_trigger})
+  set(CPACK_DEBIAN_SIMRUNTIME_PACKAGE_CONTROL_EXTRA ${_ldconfig_by_trigger})
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Depends: computed by dpkg-shlibdeps from what each package's binaries link, plus the packages
   # of this build each one needs; the libraries' own shlibs files, so that packages built against
   # them depend on them.

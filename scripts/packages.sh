@@ -9,12 +9,13 @@
 # library (mingw-w64-x86-64-dev) for the tests' kernel-mode driver, and wine64 to run them;
 # valgrind for the memcheck step; clang with its libFuzzer runtime for the fuzz targets; pciutils
 # (lspci), which the sysfs driver's tests compare this machine's PCI bus with; help2man for the
-# tools' manual pages, dpkg-dev (dpkg-shlibdeps), zip and unzip for the packages, and pkg-config
-# for their consumer test.
+# tools' manual pages, dpkg-dev (dpkg-shlibdeps), zip and unzip for the packages, lintian (Debian's
+# package checker) and file (is a binary stripped?) for their check, and pkg-config for their
+# consumer test.
 zarerera_build_packages=(cmake ninja-build g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 zarerera_test_packages=(libgtest-dev g++-multilib qemu-user-static g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 valgrind clang libclang-rt-14-dev
-  pciutils help2man dpkg-dev zip unzip pkg-config)
+  pciutils help2man dpkg-dev zip unzip lintian file pkg-config)
 
 # zarerera_install_missing PACKAGE...: installs those not installed yet with apt-get (through sudo
 # when not root); says which on standard error.
