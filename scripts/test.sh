@@ -37,10 +37,11 @@
 # about 30 s of CPU time (2 minutes of wall time measured on two cores shared with a dozen other
 # jobs), under the 3 minutes that keep a step in the default list.
 #
-# `package` is no CMake preset either: it builds the .deb and the Windows zips (scripts/package.sh)
-# and checks them as their users meet them (scripts/check_packages.sh: the example built against
-# an installed prefix with find_package and with pkg-config and run on the simulated board, the
-# packages' file lists, the zipped DLLs through check_dll.sh).
+# `package` is no CMake preset either: it builds the five .debs and the Windows zips
+# (scripts/package.sh) and checks them as their users meet them (scripts/check_packages.sh:
+# lintian, each .deb installed alone and all together in a scratch dpkg root, the examples built
+# against the -dev packages with find_package and with pkg-config and run on the simulated board,
+# the packages' file lists, the zipped DLLs through check_dll.sh).
 #
 # Usage: scripts/test.sh [PRESET...]
 #        (default: dev valgrind asan tsan clang-link fuzz dll-i686 dll-win64 linux32 win64 package,
@@ -171,7 +172,7 @@ run_step() {
       ;;
     clang-link)
       echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
-      # In the tree the .deb is built in: the package step then finds these libraries built.
+      # In the tree the .debs are built in: the package step then finds these libraries built.
       cmake --preset package-deb >/dev/null
       cmake --build build/package-deb -j "${jobs}" --target zarerera_board zarerera_sim
       scripts/clang-link.sh build/package-deb
