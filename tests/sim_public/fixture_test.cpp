@@ -287,6 +287,7 @@ const PinCase kPinCases[] = {
     {"Linti1NeedsThePciEnable", 1, kL1En, 0, kL1En | kL1St, 0},
     {"Linti1ActiveHigh", 1, kL1En | kL1Pol | kPciEn, 1, kL1En | kL1Pol | kPciEn | kL1St, 1},
     {"Linti2LowAssertsWhenEnabled", 2, kL2En | kPciEn, 0, kL2En | kPciEn | kL2St, 1},
+    {"Linti2ActiveHigh", 2, kL2En | kL2Pol | kPciEn, 1, kL2En | kL2Pol | kPciEn | kL2St, 1},
     {"Linti2NotPassedByLinti1Enable", 2, kL1En | kPciEn, 0, kL1En | kPciEn | kL2St, 0},
     {"SoftwareInterrupt", 1, kSoft | kPciEn, 1, kSoft | kPciEn, 1},
     {"StatusBitsCannotBeSet", 1, kL1St | kL2St | 0x100, 1, 0, 0},
