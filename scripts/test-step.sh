@@ -152,7 +152,7 @@ run_step() {
       ;;
     clang-link)
       echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
-      # In the tree the .deb is built in: the package step then finds these libraries built.
+      # In the tree the .debs are built in: the package step then finds these libraries built.
       cmake --preset package-deb >/dev/null
       cmake --build build/package-deb -j "${jobs}" --target zarerera_board zarerera_sim
       scripts/clang-link.sh build/package-deb

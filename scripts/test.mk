@@ -20,7 +20,9 @@
 #   win64        the suite as a 64-bit Windows program under wine64, with the tools' transcripts
 #   win32        the same as a 32-bit Windows program under wine32, in an i386 Debian tree that
 #                scripts/i386-tree.sh makes on first use (about a minute, from the registry)
-#   package      the .deb and the Windows zips, checked as their users meet them
+#   package      the five .debs and the Windows zips, checked as their users meet them: lintian,
+#                each .deb installed alone and all together in a scratch dpkg root, the examples
+#                built against the -dev packages
 #   vm           in the dev tree (its preset adds the guest's test program there, nothing else),
 #                the tests of label vm: Linux guests under QEMU's software emulation, booted by
 #                scripts/vm-run.sh, where the sysfs driver and the tools meet a real kernel's PCI
@@ -32,7 +34,7 @@ all: $(STEPS)
 valgrind: dev
 # The vm preset reconfigures dev's tree: not while valgrind runs its programs.
 vm: valgrind
-# The .deb is built in clang-link's tree; the zips take the two DLL builds.
+# The .debs are built in clang-link's tree; the zips take the two DLL builds.
 package: clang-link dll-i686 dll-win64
 
 $(STEPS):

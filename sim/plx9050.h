@@ -163,6 +163,8 @@ class Plx9050 : public CardModel, public WindowModel {
   uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) override;
   void ConfigWritten(const ConfigSpace& config) override;
 
+  const Plx9050Config& config() const { return cfg_; }
+
   // The local bus behind spaces 0-3; board devices and RAM attach here.
   LocalBus& local_bus() { return local_bus_; }
   std::shared_ptr<Ram> AttachRam(uint32_t base, uint32_t size);
@@ -184,6 +186,8 @@ class Plx9050 : public CardModel, public WindowModel {
   // Where pin changes go first (the simulator that holds the card); null: applied at once.
   void set_interrupt_sources(InterruptSources* sources) { sources_ = sources; }
   bool InterruptAsserted() const override;
+  // INTCSR as a read shows it: the stored bits with each input's status.
+  uint32_t InterruptControl() const { return ReadIntcsr(); }
   bool InterruptRequested() const override;
 
   // Backdoor for tests: the stored register, and setting it without side effects (no pins

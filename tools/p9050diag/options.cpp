@@ -253,6 +253,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     *error = sysfsOnly.given + " needs --driver=sysfs";
     return false;
   }
+  if (!options->simState.empty() && options->driver != Driver::kSim) {
+    *error = "--sim-state needs --driver=sim";
+    return false;
+  }
   return machine::CheckSimMachineOptions(*options, error);
 }
 
