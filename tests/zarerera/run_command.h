@@ -54,6 +54,33 @@ inline int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts the program with `args`, standard input /dev/null, standard output and error into the
+// files named; -1 when it cannot be started.
+inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
+                   const std::string& errPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<std::string> keep;
+  std::vector<char*> argv = Argv(args, &keep);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits, looking every 5 ms, until `ready()` holds or `patience` has passed.
+inline void WaitUntil(const std::function<bool()>& ready, std::chrono::seconds patience) {
+  const auto giveUp = std::chrono::steady_clock::now() + patience;
+  while (!ready() && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 // Runs the program with `args`; standard input is /dev/null. `stdoutPath` replaces the capture
 // file for standard output (e.g. /dev/full). With `ctrlC` the program gets SIGINT, as from Ctrl-C
 // at a terminal, once its standard output holds a first line (or after 10 s).
@@ -61,30 +88,18 @@ inline Result Zarerera(const std::vector<std::string>& args, const std::string& 
                        bool ctrlC = false) {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  const std::string outPath = stdoutPath.empty() ? out.path() : stdoutPath;
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<std::string> keep;
-  std::vector<char*> argv = Argv(args, &keep);
-  pid_t pid = -1;
+  const pid_t pid = Spawn(args, stdoutPath.empty() ? out.path() : stdoutPath, err.path());
   Result r;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (ctrlC && out.Read().find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (pid > 0) {
+    if (ctrlC) {
+      WaitUntil([&out] { return out.Read().find('\n') != std::string::npos; },
+                std::chrono::seconds(10));
+      kill(pid, SIGINT);
     }
-    if (ctrlC) kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitCode = ExitCode(status);
   }
-  posix_spawn_file_actions_destroy(&actions);
   if (stdoutPath.empty()) r.out = out.Read();
   r.err = err.Read();
   return r;
@@ -96,34 +111,21 @@ struct Ending {
   std::string err;
 };
 
-// Runs the program and, once `ready()` holds (looked at every 5 ms, for 30 s at most) and `after`
-// has passed, sends it `signo`.
+// Runs the program and, once `ready()` holds (for 30 s at most) and `after` has passed, sends it
+// `signo`.
 inline Ending ZarereraSignalled(const std::vector<std::string>& args, int signo,
                                 const std::function<bool()>& ready,
                                 std::chrono::milliseconds after) {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<std::string> keep;
-  std::vector<char*> argv = Argv(args, &keep);
-  pid_t pid = -1;
+  const pid_t pid = Spawn(args, out.path(), err.path());
   Ending e;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!ready() && std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+  if (pid > 0) {
+    WaitUntil(ready, std::chrono::seconds(30));
     std::this_thread::sleep_for(after);
     kill(pid, signo);
     waitpid(pid, &e.status, 0);
   }
-  posix_spawn_file_actions_destroy(&actions);
   e.out = out.Read();
   e.err = err.Read();
   return e;
