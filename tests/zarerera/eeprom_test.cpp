@@ -197,6 +197,21 @@ INSTANTIATE_TEST_SUITE_P(Signals, StoppedWriteTest,
                            return std::string(info.param.name);
                          });
 
+// Stopped while the EEPROM is still being read (a second in; reading takes about three): nothing
+// is written and no backup is taken.
+TEST_F(EepromTest, StoppedBeforeWritingWritesNothing) {
+  image_.Write(WithWord(original_, 30, "1111"));
+  const cmdtest::Ending e = cmdtest::ZarereraSignalled(
+      {"--real-time", "--eeprom-file", eeprom_.path(), "eeprom", "write", image_.path(),
+       "--backup-dir", backups_.string()},
+      SIGINT, [] { return true; }, std::chrono::milliseconds(1000));
+  ASSERT_TRUE(WIFEXITED(e.status)) << e.err;
+  EXPECT_EQ(WEXITSTATUS(e.status), 130);
+  EXPECT_EQ(e.err, "zarerera: interrupted while reading the EEPROM; nothing written\n");
+  EXPECT_TRUE(Backups().empty());
+  EXPECT_EQ(eeprom_.Read(), original_);
+}
+
 struct IdCase {
   size_t word;
   const char* value;
