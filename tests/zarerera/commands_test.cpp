@@ -92,6 +92,19 @@ const char kDefaultEepromHex[] =
     "0060: 00 00 ff ff ff ff ff ff ff ff ff ff ff ff ff ff\n"
     "0070: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff\n";
 
+std::string AllOnesHex() {
+  std::string text;
+  for (unsigned line = 0; line < 8; ++line) {
+    char offset[8];
+    std::snprintf(offset, sizeof offset, "%04x:", line * 16);
+    text += offset;
+    for (int i = 0; i < 16; ++i) text += " ff";
+    text += "\n";
+  }
+  return text;
+}
+const std::string kNoEepromHex = AllOnesHex();
+
 struct TranscriptCase {
   const char* name;
   std::vector<std::string> args;
@@ -168,6 +181,13 @@ INSTANTIATE_TEST_SUITE_P(
                        ""},
         TranscriptCase{"DumpText", {"eeprom", "dump"}, 0, kDefaultEeprom, ""},
         TranscriptCase{"DumpHex", {"eeprom", "dump", "--format=hex"}, 0, kDefaultEepromHex, ""},
+        // No part on the pins: the words are shown as read, and a note says what they mean.
+        TranscriptCase{"DumpWithoutAnEeprom",
+                       {"--sim-no-eeprom", "eeprom", "dump", "--format=hex"},
+                       0,
+                       kNoEepromHex,
+                       "zarerera: no EEPROM answered: every word read ffff and the bridge's "
+                       "EEPROM valid bit is clear\n"},
         // Operations that fail: exit status 1 and the reason.
         TranscriptCase{"NoBoard",
                        {"--boards=0", "di"},
@@ -307,6 +327,20 @@ INSTANTIATE_TEST_SUITE_P(
                        2,
                        "",
                        "zarerera: --boards takes a number from 0 to 16, not '17'\n" + kTryHelp},
+        TranscriptCase{"WornOutWordWithoutAnEeprom",
+                       {"--sim-no-eeprom", "--sim-worn-out-word=3", "eeprom", "dump"},
+                       2,
+                       "",
+                       "zarerera: --sim-worn-out-word needs the EEPROM that --sim-no-eeprom "
+                       "leaves out\n" +
+                           kTryHelp},
+        TranscriptCase{"EepromFileWithoutAnEeprom",
+                       {"--sim-no-eeprom", "--eeprom-file=e.txt", "eeprom", "dump"},
+                       2,
+                       "",
+                       "zarerera: the first board has no EEPROM to keep in an --eeprom-file or "
+                       "record with --vcd\n" +
+                           kTryHelp},
         TranscriptCase{
             "WornOutWordOutOfRange",
             {"--sim-worn-out-word=64", "di"},
@@ -367,6 +401,19 @@ TEST(OutputTest, AnOutputErrorIsAFailure) {
     EXPECT_EQ(r.exitCode, 1) << args.back();
     EXPECT_EQ(r.err, "zarerera: standard output: No space left on device\n") << args.back();
   }
+}
+
+// `zarerera watch di | head -1`: once the reader has gone the command ends as other tools do, by
+// SIGPIPE and without a word, after the machine has been stopped (the port log is written).
+TEST(OutputTest, AClosedPipeEndsQuietly) {
+  TempFile log("port_log");
+  const cmdtest::Ending e = cmdtest::ZarereraIntoClosedPipe(
+      {"--fast", "--sim-di=3c", "--sim-port-log", log.path(), "watch", "di", "-i", "5"});
+  EXPECT_TRUE(std::regex_match(e.out, std::regex(R"(\S+ 3c\n)"))) << e.out;
+  ASSERT_TRUE(WIFSIGNALED(e.status)) << "status " << e.status << ": " << e.err;
+  EXPECT_EQ(WTERMSIG(e.status), SIGPIPE);
+  EXPECT_EQ(e.err, "");
+  EXPECT_EQ(log.Read().rfind("read 10 3c\n", 0), 0u) << log.Read();
 }
 
 TEST(OutputTest, EeprombinDumpIsTheBytesHighFirst) {

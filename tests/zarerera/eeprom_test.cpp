@@ -138,6 +138,80 @@ TEST_F(EepromTest, NoBackupNoWrite) {
   EXPECT_EQ(eeprom_.Read(), WithWord(original_, 5, "abcd"));
 }
 
+// Ctrl-C or SIGTERM in the middle of a real-time write: the word in progress is finished, the
+// message says how far the write got and which backup restores the rest, the EEPROM file holds
+// exactly the words written, and the status is the signal's.
+struct StopCase {
+  const char* name;
+  int signo;
+  int status;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StoppedWriteTest : public EepromTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StoppedWriteTest, FinishesTheWordAndSaysHowToRestore) {
+  // Words 20-59, each 0000 or ffff now, get 1111: 40 words of about 120 ms each.
+  std::string wanted = original_;
+  for (size_t i = 20; i < 60; ++i) wanted = WithWord(wanted, i, "1111");
+  image_.Write(wanted);
+  const std::vector<std::string> args = {"--real-time",  "--eeprom-file",  eeprom_.path(),
+                                         "eeprom",       "write",          image_.path(),
+                                         "--backup-dir", backups_.string()};
+  // The backup is saved once the EEPROM has been read: writing starts then.
+  const cmdtest::Ending e = cmdtest::ZarereraSignalled(
+      args, GetParam().signo, [this] { return !Backups().empty(); },
+      std::chrono::milliseconds(400));
+  ASSERT_TRUE(WIFEXITED(e.status)) << e.err;
+  EXPECT_EQ(WEXITSTATUS(e.status), GetParam().status);
+  EXPECT_EQ(e.out, "");
+  ASSERT_EQ(Backups().size(), 1u);
+  const std::string backup = Backups()[0].string();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      e.err, m,
+      std::regex("zarerera: interrupted after (\\d+) of 40 words; restore with: zarerera eeprom "
+                 "write (.*)\n")))
+      << e.err;
+  EXPECT_EQ(m[2].str(), backup);
+  const size_t done = std::stoul(m[1].str());
+  EXPECT_LT(done, 40u);
+  std::string expected = original_;
+  for (size_t i = 20; i < 20 + done; ++i) expected = WithWord(expected, i, "1111");
+  EXPECT_EQ(eeprom_.Read(), expected);
+  EXPECT_EQ(ReadFile(backup), original_);
+
+  // The command it names puts the former contents back.
+  const Result r = Machine({"eeprom", "write", backup, "--no-backup"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(eeprom_.Read(), original_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedWriteTest,
+                         ::testing::Values(StopCase{"CtrlC", SIGINT, 130},
+                                           StopCase{"Term", SIGTERM, 143}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Stopped while the EEPROM is still being read (a second in; reading takes about three): nothing
+// is written and no backup is taken.
+TEST_F(EepromTest, StoppedBeforeWritingWritesNothing) {
+  image_.Write(WithWord(original_, 30, "1111"));
+  const cmdtest::Ending e = cmdtest::ZarereraSignalled(
+      {"--real-time", "--eeprom-file", eeprom_.path(), "eeprom", "write", image_.path(),
+       "--backup-dir", backups_.string()},
+      SIGINT, [] { return true; }, std::chrono::milliseconds(1000));
+  ASSERT_TRUE(WIFEXITED(e.status)) << e.err;
+  EXPECT_EQ(WEXITSTATUS(e.status), 130);
+  EXPECT_EQ(e.err, "zarerera: interrupted while reading the EEPROM; nothing written\n");
+  EXPECT_TRUE(Backups().empty());
+  EXPECT_EQ(eeprom_.Read(), original_);
+}
+
 struct IdCase {
   size_t word;
   const char* value;

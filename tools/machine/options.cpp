@@ -164,6 +164,10 @@ bool CheckSimMachineOptions(const SimMachineOptions& options, std::string* error
     *error = "more --vcd options than boards";
     return false;
   }
+  if (options.firstEepromMissing && (!options.eepromFiles.empty() || !options.vcdFiles.empty())) {
+    *error = "the first board has no EEPROM to keep in an --eeprom-file or record with --vcd";
+    return false;
+  }
   return true;
 }
 

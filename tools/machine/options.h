@@ -50,6 +50,10 @@ struct SimMachineOptions {
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
   std::string simState;  // the whole machine, loaded at start and saved at the end; empty: none
+  // The first board has no EEPROM on its pins, as a board whose part is missing or dead: reads
+  // give all ones and the bridge's valid bit is clear. No command-line option of its own here
+  // (zarerera sets it for its tests).
+  bool firstEepromMissing = false;
 
   BoardIds IdsOf(int board) const;
 };
@@ -68,8 +72,8 @@ struct SimOptionNames {
 std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions& options,
                                                const SimOptionNames& names = {});
 
-// The rules across options, checked once the line is parsed: no more files than boards. False
-// with the message.
+// The rules across options, checked once the line is parsed: no more files than boards, none for
+// a board without an EEPROM. False with the message.
 bool CheckSimMachineOptions(const SimMachineOptions& options, std::string* error);
 
 // A 16-bit word as --ids and EEPROM files write it: 1-4 hexadecimal digits and nothing else (no

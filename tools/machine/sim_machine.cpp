@@ -94,6 +94,7 @@ bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string
     const BoardIds ids = options.IdsOf(i);
     cfg.bridge.vendor_id = ids.vendorId;
     cfg.bridge.device_id = ids.deviceId;
+    cfg.with_eeprom = !(i == 0 && options.firstEepromMissing);
     if (options.space0Io) {
       cfg.bridge.bars[0] = {sim::BarKind::kIo, sim::plx9050::kRegisterBlockSize};
     }

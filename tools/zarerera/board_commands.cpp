@@ -1,14 +1,11 @@
 // The board's commands: the bridge registers, the digital input and output, the counters, single
 // bytes of the port window, and watching the inputs or the interrupts over time. Each goes through
 // the board API or the bridge library, one call per value.
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <ctime>
 #include <deque>
 #include <mutex>
@@ -18,6 +15,7 @@
 #include "commands.h"
 #include "diag/p9050_diag.h"
 #include "errors.h"
+#include "stop_signals.h"
 #include "zarerera.h"
 
 namespace zcmd {
@@ -127,52 +125,7 @@ std::string Timestamp(
   return Format("%s.%03d", text, static_cast<int>(ms));
 }
 
-std::atomic<bool> g_stop{false};
-void StopWatching(int) {
-  g_stop = true;
-}
-
-// Ctrl-C (and SIGTERM) set g_stop while an object of this lives, instead of ending the program:
-// a watch then ends like one that has its count, leaving nothing open.
-class CatchStopSignals {
- public:
-  CatchStopSignals() {
-    g_stop = false;
-#ifdef _WIN32
-    // The C runtime's signals: Ctrl-C and Ctrl-Break arrive as SIGINT.
-    oldInt_ = std::signal(SIGINT, StopWatching);
-    oldTerm_ = std::signal(SIGTERM, StopWatching);
-#else
-    struct sigaction action {};
-    action.sa_handler = StopWatching;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-#endif
-  }
-  ~CatchStopSignals() {
-#ifdef _WIN32
-    std::signal(SIGINT, oldInt_);
-    std::signal(SIGTERM, oldTerm_);
-#else
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-#endif
-  }
-  CatchStopSignals(const CatchStopSignals&) = delete;
-  CatchStopSignals& operator=(const CatchStopSignals&) = delete;
-
- private:
-#ifdef _WIN32
-  void (*oldInt_)(int);
-  void (*oldTerm_)(int);
-#else
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-#endif
-};
-
-// How long a watch sleeps at most before it looks at g_stop again.
+// How long a watch sleeps at most before it looks for a stop request again.
 constexpr auto kStopLatency = std::chrono::milliseconds(50);
 
 // Interrupts, from the library's service thread (the handler) to the thread that prints them.
@@ -248,7 +201,7 @@ int WatchInterrupts(Session& session, const Config& config) {
   const EnabledInterrupt enabled(board, &queue, config.driver);
   unsigned printed = 0;
   bool timedOut = false;
-  while (!g_stop && (config.count == 0 || printed < config.count)) {
+  while (!StopRequested() && (config.count == 0 || printed < config.count)) {
     std::deque<Interrupt> arrived;
     {
       std::unique_lock<std::mutex> lock(queue.lock);
@@ -433,16 +386,16 @@ int RunWatch(Session& session, const Config& config) {
 
   const auto interval = std::chrono::milliseconds(config.intervalMs);
   auto next = std::chrono::steady_clock::now();
-  for (unsigned n = 0; !g_stop && (config.count == 0 || n < config.count); ++n) {
+  for (unsigned n = 0; !StopRequested() && (config.count == 0 || n < config.count); ++n) {
     if (n > 0) {
       next += interval;
       // Short naps, so that Ctrl-C ends the watch at once.
-      while (!g_stop && std::chrono::steady_clock::now() < next) {
+      while (!StopRequested() && std::chrono::steady_clock::now() < next) {
         const auto left = next - std::chrono::steady_clock::now();
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(left, kStopLatency));
       }
-      if (g_stop) break;
+      if (StopRequested()) break;
     }
     const std::string time = Timestamp();
     if (counters) {

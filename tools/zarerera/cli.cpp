@@ -110,6 +110,9 @@ void DefineSimOptions(CLI::App& app, Config& config) {
   options.push_back(app.add_option("--sim-worn-out-word", s.wornOutWords,
                                    "an EEPROM cell (word 0-63) of the first board that keeps its "
                                    "value when written; repeatable"));
+  options.push_back(app.add_flag("--sim-no-eeprom", s.options.firstEepromMissing,
+                                 "the first board has no EEPROM on its pins: reads give all ones "
+                                 "and the bridge's EEPROM valid bit is clear"));
   options.push_back(app.add_option(
       "--sim-functions", s.functions,
       "fill the bus with plain PCI functions up to this many (at most 100 are listed)"));
@@ -268,11 +271,27 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   DefineWatch(app, config);
 }
 
+namespace {
+
+// Ends the program as one whose output's reader has gone: by SIGPIPE where there is one, as
+// other tools end, without a word.
+int ReaderGone() {
+#ifdef SIGPIPE
+  std::fflush(stderr);
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+#endif
+  return kExitFailed;
+}
+
+}  // namespace
+
 int Run(const Config& config) {
   std::unique_ptr<Session> session;
   int status = kExitOk;
   std::string error;
   bool usage = false;
+  bool readerGone = false;
   try {
     session = std::make_unique<Session>(config);
     const auto run = kRuns.find(config.command);
@@ -282,8 +301,14 @@ int Run(const Config& config) {
   } catch (const UsageError& e) {
     error = e.what();
     usage = true;
+  } catch (const Stopped& e) {
+    error = e.what();
+    status = e.status();
+  } catch (const OutputGone&) {
+    readerGone = true;
   } catch (const std::exception& e) {
     error = e.what();
+    status = kExitFailed;
   }
   // The machine is stopped whatever happened: what reached the simulated board (a half-written
   // EEPROM too) is kept, as the hardware would keep it.
@@ -295,20 +320,19 @@ int Run(const Config& config) {
       if (error.empty()) status = kExitFailed;
     }
   }
+  if (readerGone) return ReaderGone();
   if (usage) {
     std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", error.c_str());
     return kExitUsage;
   }
-  if (!error.empty()) {
-    std::fprintf(stderr, "zarerera: %s\n", error.c_str());
-    return kExitFailed;
-  }
+  if (!error.empty()) std::fprintf(stderr, "zarerera: %s\n", error.c_str());
   return status;
 }
 
 int Main(int argc, char** argv) {
 #ifdef SIGPIPE
-  // A closed pipe is an output error like any other, reported and turned into exit status 1.
+  // A closed pipe is seen as the write's EPIPE, so that the machine's files are saved before the
+  // program ends as SIGPIPE would have ended it.
   signal(SIGPIPE, SIG_IGN);
 #endif
   CLI::App app{"", "zarerera"};

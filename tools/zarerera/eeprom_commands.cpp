@@ -1,5 +1,7 @@
 // `eeprom dump`, `eeprom write` and `eeprom verify`: the board's serial configuration EEPROM as
 // a whole image of 64 words, read and written one word at a time through the bridge library.
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "eeprom_image.h"
 #include "errors.h"
 #include "progress.h"
+#include "stop_signals.h"
 
 namespace zcmd {
 
@@ -20,6 +23,11 @@ EepromImage ReadEeprom(P9050_Handle* board) {
   EepromImage image{};
   Progress progress("Reading EEPROM", kEepromWords);
   for (size_t i = 0; i < kEepromWords; ++i) {
+    // Only a write catches the stop signals: it stops here before anything is written.
+    if (StopRequested()) {
+      progress.Finish();
+      throw Stopped("interrupted while reading the EEPROM; nothing written", StopStatus());
+    }
     uint16_t word = 0;
     if (!P9050_EEPROMReadWord(board, static_cast<uint32_t>(2 * i), &word)) {
       throw Failure(Format("reading EEPROM word %zu: ", i) + LibraryError("failed"));
@@ -51,11 +59,51 @@ std::string BackupPath(const std::string& dir, const WdPciSlot& slot) {
   return path.string();
 }
 
+// Writes the words `differing` of `image` one at a time, each read back. A stop request is
+// honoured between words: the word in progress is finished, and the message says how far the
+// write got and which backup restores the rest. Returns the words written.
+std::vector<size_t> WriteWords(P9050_Handle* board, const EepromImage& image,
+                               const std::vector<size_t>& differing, const std::string& backup) {
+  const std::string restore = backup.empty() ? "; no backup was taken (--no-backup)"
+                                             : "; restore with: zarerera eeprom write " + backup;
+  std::vector<size_t> written;
+  Progress progress("Writing EEPROM", differing.size());
+  for (size_t i : differing) {
+    if (StopRequested()) {
+      progress.Finish();
+      throw Stopped(
+          Format("interrupted after %zu of %zu words", written.size(), differing.size()) + restore,
+          StopStatus());
+    }
+    // Each word write reads the word back and compares.
+    if (!P9050_EEPROMWriteWord(board, static_cast<uint32_t>(2 * i), image[i])) {
+      progress.Finish();
+      std::string message =
+          Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) + LibraryError("failed") +
+          Format("; %zu of %zu words written before it", written.size(), differing.size());
+      if (!backup.empty()) message += "; the former contents are in " + backup;
+      throw Failure(message);
+    }
+    written.push_back(i);
+    progress.Update(written.size());
+  }
+  return written;
+}
+
 }  // namespace
 
 int RunEepromDump(Session& session, const Config& config) {
   P9050_Handle* board = session.Board();
   const EepromImage image = ReadEeprom(board);
+  // A missing or dead part: the pins read one level throughout, and the bridge found no valid
+  // contents at reset. The words are still shown, as read.
+  if (std::all_of(image.begin(), image.end(), [&image](uint16_t w) { return w == image[0]; }) &&
+      !P9050_EEPROMValid(board)) {
+    std::fprintf(stderr,
+                 "zarerera: no EEPROM answered: every word read %04x and the bridge's EEPROM "
+                 "valid bit is clear\n",
+                 static_cast<unsigned>(image[0]));
+  }
   if (!config.file.empty()) SaveImage(config.file, image, config.format);
   if (config.json) {
     nlohmann::ordered_json doc = {{"slot", SlotText(session.BoardSlot())}, {"words", Words(image)}};
@@ -78,6 +126,7 @@ int RunEepromWrite(Session& session, const Config& config) {
     }
   }
   P9050_Handle* board = session.Board();
+  const CatchStopSignals signals;
   const EepromImage current = ReadEeprom(board);
 
   std::string backup;
@@ -90,24 +139,7 @@ int RunEepromWrite(Session& session, const Config& config) {
   for (size_t i = 0; i < kEepromWords; ++i) {
     if (image[i] != current[i]) differing.push_back(i);
   }
-  std::vector<size_t> written;
-  {
-    Progress progress("Writing EEPROM", differing.size());
-    for (size_t i : differing) {
-      // Each word write reads the word back and compares.
-      if (!P9050_EEPROMWriteWord(board, static_cast<uint32_t>(2 * i), image[i])) {
-        progress.Finish();
-        std::string message =
-            Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) +
-            LibraryError("failed") +
-            Format("; %zu of %zu words written before it", written.size(), differing.size());
-        if (!backup.empty()) message += "; the former contents are in " + backup;
-        throw Failure(message);
-      }
-      written.push_back(i);
-      progress.Update(written.size());
-    }
-  }
+  const std::vector<size_t> written = WriteWords(board, image, differing, backup);
 
   if (config.json) {
     PrintJson({{"slot", SlotText(session.BoardSlot())},

@@ -22,6 +22,24 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A command that stopped at a safe point because a signal asked it to (stop_signals.h): the
+// message says what state it left, and the program exits with `status`.
+class Stopped : public std::runtime_error {
+ public:
+  Stopped(const std::string& what, int status) : std::runtime_error(what), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+// Standard output's reader has gone (a closed pipe, as `zarerera watch di | head -1` leaves it):
+// the command ends without a word, as other tools do.
+class OutputGone : public std::runtime_error {
+ public:
+  OutputGone() : std::runtime_error("standard output: the reader has gone") {}
+};
+
 // The library's last error text without its final newline; `fallback` when it is empty.
 std::string LibraryError(const std::string& fallback);
 // "what: the system's reason" from errno.

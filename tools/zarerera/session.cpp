@@ -104,11 +104,15 @@ void Session::StartSim() {
   std::string error;
   if (!machine::CheckSimMachineOptions(s.options, &error)) throw UsageError(error);
   const bool touchesFirstBoard = !s.digitalIn.empty() || !s.wornOutWords.empty() ||
-                                 !s.portLog.empty() || !s.registerLog.empty() || s.irqEveryMs != 0;
+                                 !s.portLog.empty() || !s.registerLog.empty() ||
+                                 s.irqEveryMs != 0 || s.options.firstEepromMissing;
   if (touchesFirstBoard && s.options.boards == 0) {
     throw UsageError(
-        "--sim-di, --sim-worn-out-word, --sim-port-log, --sim-register-log and --sim-irq-every "
-        "need a board");
+        "--sim-di, --sim-worn-out-word, --sim-no-eeprom, --sim-port-log, --sim-register-log and "
+        "--sim-irq-every need a board");
+  }
+  if (s.options.firstEepromMissing && !s.wornOutWords.empty()) {
+    throw UsageError("--sim-worn-out-word needs the EEPROM that --sim-no-eeprom leaves out");
   }
   const uint8_t digitalIn =
       s.digitalIn.empty() ? 0 : static_cast<uint8_t>(ParseHex(s.digitalIn, 0xFF, "--sim-di"));

@@ -123,10 +123,19 @@ std::string IdsText(uint32_t vendorId, uint32_t deviceId) {
   return Format("%04x:%04x", static_cast<unsigned>(vendorId), static_cast<unsigned>(deviceId));
 }
 
+namespace {
+
+[[noreturn]] void OutputFailed() {
+  if (errno == EPIPE) throw OutputGone();
+  throw Failure(SystemError("standard output"));
+}
+
+}  // namespace
+
 void Print(const std::string& text) {
   if (text.empty()) return;
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::ferror(stdout)) {
-    throw Failure(SystemError("standard output"));
+    OutputFailed();
   }
 }
 
@@ -135,9 +144,7 @@ void PrintJson(const nlohmann::ordered_json& document) {
 }
 
 void FlushOutput() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    throw Failure(SystemError("standard output"));
-  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) OutputFailed();
 }
 
 }  // namespace zcmd
