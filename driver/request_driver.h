@@ -36,6 +36,7 @@ class RequestDriver : public WdHostedDriver {
     return true;
   }
 
+ protected:
   // Decodes request `code` and calls its handler; returns the status. An aligned transfer is
   // decoded here, where a driver's own request path can inline it.
   uint32_t Serve(uintptr_t device, uint32_t code, void* record, uint32_t size) {
@@ -46,7 +47,6 @@ class RequestDriver : public WdHostedDriver {
     return ServeOnCopy(device, code, record, size);
   }
 
- protected:
   virtual uint32_t Version(WdVersion& r) = 0;
   virtual uint32_t Scan(WdPciScan& r) = 0;
   virtual uint32_t CardInfo(WdPciCardInfo& r) = 0;
