@@ -32,13 +32,9 @@ uint32_t RequestDriver::OnCopy(uint32_t code, void* record, uint32_t size, Handl
   return status;
 }
 
-uint32_t RequestDriver::Serve(uintptr_t device, uint32_t code, void* record, uint32_t size) {
+uint32_t RequestDriver::ServeOnCopy(uintptr_t device, uint32_t code, void* record, uint32_t size) {
   switch (code) {
-    case WD_CODE_TRANSFER:
-      if (record != nullptr && size >= sizeof(WdTransfer) &&
-          reinterpret_cast<uintptr_t>(record) % alignof(WdTransfer) == 0) {
-        return Transfer(*static_cast<WdTransfer*>(record));  // in place: the hot request
-      }
+    case WD_CODE_TRANSFER:  // not aligned for serving in place
       return OnCopy<WdTransfer>(code, record, size, [this](WdTransfer& r) { return Transfer(r); });
     case WD_CODE_VERSION:
       return OnCopy<WdVersion>(code, record, size, [this](WdVersion& r) { return Version(r); });

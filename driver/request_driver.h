@@ -36,10 +36,17 @@ class RequestDriver : public WdHostedDriver {
     return true;
   }
 
-  // Decodes request `code` and calls its handler; returns the status.
-  uint32_t Serve(uintptr_t device, uint32_t code, void* record, uint32_t size);
-
  protected:
+  // Decodes request `code` and calls its handler; returns the status. An aligned transfer is
+  // decoded here, where a driver's own request path can inline it.
+  uint32_t Serve(uintptr_t device, uint32_t code, void* record, uint32_t size) {
+    if (code == WD_CODE_TRANSFER && record != nullptr && size >= sizeof(WdTransfer) &&
+        reinterpret_cast<uintptr_t>(record) % alignof(WdTransfer) == 0) {
+      return Transfer(*static_cast<WdTransfer*>(record));  // in place: the hot request
+    }
+    return ServeOnCopy(device, code, record, size);
+  }
+
   virtual uint32_t Version(WdVersion& r) = 0;
   virtual uint32_t Scan(WdPciScan& r) = 0;
   virtual uint32_t CardInfo(WdPciCardInfo& r) = 0;
@@ -58,6 +65,7 @@ class RequestDriver : public WdHostedDriver {
   virtual uint32_t Refuse(uint32_t code, uint32_t status);
 
  private:
+  uint32_t ServeOnCopy(uintptr_t device, uint32_t code, void* record, uint32_t size);
   template <class T, class Handler>
   uint32_t OnCopy(uint32_t code, void* record, uint32_t size, Handler handler);
   uint32_t Interrupt(uint32_t code, void* record, uint32_t size);

@@ -59,7 +59,7 @@ enum class Access {
   kReadOnly,  // scan, card information and configuration reads only
 };
 
-class SysfsDriver : public wd::RequestDriver {
+class SysfsDriver final : public wd::RequestDriver {
  public:
   // `files` defaults to the system's calls; a test may pass its own (it must outlive the driver).
   explicit SysfsDriver(std::string root = kDefaultRoot, Access access = Access::kFull,

@@ -16,7 +16,7 @@ namespace sim {
 
 // A register block or memory answering reads and writes by offset.
 //
-// Behind a memory window (see CardModel) a region is also looked at and stored into the way a
+// Behind a memory window (window_model.h) a region is also looked at and stored into the way a
 // window sees it: Peek reads without side effects, Store hands on one dword the window changed
 // together with what the window showed there before. By default Peek is Read and Store a dword
 // Write; a region whose reads have side effects or whose bytes are separate ports overrides them.

@@ -197,11 +197,16 @@ void PciBus::Write(BarKind kind, uint32_t address, uint32_t value, unsigned size
 }
 
 PciBus::Hit PciBus::DecodeStart(BarKind kind, uint32_t address) {
-  Hit hit{kind, address};
-  hit.function = Decode(kind, address, 1, &hit.bar, &hit.offset);
-  // A decode that found a function left it as the last hit.
-  if (hit.function != nullptr) hit.bar_size = last_hit_[kind == BarKind::kIo ? 1 : 0].size;
+  Hit hit;
+  DecodeStart(kind, address, &hit);
   return hit;
+}
+
+void PciBus::DecodeStart(BarKind kind, uint32_t address, Hit* hit) {
+  *hit = Hit{kind, address};
+  hit->function = Decode(kind, address, 1, &hit->bar, &hit->offset);
+  // A decode that found a function left it as the last hit.
+  if (hit->function != nullptr) hit->bar_size = last_hit_[kind == BarKind::kIo ? 1 : 0].size;
 }
 
 // An access that does not fit in the BAR its first byte is in may still fit in another function's

@@ -8,9 +8,9 @@
 // A memory window is page-aligned memory the bus owns, tied to the function that decoded the
 // mapped range's start (it follows that BAR when the BAR moves, as a real mapping stays with the
 // device). Flush hands the stores made into it since the last Refresh to the card model, each
-// changed dword as a BarStore, lowest address first; Refresh writes the model's values
-// (BarPeekDwords) back into it, unless the model's WindowVersion says nothing changed and no store
-// was handed on. Of a window within the first 64 dwords of its BAR, Refresh rewrites only the
+// changed dword as a BarStore (window_model.h), lowest address first; Refresh writes the model's
+// values (BarPeekDwords) back into it, unless the model's WindowVersion says nothing changed and no
+// store was handed on. Of a window within the first 64 dwords of its BAR, Refresh rewrites only the
 // dwords the model's WindowChanges names and those a store was handed on for. A window over a
 // range no function decodes is plain memory.
 //
@@ -93,6 +93,7 @@ class PciBus {
     uint32_t bar_size = 0;
   };
   Hit DecodeStart(BarKind kind, uint32_t address);
+  void DecodeStart(BarKind kind, uint32_t address, Hit* hit);  // the same, into *hit
   uint32_t Read(const Hit& at, unsigned size);
   void Write(const Hit& at, uint32_t value, unsigned size);
 

@@ -156,8 +156,8 @@ uint32_t PciFunction::BarPeek(int bar, uint32_t offset, unsigned size) const {
 void PciFunction::BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const {
   if (windows_) {
     windows_->BarPeekDwords(bar, offset, out, count);
-  } else if (model_) {
-    for (uint32_t i = 0; i < count; ++i) out[i] = model_->BarRead(bar, offset + 4 * i, 4);
+  } else if (CardModel* model = model_.get()) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = model->BarRead(bar, offset + 4 * i, 4);
   } else {
     std::fill(out, out + count, 0xFFFFFFFFu);
   }
@@ -169,21 +169,6 @@ void PciFunction::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t be
   } else if (model_) {
     model_->BarWrite(bar, offset, value, 4);
   }
-}
-
-Region* PciFunction::PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
-  return windows_ ? windows_->PlainMemory(bar, offset, bytes) : nullptr;
-}
-
-// Without a model a BAR reads all ones for ever; a model without window support cannot tell.
-uint64_t PciFunction::WindowVersion(int bar) const {
-  if (windows_) return windows_->WindowVersion(bar);
-  return model_ ? 0 : 1;
-}
-
-uint64_t PciFunction::WindowChanges(int bar, uint64_t since, uint64_t now) const {
-  if (windows_) return windows_->WindowChanges(bar, since, now);
-  return model_ ? ~uint64_t{0} : 0;
 }
 
 }  // namespace sim

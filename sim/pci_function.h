@@ -21,6 +21,7 @@
 #include "driver/wd_records.h"
 #include "sim/card_model.h"
 #include "sim/pci_config.h"
+#include "sim/window_model.h"
 
 namespace sim {
 
@@ -77,9 +78,18 @@ class PciFunction {
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) const;
   void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const;
-  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const;
-  uint64_t WindowVersion(int bar) const;
-  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) const;
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
+    return windows_ ? windows_->PlainMemory(bar, offset, bytes) : nullptr;
+  }
+  // Without a model a BAR reads all ones for ever; a model without window support cannot tell.
+  uint64_t WindowVersion(int bar) const {
+    if (windows_) return windows_->WindowVersion(bar);
+    return model_ ? 0 : 1;
+  }
+  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) const {
+    if (windows_) return windows_->WindowChanges(bar, since, now);
+    return model_ ? ~uint64_t{0} : 0;
+  }
 
  private:
   void StoreBar(int bar, uint32_t value);

@@ -36,7 +36,9 @@
 // stays asserted until the input goes inactive or an enable is cleared). A board may wire a source
 // of its own to an input (DriveLocalInterrupt): the pin is then low while the test's level is low
 // or the source pulls it low. Pin changes made by a test go through the simulator's lock when the
-// card sits on a simulator, so they may come from any thread.
+// card sits on a simulator, so they may come from any thread, but not from inside a request the
+// simulator serves (a model that moves a pin then changes it directly; the simulator looks at the
+// lines after every request).
 //
 // Not modelled: the bus region descriptors' timing and width (LASnBRD, EROMBRD are plain storage),
 // chip selects, the expansion ROM, the user I/O pins and the reset and reload bits of CNTRL, a

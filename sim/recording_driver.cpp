@@ -11,7 +11,7 @@ namespace sim {
 bool RecordingDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
                                 uint32_t* status) {
   // Nothing to look at or keep: the hot path of a benchmark.
-  if (!logging_ && failures_.empty() && silenced_.empty()) {
+  if (idle()) {
     return inner_.ControlOn(device, code, record, size, status);
   }
   std::unique_lock<std::mutex> guard(lock_, std::defer_lock);

@@ -59,6 +59,9 @@ class RecordingDriver : public WdHostedDriver {
   // bounded memory; unbounded until set.
   void set_log_capacity(size_t requests);
 
+  // Nothing to log and no faults: a request passing now would pass untouched.
+  bool idle() const { return !logging_ && failures_.empty() && silenced_.empty(); }
+
   void FailRequests(uint32_t code, uint32_t status);  // error status, record untouched
   void SilenceRequests(uint32_t code);                // status not written, record untouched
   void ClearFaults();

@@ -92,8 +92,13 @@ bool Simulator::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_
   WindowSync::Pass pass;
   sync_.Begin(device, code, record, size, pass);
   serving_lock_ = &guard;
-  const bool answered = recorder_.ControlOn(device, code, record, size, status);
-  (void)sync_.TakeTransferStart();  // a fault answered it, or a block used none
+  bool answered = true;
+  if (recorder_.idle()) {
+    *status = Serve(device, code, record, size);  // nothing to log, no faults: the hot path
+  } else {
+    answered = recorder_.ControlOn(device, code, record, size, status);
+  }
+  sync_.Served();
   interrupts_->Evaluate();
   sync_.End(pass);
   return answered;
@@ -278,14 +283,17 @@ uint32_t Simulator::Transfer(WdTransfer& r) {
   if (k.width == 0) return kStatusInvalidParameter;
   const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
   if (!k.block) {
-    const std::optional<PciBus::Hit> found = sync_.TakeTransferStart();
-    const PciBus::Hit start = found && found->kind == space && found->address == r.address
-                                  ? *found
-                                  : bus_.DecodeStart(space, r.address);
+    // Used where it lies: a copy of the hit would be read back before its stores land.
+    const PciBus::Hit* start = sync_.transfer_start();
+    PciBus::Hit decoded;
+    if (start == nullptr || start->kind != space || start->address != r.address) {
+      bus_.DecodeStart(space, r.address, &decoded);
+      start = &decoded;
+    }
     if (k.write) {
-      bus_.Write(start, r.data.dword, k.width);
+      bus_.Write(*start, r.data.dword, k.width);
     } else {
-      const uint32_t v = bus_.Read(start, k.width);
+      const uint32_t v = bus_.Read(*start, k.width);
       std::memcpy(&r.data, &v, k.width);  // little-endian: the value's low bytes
     }
     return 0;

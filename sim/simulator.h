@@ -36,7 +36,10 @@
 // access to an empty slot behaves the same way.
 //
 // For tests it keeps a log of the requests (every one unless its capacity is set) and lets faults
-// be injected per request code.
+// be injected per request code, through the request log that wraps any driver
+// (recording_driver.h). Its parts: requests decoded by the drivers' base (driver/request_driver.h),
+// registrations and window synchronisation (window_sync.h), the bus (pci_bus.h), the interrupt
+// service (interrupt_service.h).
 //
 // Interrupts: once switched on (set_interrupt_service), it serves the library's own interrupt
 // requests (driver/int_requests.h) for registered cards with an interrupt item, as
@@ -80,7 +83,7 @@ constexpr uint32_t kStatusNoMemory = WD_STATUS_NO_MEMORY;
 // Version reported unless a test sets another: 10.00, which the library accepts.
 constexpr uint32_t kDefaultVersion = 1000;
 
-class Simulator : public wd::RequestDriver {
+class Simulator final : public wd::RequestDriver {
  public:
   explicit Simulator(Clock::Mode mode = Clock::Mode::kVirtual);
   ~Simulator() override;

@@ -94,7 +94,7 @@ void WindowSync::Begin(uintptr_t device, uint32_t code, const void* record, uint
                        Pass& pass) {
   pass.requester = std::this_thread::get_id();
   TakeOwnership(device, pass.requester);
-  pass.reach = ReachOf(device, code, record, size);
+  ReachOf(device, code, record, size, pass.reach);
   pass.reached_count = 0;
   ForReachedWindows(pass.reach, pass.requester, [&pass](MemoryWindow& w) {
     w.Flush();
@@ -105,7 +105,6 @@ void WindowSync::Begin(uintptr_t device, uint32_t code, const void* record, uint
 }
 
 void WindowSync::End(Pass& pass) {
-  transfer_start_.reset();
   // The windows flushed, unless registrations changed meanwhile or more were reached than kept.
   if (registrations_changed_ == pass.changes && pass.reached_count <= pass.reached.size()) {
     for (size_t i = 0; i < pass.reached_count; ++i) pass.reached[i]->Refresh();
@@ -171,20 +170,22 @@ void WindowSync::ForReachedWindows(const Reach& reach, std::thread::id requester
 // request, the card it names by its card or interrupt handle; a sleep, every card of the
 // requesting thread (the EEPROM protocol relies on it to see each CNTRL store); any other request,
 // the cards registered on the device handle it is sent on (none without one).
-WindowSync::Reach WindowSync::ReachOf(uintptr_t device, uint32_t code, const void* record,
-                                      uint32_t size) {
-  Reach reach;
+void WindowSync::ReachOf(uintptr_t device, uint32_t code, const void* record, uint32_t size,
+                         Reach& reach) {
+  reach = Reach{};
   if (code == WD_CODE_SLEEP) {
     reach.scope = Reach::kThread;
   } else if (code == WD_CODE_TRANSFER) {
     WdTransfer t;
-    if (!Load(record, size, &t)) return reach;
+    if (!Load(record, size, &t)) return;
     const wd::TransferKind k = wd::KindOf(t.command);
-    if (k.width == 0) return reach;
+    if (k.width == 0) return;
     const BarKind space = k.memory ? BarKind::kMemory : BarKind::kIo;
     reach.scope = Reach::kFunctions;
-    transfer_start_ = bus_.DecodeStart(space, t.address);
-    reach.functions[0] = transfer_start_->function;
+    // Decoded in place: a copy of the whole hit would be read back before its stores land.
+    bus_.DecodeStart(space, t.address, &transfer_start_);
+    has_transfer_start_ = true;
+    reach.functions[0] = transfer_start_.function;
     if (k.block && t.autoIncrement != 0 && t.bytes > 1) {
       int bar = 0;
       uint32_t offset = 0;
@@ -192,24 +193,23 @@ WindowSync::Reach WindowSync::ReachOf(uintptr_t device, uint32_t code, const voi
     }
   } else if (code == WD_CODE_PCI_CONFIG) {
     WdPciConfigDump dump;
-    if (!Load(record, size, &dump)) return reach;
+    if (!Load(record, size, &dump)) return;
     reach.scope = Reach::kFunctions;
     reach.functions[0] = bus_.Find(dump.pciSlot);
   } else if (code == WD_CODE_CARD_UNREGISTER) {
     WdCardRegister r;
-    if (!Load(record, size, &r)) return reach;
+    if (!Load(record, size, &r)) return;
     reach.scope = Reach::kHandle;
     reach.card_handle = r.cardHandle;
   } else if (WD_IS_INT_REQUEST(code)) {
     WdIntRequest r;
-    if (!Load(record, size, &r)) return reach;
+    if (!Load(record, size, &r)) return;
     reach.scope = Reach::kHandle;
     reach.int_handle = r.intHandle;
   } else if (device != wd::kNoDevice) {
     reach.scope = Reach::kDevice;
     reach.device = device;
   }
-  return reach;
 }
 
 }  // namespace sim

@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -58,20 +57,19 @@ class WindowSync {
   struct Pass {
     Reach reach;
     std::thread::id requester;
-    std::array<MemoryWindow*, 8> reached{};  // as many as fit
+    std::array<MemoryWindow*, 8> reached;  // as many as fit (the first reached_count)
     size_t reached_count = 0;
     uint64_t changes = 0;  // registrations_changed_ at Begin
   };
   void Begin(uintptr_t device, uint32_t code, const void* record, uint32_t size, Pass& pass);
   void End(Pass& pass);
 
-  // Where the transfer being served starts, as Begin decoded it, handed out once (serving it
-  // decodes no more).
-  std::optional<PciBus::Hit> TakeTransferStart() {
-    std::optional<PciBus::Hit> start = transfer_start_;
-    transfer_start_.reset();
-    return start;
+  // Where the transfer being served starts, as Begin decoded it (serving it decodes no more); null
+  // once Served says the request is done.
+  const PciBus::Hit* transfer_start() const {
+    return has_transfer_start_ ? &transfer_start_ : nullptr;
   }
+  void Served() { has_transfer_start_ = false; }
 
  private:
   using List = std::vector<Registration*>;
@@ -83,7 +81,7 @@ class WindowSync {
   static const List* Lookup(Map& map, typename Map::key_type key, LastFound& last);
   void Changed();
   void TakeOwnership(uintptr_t device, std::thread::id requester);
-  Reach ReachOf(uintptr_t device, uint32_t code, const void* record, uint32_t size);
+  void ReachOf(uintptr_t device, uint32_t code, const void* record, uint32_t size, Reach& reach);
   template <class F>
   void ForReachedWindows(const Reach& reach, std::thread::id requester, F f);
 
@@ -99,7 +97,8 @@ class WindowSync {
   // Counts changes of registrations and of their owners: the windows a request reached before it
   // is served are the ones to refresh after it while this stands.
   uint64_t registrations_changed_ = 0;
-  std::optional<PciBus::Hit> transfer_start_;
+  PciBus::Hit transfer_start_;
+  bool has_transfer_start_ = false;
   // The last (device, thread) taken: its cards stay that thread's until a request on that device
   // from another thread, or a change of registrations.
   uintptr_t owner_device_ = 0;

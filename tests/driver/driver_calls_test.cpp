@@ -169,7 +169,7 @@ TEST_F(DriverCallsTest, ConfigRecordCarriesSlotOffsetWidthDirectionAndBuffer) {
   EXPECT_EQ(value, 0xEEEE10B5u);  // two bytes read, the rest untouched
   WdPciConfigDump read = Only<WdPciConfigDump>(WD_CODE_PCI_CONFIG);
   EXPECT_EQ(std::memcmp(&read.pciSlot, &kSlot, sizeof kSlot), 0);
-  const WdUPtr buffer = read.buffer;  // a packed record: no reference to its field
+  const WdUPtr buffer = read.buffer;  // a packed field: compared by value
   EXPECT_EQ(buffer, WD_TO_UPTR(&value));
   EXPECT_EQ(read.offset, 0u);
   EXPECT_EQ(read.bytes, 2u);

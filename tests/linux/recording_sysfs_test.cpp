@@ -96,18 +96,6 @@ TEST_F(RecordingSysfsTest, SilencedRequestIsNotAnsweredAndLoggedSo) {
   EXPECT_EQ(recorder_.log()[0].status, WD_STATUS_NONE);
 }
 
-TEST_F(RecordingSysfsTest, CapacityKeepsTheLatestRequests) {
-  recorder_.set_log_capacity(2);
-  for (uint32_t microseconds : {1u, 2u, 3u}) {
-    WdSleep sleep{microseconds, 0};
-    uint32_t status = 1;
-    ASSERT_TRUE(Send(WD_CODE_SLEEP, &sleep, &status));
-  }
-  ASSERT_EQ(recorder_.log().size(), 2u);
-  EXPECT_EQ(recorder_.log()[0].As<WdSleep>().microseconds, 2u);
-  EXPECT_EQ(recorder_.log()[1].As<WdSleep>().microseconds, 3u);
-}
-
 // Requests from several threads each land in the log once.
 TEST_F(RecordingSysfsTest, RequestsFromThreadsAreEachLogged) {
   constexpr int kPerThread = 50;
