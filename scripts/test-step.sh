@@ -136,7 +136,8 @@ with_wine() {
     flock 9
   fi
   echo "==> starting ${wine}"
-  trap 'scripts/${wine}-run.sh --stop' EXIT
+  # shellcheck disable=SC2064 # the server to stop is known now
+  trap "scripts/${wine}-run.sh --stop" EXIT
   "scripts/${wine}-run.sh" --start
   "$@"
 }
