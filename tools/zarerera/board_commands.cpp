@@ -260,11 +260,11 @@ int WatchInterrupts(Session& session, const Config& config) {
       if (config.count != 0 && printed == config.count) break;
       const std::string time = Timestamp(i.time);
       const P9050_IntResult& r = i.result;
-      Print(config.json ? nlohmann::ordered_json{{"time", time},
-                                                 {"interrupt", r.counter},
-                                                 {"lost", r.lost},
-                                                 {"intcsr", r.status}}
-                                  .dump() +
+      Print(config.json ? JsonText(nlohmann::ordered_json{{"time", time},
+                                                          {"interrupt", r.counter},
+                                                          {"lost", r.lost},
+                                                          {"intcsr", r.status}},
+                                   -1) +
                               "\n"
                         : Format("%s interrupt %u lost %u INTCSR %08x\n", time.c_str(),
                                  static_cast<unsigned>(r.counter), static_cast<unsigned>(r.lost),

@@ -3,12 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "driver/driver_request.h"
 #include "driver/hosted_driver.h"
 #include "errors.h"
+#include "machine/files.h"
 #include "machine/sim_machine.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"
@@ -41,14 +41,15 @@ constexpr unsigned kSlotsPerBus = 32;
 // for each.
 constexpr size_t kRegisterLogWrites = 65536;
 
-// Writes one line per entry to `path`, the file a --sim-...-log option names (none: nothing).
+// Writes one line per entry to `path`, the file a --sim-...-log option names (none: nothing), as
+// every file the tools write (machine/files.h).
 template <class Entries, class Line>
 void WriteLog(const std::string& path, const Entries& entries, Line line) {
   if (path.empty()) return;
-  std::ofstream out(path, std::ios::trunc);
-  for (const auto& entry : entries) out << line(entry);
-  out.flush();
-  if (!out) throw Failure(SystemError(path));
+  std::string text;
+  for (const auto& entry : entries) text += line(entry);
+  std::string error;
+  if (!machine::ReplaceFile(path, text, &error)) throw Failure(error);
 }
 
 }  // namespace

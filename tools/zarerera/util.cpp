@@ -130,8 +130,14 @@ void Print(const std::string& text) {
   }
 }
 
+std::string JsonText(const nlohmann::ordered_json& document, int indent) {
+  // A string that is not UTF-8 (a file name can be any bytes) is written with U+FFFD in place of
+  // each bad byte rather than failing what has been done already.
+  return document.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 void PrintJson(const nlohmann::ordered_json& document) {
-  Print(document.dump(2) + "\n");
+  Print(JsonText(document, 2) + "\n");
 }
 
 void FlushOutput() {

@@ -43,6 +43,9 @@ std::tm LocalTime(std::time_t t);
 
 // Standard output. A write that fails (a full disk, a closed pipe) is a Failure.
 void Print(const std::string& text);
+// A document's text: pretty with `indent` > 0, one line with -1; never throws, whatever bytes its
+// strings hold (bytes that are no UTF-8 become U+FFFD).
+std::string JsonText(const nlohmann::ordered_json& document, int indent);
 void PrintJson(const nlohmann::ordered_json& document);  // one document, pretty, with a newline
 void FlushOutput();
 
