@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "diag/p9050_diag.h"
 #include "errors.h"
+#include "machine/options.h"
 #include "zarerera.h"
 
 namespace zcmd {
@@ -37,7 +38,8 @@ const Register& FindRegister(const std::string& text) {
   for (const Register& r : P9050Diag_Registers) {
     if (upper == r.name) return r;
   }
-  throw UsageError("no bridge register '" + text + "' (the names are LAS0RR to CNTRL)");
+  throw UsageError("no bridge register '" + machine::Shown(text) +
+                   "' (the names are LAS0RR to CNTRL)");
 }
 
 bool IsRegisterName(const std::string& text) {

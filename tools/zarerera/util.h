@@ -24,6 +24,11 @@ constexpr PciIds kBoardIds{board_ids::kVendorId, board_ids::kDeviceId};
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);
 // Decimal, at most `max`.
 uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what);
+// Decimal, from `min` to `max`: digits only (no sign, no blanks, not empty).
+uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what);
+// A message with every word of more than 80 characters cut as machine::Shown cuts a value: the
+// command line parser's own messages quote what they were given whole.
+std::string ShownMessage(const std::string& message);
 // "VVVV:DDDD" in hexadecimal; empty text gives the board's IDs.
 PciIds ParseIds(const std::string& text);
 // "BB:SS.F" (bus and slot hexadecimal, function 0-7), as lspci prints it.
