@@ -369,6 +369,19 @@ INSTANTIATE_TEST_SUITE_P(
                  ""}),
     [](const ::testing::TestParamInfo<Function>& info) { return std::string(info.param.name); });
 
+// A zero through a mask clears just the mask's bits; a mask of zero changes nothing.
+TEST(RegsTest, ZeroWithAMaskClearsOnlyTheMasksBits) {
+  const Result r = Zarerera(
+      {"--fast", "regs", "LAS1BA=ff", "LAS1BA=0:f0", "LAS1BA=0:0", "INTCSR=41", "INTCSR=0:40"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "18 LAS1BA  00000001 -> 000000ff, reads 000000ff\n"
+            "18 LAS1BA  000000ff -> 0000000f, reads 0000000f\n"
+            "18 LAS1BA  0000000f -> 0000000f, reads 0000000f\n"
+            "4c INTCSR  00000000 -> 00000041, reads 00000041\n"
+            "4c INTCSR  00000041 -> 00000001, reads 00000001\n");
+}
+
 // (The network function's registers read as all ones: it is reached, as asked.)
 
 // With the registers in I/O space (BAR0 an I/O range) the bridge is still the bridge.
