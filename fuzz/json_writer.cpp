@@ -49,8 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(back["slot"] == "00:05.0" && back["written"] == doc["written"], "json_writer",
                 "a plain field changed");
     if (IsUtf8(file)) fuzz::Check(back["file"] == file, "json_writer", "a UTF-8 name changed");
-    if (IsUtf8(key) && IsUtf8(backup)) {
-      fuzz::Check(back == doc, "json_writer", "a UTF-8 document changed");
+    const bool ownKey = key != "slot" && key != "file" && key != "list" && key != "written";
+    if (ownKey && IsUtf8(key) && IsUtf8(backup)) {
+      fuzz::Check(back.size() == 5 && back[key] == backup, "json_writer",
+                  "a UTF-8 field changed");
     }
     fuzz::Check(indent >= 0 || text.find('\n') == std::string::npos, "json_writer",
                 "a one-line document has a line break");
