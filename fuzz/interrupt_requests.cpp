@@ -3,7 +3,8 @@
 // writes, disable, in any order, a second enable included) and sends the three interrupt requests
 // of the hosted channel directly with records of its own making. The records' command pointer is
 // kept away from the fuzzer: it is null or points at a buffer of the length the record claims.
-// Every handler call must report an interrupt number that only grows; at the end the board is
+// Every handler call must report an interrupt number that only grows while the interrupt stays
+// enabled; at the end the board is
 // closed and no handle, registration or running service may be left.
 #include <cstddef>
 #include <cstdint>
@@ -85,12 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int steps = 0; steps < 32 && in.remaining_bytes() > 0; ++steps) {
       switch (in.ConsumeIntegralInRange(0, 5)) {
         case 0:
-          if (!g_rawEnabled) (void)P9050_IntEnable(handle, Handler);
+          // Each enable counts its interrupts from the start.
+          if (!g_rawEnabled && !P9050_IntIsEnabled(handle)) {
+            g_lastCounter = 0;
+            (void)P9050_IntEnable(handle, Handler);
+          }
           break;
         case 1:
           board.bridge->PulseLocalInterrupt(sim::board::kCounterInput);
-          if (P9050_IntIsEnabled(handle)) {
-            (void)simulator.WaitInterruptSettled(handle->intHandle, std::chrono::seconds(1));
+          // Waited out only when the bridge passes LINTi1 on (its enable and the PCI one).
+          if (P9050_IntIsEnabled(handle) && (P9050_ReadReg(handle, P9050_INTCSR) & 0x41) == 0x41) {
+            (void)simulator.WaitInterruptSettled(handle->intHandle, std::chrono::milliseconds(50));
           }
           break;
         case 2:

@@ -57,7 +57,7 @@ for target in "${targets[@]}"; do
   status=$(cat "${out}/fuzz_${target}.status" 2>/dev/null || echo "none")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "${log}" | tail -n1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "${log}" | tail -n1)
-  cov=$(grep -o 'cov: [0-9]*' "${log}" | tail -n1 | sed 's/cov: //')
+  cov=$(grep -o 'cov: [0-9]*' "${log}" | tail -n1 | sed 's/cov: //' || true)
   if [ "${status}" != 0 ]; then
     tail -n 60 "${log}"
     echo "fuzz ${target}: FAILED (status ${status}; log ${log})"
