@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         dir + "/" + kNames[in.ConsumeIntegralInRange<size_t>(0, kNameCount - 1)];
     std::error_code ec;
     fs::create_directories(fs::path(name).parent_path(), ec);
+    fs::remove_all(name, ec);  // a new entry replaces one of that name, never writes through it
     switch (in.ConsumeIntegralInRange(0, 6)) {
       case 0: {
         std::ofstream(name) << in.ConsumeRandomLengthString(64);
