@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer) and runs each for SECONDS (default 60), as many at a time as there
 # are processors, starting from its seed corpus fuzz/corpus/<target>. New inputs go to
 # build/fuzz/corpus/<target> (kept between runs), crashes to build/fuzz/artifacts/. Prints each
-# target's runs and executions per second; fails when a target fails.
+# target's runs, executions per second and coverage (libFuzzer's cov:); fails when a target fails.
 #
 # Usage: scripts/fuzz.sh [--no-build] [SECONDS] [TARGET...]
 set -euo pipefail
@@ -35,11 +35,14 @@ mkdir -p "${TMPDIR}"
 # The targets run side by side, as many at a time as there are processors (each for SECONDS);
 # their results are reported in order once all have ended.
 run_target() {
-  local target=$1 work="${out}/corpus/$1" status=0
+  local target=$1 work="${out}/corpus/$1" status=0 options=()
   mkdir -p "${work}"
+  # A target's own libFuzzer options (e.g. a -max_len that reaches whole sessions or files), one a
+  # line, in fuzz/options/<target>.
+  if [ -f "fuzz/options/${target}" ]; then mapfile -t options <"fuzz/options/${target}"; fi
   # -rss_limit_mb: every target stays far below; -timeout: one input that takes 10 s is a hang.
   "${out}/fuzz/fuzz_${target}" -max_total_time="${seconds}" -print_final_stats=1 -timeout=10 \
-    -rss_limit_mb=2048 -artifact_prefix="${out}/artifacts/${target}-" "${work}" \
+    -rss_limit_mb=2048 "${options[@]}" -artifact_prefix="${out}/artifacts/${target}-" "${work}" \
     "fuzz/corpus/${target}" >"${out}/fuzz_${target}.log" 2>&1 || status=$?
   echo "${status}" >"${out}/fuzz_${target}.status"
 }
@@ -58,12 +61,13 @@ for target in "${targets[@]}"; do
   status=$(cat "${out}/fuzz_${target}.status" 2>/dev/null || echo "none")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "${log}" | tail -n1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "${log}" | tail -n1)
+  cov=$(grep -o 'cov: [0-9]*' "${log}" | tail -n1 | sed 's/cov: //' || true)
   if [ "${status}" != 0 ]; then
     tail -n 60 "${log}"
     echo "fuzz ${target}: FAILED (status ${status}; log ${log})"
     failed=$((failed + 1))
   else
-    echo "fuzz ${target}: ${runs:-?} runs, ${rate:-?} exec/s"
+    echo "fuzz ${target}: ${runs:-?} runs, ${rate:-?} exec/s, cov: ${cov:-?}"
   fi
 done
 [ "${failed}" -eq 0 ]

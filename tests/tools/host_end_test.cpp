@@ -297,6 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
 // One file for two purposes is refused, however it is named.
 TEST(HostEndTest, OneFileForTwoPurposesIsRefused) {
   TempDir dir;
+  Write(dir / "eeprom.txt", kDefaultImage);
   fs::create_symlink("eeprom.txt", dir / "link");
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"-e", "eeprom.txt", "--vcd", "eeprom.txt"},
@@ -314,7 +315,8 @@ TEST(HostEndTest, OneFileForTwoPurposesIsRefused) {
     host.CloseInput();
     EXPECT_EQ(Describe(host.Wait()), Exited(1)) << message;
     EXPECT_EQ(host.errors(), "p9050diag: " + message + "\n");
-    EXPECT_EQ(dir.Names(), std::set<std::string>{"link"});
+    EXPECT_EQ(dir.Names(), (std::set<std::string>{"eeprom.txt", "link"}));
+    EXPECT_EQ(ReadFile(dir / "eeprom.txt"), kDefaultImage);
   }
 }
 

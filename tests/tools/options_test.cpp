@@ -114,3 +114,27 @@ TEST(OptionsTest, ParsesTwiceInOneProcess) {
 }
 
 }  // namespace
+
+namespace {
+
+// A long or strange word is quoted cut to 40 characters and with its control characters shown,
+// in every message that quotes one.
+TEST(OptionsTest, QuotedWordsAreCut) {
+  const std::string longWord(100, 'z');
+  const std::string cut = std::string(40, 'z') + "...";
+  for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
+           {"--" + longWord, "unknown option --" + cut},
+           {"x" + longWord, "unexpected argument 'x" + std::string(39, 'z') + "...'"},
+           {"--driver=" + longWord, "--driver takes 'sim' or 'sysfs', not '" + cut + "'"},
+           {"--boards=" + longWord, "--boards takes a number from 0 to 16, not '" + cut + "'"},
+           {"--ids=\x1b[2J",
+            "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, "
+            "not '\\x1b[2J'"}}) {
+    Options options;
+    std::string error;
+    EXPECT_FALSE(Parse(line, &options, &error)) << line;
+    EXPECT_EQ(error, message);
+  }
+}
+
+}  // namespace

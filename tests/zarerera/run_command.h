@@ -54,13 +54,13 @@ inline int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Starts the program with `args`, standard input /dev/null, standard output and error into the
+// Starts the program with `args`, standard input from `inPath`, standard output and error into the
 // files named; -1 when it cannot be started.
 inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
-                   const std::string& errPath) {
+                   const std::string& errPath, const std::string& inPath = "/dev/null") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -81,14 +81,16 @@ inline void WaitUntil(const std::function<bool()>& ready, std::chrono::seconds p
   }
 }
 
-// Runs the program with `args`; standard input is /dev/null. `stdoutPath` replaces the capture
-// file for standard output (e.g. /dev/full). With `ctrlC` the program gets SIGINT, as from Ctrl-C
-// at a terminal, once its standard output holds a first line (or after 10 s).
+// Runs the program with `args`; standard input is /dev/null, or the file `stdinPath`.
+// `stdoutPath` replaces the capture file for standard output (e.g. /dev/full). With `ctrlC` the
+// program gets SIGINT, as from Ctrl-C at a terminal, once its standard output holds a first line
+// (or after 10 s).
 inline Result Zarerera(const std::vector<std::string>& args, const std::string& stdoutPath = "",
-                       bool ctrlC = false) {
+                       bool ctrlC = false, const std::string& stdinPath = "/dev/null") {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
-  const pid_t pid = Spawn(args, stdoutPath.empty() ? out.path() : stdoutPath, err.path());
+  const pid_t pid =
+      Spawn(args, stdoutPath.empty() ? out.path() : stdoutPath, err.path(), stdinPath);
   Result r;
   if (pid > 0) {
     if (ctrlC) {

@@ -1,9 +1,7 @@
 // Loading and saving an EEPROM image as text.
 #include "eeprom_file.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 #include "files.h"
@@ -11,54 +9,47 @@
 
 namespace machine {
 
-LoadResult ReadTextFile(const std::string& path, std::string* text, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) {
-    if (errno == ENOENT) return LoadResult::kMissing;
-    *error = path + ": " + std::strerror(errno);
-    return LoadResult::kBad;
+LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
+  std::string text;
+  switch (ReadInputFile(path, kMaxImageFileBytes, &text, error)) {
+    case ReadResult::kRead:
+      break;
+    case ReadResult::kMissing:
+      return LoadResult::kMissing;
+    case ReadResult::kBad:
+      return LoadResult::kBad;
   }
-  text->clear();
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
-  const bool readError = std::ferror(file) != 0;
-  const int readErrno = errno;
-  std::fclose(file);
-  if (readError) {
-    *error = path + ": " + std::strerror(readErrno);
+  std::string reason;
+  if (!ParseEepromText(text, image, &reason)) {
+    *error = path + ": " + reason;
     return LoadResult::kBad;
   }
   return LoadResult::kLoaded;
 }
 
-LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
-  std::string text;
-  const LoadResult read = ReadTextFile(path, &text, error);
-  if (read != LoadResult::kLoaded) return read;
+bool ParseEepromText(const std::string& text, EepromImage* image, std::string* error) {
   std::istringstream in(text);
   EepromImage words{};
   size_t count = 0;
   std::string token;
   while (in >> token) {
     if (count == kEepromWords) {
-      *error = path + ": more than " + std::to_string(kEepromWords) + " words";
-      return LoadResult::kBad;
+      *error = "more than " + std::to_string(kEepromWords) + " words";
+      return false;
     }
     if (!ParseHexWord(token, &words[count])) {
-      *error = path + ": word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
-               token + "'";
-      return LoadResult::kBad;
+      *error = "word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
+               Shown(token) + "'";
+      return false;
     }
     ++count;
   }
   if (count != kEepromWords) {
-    *error =
-        path + ": " + std::to_string(count) + " words, expected " + std::to_string(kEepromWords);
-    return LoadResult::kBad;
+    *error = std::to_string(count) + " words, expected " + std::to_string(kEepromWords);
+    return false;
   }
   *image = words;
-  return LoadResult::kLoaded;
+  return true;
 }
 
 std::string FormatEepromImage(const EepromImage& image) {

@@ -12,15 +12,19 @@ namespace machine {
 constexpr size_t kEepromWords = 64;  // a 93C46 in 16-bit organisation
 using EepromImage = std::array<uint16_t, kEepromWords>;
 
+// The most an image file may hold, in any of its forms: an image is 128 bytes, its text some 320;
+// a file longer than this is no image and is refused before it is read.
+constexpr size_t kMaxImageFileBytes = 16 * 1024;
+
 enum class LoadResult { kLoaded, kMissing, kBad };
 
-// The whole of the file at `path`: kMissing when there is no such file, kBad with "path: reason"
-// when it cannot be read.
-LoadResult ReadTextFile(const std::string& path, std::string* text, std::string* error);
-
-// Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else). kMissing
-// when there is no such file; kBad with "path: reason" when it cannot be read or is not an image.
+// Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else) from a
+// regular file of at most kMaxImageFileBytes. kMissing when there is no such file; kBad with
+// "path: reason" when it cannot be read or is not an image.
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error);
+
+// The same for a text already read; false with the reason (without a file name).
+bool ParseEepromText(const std::string& text, EepromImage* image, std::string* error);
 
 // The file's text for `image`: eight words a line.
 std::string FormatEepromImage(const EepromImage& image);

@@ -1,4 +1,5 @@
-// Checking and replacing the host's files: with POSIX calls, or on Windows with the Win32 API.
+// Reading, checking and writing the tools' files: with POSIX calls, or on Windows with the Win32
+// API.
 #include "files.h"
 
 #ifdef _WIN32
@@ -8,6 +9,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #undef ReplaceFile  // the system's own function of that name
+#include <fcntl.h>
+#include <io.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -27,6 +31,16 @@ namespace machine {
 namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel follows at most
+
+DurableCalls g_calls;
+
+int Sync(int fd) {
+  return g_calls.sync != nullptr ? g_calls.sync(fd) : fsync(fd);
+}
+
+int Rename(const char* from, const char* to) {
+  return g_calls.rename != nullptr ? g_calls.rename(from, to) : rename(from, to);
+}
 
 std::string Reason(const std::string& path, int error) {
   return path + ": " + std::strerror(error);
@@ -56,7 +70,49 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+// A renamed or created entry is on the disk once its directory is; a directory that cannot be
+// synced (some file systems refuse) leaves the file as durable as the system makes it.
+void SyncDirectory(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)Sync(fd);
+  close(fd);
+}
+
+// Reads `fd` to its end, at most `limit` bytes: false with ERANGE when there is more.
+bool ReadAll(int fd, size_t limit, std::string* text, int* error) {
+  std::string data;
+  char chunk[4096];
+  for (;;) {
+    const size_t room = limit + 1 - data.size();  // one byte more tells a larger file
+    const ssize_t n = read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = errno;
+      return false;
+    }
+    if (n == 0) break;
+    data.append(chunk, static_cast<size_t>(n));
+    if (data.size() > limit) {
+      *error = EFBIG;
+      return false;
+    }
+  }
+  *text = std::move(data);
+  return true;
+}
+
+std::string TooLarge(const std::string& what, size_t limit) {
+  return what + ": larger than " + std::to_string(limit) + " bytes, more than any image; not read";
+}
+
 }  // namespace
+
+DurableCalls SetDurableCalls(const DurableCalls& calls) {
+  const DurableCalls old = g_calls;
+  g_calls = calls;
+  return old;
+}
 
 bool ResolveLinks(const std::string& path, std::string* target, std::string* error) {
   std::string at = path;
@@ -85,7 +141,7 @@ bool CheckReplaceable(const std::string& path, bool* exists, std::string* error)
   std::string target;
   if (!ResolveLinks(path, &target, error)) return false;
   struct stat st {};
-  *exists = stat(target.c_str(), &st) == 0;
+  *exists = lstat(target.c_str(), &st) == 0;
   if (*exists) {
     if (S_ISDIR(st.st_mode)) {
       *error = Reason(path, EISDIR);
@@ -105,6 +161,9 @@ bool CheckReplaceable(const std::string& path, bool* exists, std::string* error)
     }
   } else if (errno != ENOENT) {
     *error = Reason(path, errno);
+    return false;
+  } else if (target != path) {
+    *error = path + ": a symbolic link to nothing (" + target + "); not followed";
     return false;
   }
   // The file is replaced by a new one made beside it.
@@ -126,13 +185,15 @@ bool CheckReplaceable(const std::string& path, bool* exists, std::string* error)
 }
 
 bool ReplaceFile(const std::string& path, const std::string& text, std::string* error) {
+  bool existed = false;
+  if (!CheckReplaceable(path, &existed, error)) return false;
   std::string target;
   if (!ResolveLinks(path, &target, error)) return false;
   struct stat old {};
-  const bool existed = stat(target.c_str(), &old) == 0;
+  if (existed && lstat(target.c_str(), &old) != 0) existed = false;
 
   std::string temporary = target + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  const int fd = mkstemp(temporary.data());  // O_CREAT | O_EXCL: a planted name fails it
   if (fd < 0) {
     *error = Reason(path, errno);
     return false;
@@ -145,19 +206,98 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string* 
     [[maybe_unused]] const int ignored = fchown(fd, old.st_uid, old.st_gid);
   }
   if (err == 0 && fchmod(fd, existed ? (old.st_mode & 07777) : NewFileMode()) != 0) err = errno;
-  if (err == 0 && fsync(fd) != 0) err = errno;
+  if (err == 0 && Sync(fd) != 0) err = errno;
   if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && Rename(temporary.c_str(), target.c_str()) != 0) err = errno;
   if (err != 0) {
     *error = Reason(path, err);
     unlink(temporary.c_str());
     return false;
   }
-  if (rename(temporary.c_str(), target.c_str()) != 0) {
-    *error = Reason(path, errno);
-    unlink(temporary.c_str());
-    return false;
-  }
+  SyncDirectory(DirectoryOf(target));
   return true;
+}
+
+bool CreateNewFile(const std::string& dir, const std::string& stem, const std::string& suffix,
+                   const std::string& text, std::string* path, std::string* error) {
+  constexpr int kMaxTries = 1000;
+  const std::filesystem::path directory(dir.empty() ? "." : dir);
+  for (int n = 1; n <= kMaxTries; ++n) {
+    const std::string name =
+        (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
+    // O_EXCL with O_CREAT fails on any entry of that name, a link too, and never follows one.
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = Reason(name, errno);
+      return false;
+    }
+    int err = 0;
+    if (!WriteAll(fd, text)) err = errno;
+    if (err == 0 && Sync(fd) != 0) err = errno;
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) {
+      unlink(name.c_str());
+      *error = Reason(name, err);
+      return false;
+    }
+    SyncDirectory(directory.string());
+    *path = name;
+    return true;
+  }
+  *error = Reason((directory / (stem + suffix)).string(), EEXIST);
+  return false;
+}
+
+ReadResult ReadInputFile(const std::string& path, size_t limit, std::string* text,
+                         std::string* error) {
+  // Looked at before it is opened: opening a device or a FIFO may do something or wait.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return ReadResult::kMissing;
+    *error = Reason(path, errno);
+    return ReadResult::kBad;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = Reason(path, EISDIR);
+    return ReadResult::kBad;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = path + ": not a regular file";
+    return ReadResult::kBad;
+  }
+  if (static_cast<unsigned long long>(st.st_size) > limit) {
+    *error = TooLarge(path, limit);
+    return ReadResult::kBad;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadResult::kMissing;
+    *error = Reason(path, errno);
+    return ReadResult::kBad;
+  }
+  // What was opened is what was looked at: it may have been swapped in between.
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    close(fd);
+    *error = path + ": not a regular file";
+    return ReadResult::kBad;
+  }
+  int err = 0;
+  const bool ok = ReadAll(fd, limit, text, &err);
+  close(fd);
+  if (!ok) {
+    *error = err == EFBIG ? TooLarge(path, limit) : Reason(path, err);
+    return ReadResult::kBad;
+  }
+  return ReadResult::kRead;
+}
+
+bool ReadStandardInput(size_t limit, std::string* text, std::string* error) {
+  int err = 0;
+  if (ReadAll(STDIN_FILENO, limit, text, &err)) return true;
+  *error = err == EFBIG ? TooLarge("standard input", limit) : Reason("standard input", err);
+  return false;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -238,6 +378,8 @@ bool CheckReplaceable(const std::string& path, bool* exists, std::string* error)
 }
 
 bool ReplaceFile(const std::string& path, const std::string& text, std::string* error) {
+  bool exists = false;
+  if (!CheckReplaceable(path, &exists, error)) return false;
   // A new file of a name no other process uses, written through and moved over the old one.
   const std::string temporary =
       path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
@@ -266,6 +408,112 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string* 
     *error = SystemReason(path, failure);
     return false;
   }
+  return true;
+}
+
+DurableCalls SetDurableCalls(const DurableCalls& calls) {
+  return calls;  // the Windows calls have no seam: the order is tested where links are met
+}
+
+bool CreateNewFile(const std::string& dir, const std::string& stem, const std::string& suffix,
+                   const std::string& text, std::string* path, std::string* error) {
+  constexpr int kMaxTries = 1000;
+  const std::filesystem::path directory(dir.empty() ? "." : dir);
+  for (int n = 1; n <= kMaxTries; ++n) {
+    const std::string name =
+        (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS) continue;
+      *error = SystemReason(name, failure);
+      return false;
+    }
+    DWORD failure = 0;
+    size_t done = 0;
+    while (failure == 0 && done < text.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+      DWORD written = 0;
+      if (!WriteFile(file, text.data() + done, chunk, &written, nullptr)) failure = GetLastError();
+      done += written;
+    }
+    if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
+    if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+    if (failure != 0) {
+      DeleteFileA(name.c_str());
+      *error = SystemReason(name, failure);
+      return false;
+    }
+    *path = name;
+    return true;
+  }
+  *error =
+      Reason((directory / (stem + suffix)).string(), std::make_error_code(std::errc::file_exists));
+  return false;
+}
+
+ReadResult ReadInputFile(const std::string& path, size_t limit, std::string* text,
+                         std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (st.type() == fs::file_type::not_found) return ReadResult::kMissing;
+  if (ec) {
+    *error = Reason(path, ec);
+    return ReadResult::kBad;
+  }
+  if (fs::is_directory(st)) {
+    *error = Reason(path, std::make_error_code(std::errc::is_a_directory));
+    return ReadResult::kBad;
+  }
+  if (!fs::is_regular_file(st)) {
+    *error = path + ": not a regular file";
+    return ReadResult::kBad;
+  }
+  const std::string tooLarge =
+      path + ": larger than " + std::to_string(limit) + " bytes, more than any image; not read";
+  if (fs::file_size(path, ec) > limit && !ec) {
+    *error = tooLarge;
+    return ReadResult::kBad;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *error = path + ": " + std::strerror(errno);
+    return ReadResult::kBad;
+  }
+  std::string data(limit + 1, '\0');
+  const size_t n = std::fread(data.data(), 1, data.size(), file);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    *error = path + ": " + std::strerror(EIO);
+    return ReadResult::kBad;
+  }
+  if (n > limit) {
+    *error = tooLarge;
+    return ReadResult::kBad;
+  }
+  data.resize(n);
+  *text = std::move(data);
+  return ReadResult::kRead;
+}
+
+bool ReadStandardInput(size_t limit, std::string* text, std::string* error) {
+  _setmode(_fileno(stdin), _O_BINARY);
+  std::string data(limit + 1, '\0');
+  const size_t n = std::fread(data.data(), 1, data.size(), stdin);
+  if (std::ferror(stdin) != 0) {
+    *error = "standard input: " + std::string(std::strerror(EIO));
+    return false;
+  }
+  if (n > limit) {
+    *error = "standard input: larger than " + std::to_string(limit) +
+             " bytes, more than any image; not read";
+    return false;
+  }
+  data.resize(n);
+  *text = std::move(data);
   return true;
 }
 

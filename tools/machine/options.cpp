@@ -92,6 +92,31 @@ bool ParseHexWord(const std::string& text, uint16_t* word) {
   return true;
 }
 
+std::string Shown(const std::string& text) {
+  constexpr size_t kMaxShown = 40;
+  size_t end = text.size();
+  bool cut = false;
+  if (end > kMaxShown) {
+    end = kMaxShown;
+    // Not in the middle of a UTF-8 sequence: back to the byte that starts it.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    cut = true;
+  }
+  std::string shown;
+  for (size_t i = 0; i < end; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      static const char kHex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 0xF];
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return cut ? shown + "..." : shown;
+}
+
 BoardIds SimMachineOptions::IdsOf(int board) const {
   if (ids.empty()) return kDefaultIds;
   return ids[std::min(static_cast<size_t>(board), ids.size() - 1)];
@@ -106,7 +131,8 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                [&o](const std::string& v) {
                  if (!ParseBoards(v, &o.boards)) {
                    throw CLI::ValidationError("--boards takes a number from 0 to " +
-                                              std::to_string(kMaxBoards) + ", not '" + v + "'");
+                                              std::to_string(kMaxBoards) + ", not '" + Shown(v) +
+                                              "'");
                  }
                }),
       AddValue(app, Names(s, 'i', "ids"), "V:D[,V:D...]",
@@ -115,8 +141,8 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                [&o](const std::string& v) {
                  if (!ParseIds(v, &o.ids)) {
                    throw CLI::ValidationError(
-                       "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" + v +
-                       "'");
+                       "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, not '" +
+                       Shown(v) + "'");
                  }
                }),
       AddValue(app, Names(s, 's', "space0"), "mem|io",
@@ -124,7 +150,8 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                "(default mem)",
                [&o](const std::string& v) {
                  if (!ParseSpace0(v, &o.space0Io)) {
-                   throw CLI::ValidationError("--space0 takes 'mem' or 'io', not '" + v + "'");
+                   throw CLI::ValidationError("--space0 takes 'mem' or 'io', not '" + Shown(v) +
+                                              "'");
                  }
                }),
       AddSwitch(app, Names(s, 'f', "fast"), "virtual time: sleeps take no time",

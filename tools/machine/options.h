@@ -80,6 +80,11 @@ bool CheckSimMachineOptions(const SimMachineOptions& options, std::string* error
 // sign, no "0x", no blanks).
 bool ParseHexWord(const std::string& text, uint16_t* word);
 
+// A value as a message quotes it: at most 40 characters, cut with "..." when it is longer, and
+// control characters as \xNN, so that no value, however long or strange, makes a message long
+// or moves a terminal's cursor.
+std::string Shown(const std::string& text);
+
 }  // namespace machine
 
 #endif  // ZARERERA_TOOLS_MACHINE_OPTIONS_H

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "files.h"
 #include "options.h"
 #include "sim/counter8254.h"
 #include "sim/plx9050.h"
@@ -309,9 +310,17 @@ bool RestoreSimState(const std::string& text, sim::Simulator& simulator,
 
 LoadResult LoadSimStateFile(const std::string& path, sim::Simulator& simulator,
                             const std::vector<sim::SimBoard>& boards, std::string* error) {
+  // Eight boards' state is some 20 KiB; a file past a MiB is no state file.
+  constexpr size_t kMaxStateFileBytes = 1024 * 1024;
   std::string text;
-  const LoadResult read = ReadTextFile(path, &text, error);
-  if (read != LoadResult::kLoaded) return read;
+  switch (ReadInputFile(path, kMaxStateFileBytes, &text, error)) {
+    case ReadResult::kRead:
+      break;
+    case ReadResult::kMissing:
+      return LoadResult::kMissing;
+    case ReadResult::kBad:
+      return LoadResult::kBad;
+  }
   if (!RestoreSimState(text, simulator, boards, error)) {
     *error = path + ": " + *error;
     return LoadResult::kBad;

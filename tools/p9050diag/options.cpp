@@ -45,7 +45,7 @@ void AddDriverOption(CLI::App& app, Options& o) {
            } else if (v == machine::DriverName(machine::kSystemDriver)) {
              o.driver = machine::kSystemDriver;
            } else {
-             throw CLI::ValidationError(refusal + v + "'");
+             throw CLI::ValidationError(refusal + machine::Shown(v) + "'");
            }
          },
          description)
@@ -110,7 +110,7 @@ const CLI::Option* FindLong(const CLI::App& app, const std::string& name, std::s
     }
   }
   if (prefixOf == 1) return found;
-  *error = (prefixOf == 0 ? "unknown option --" : "ambiguous option --") + name;
+  *error = (prefixOf == 0 ? "unknown option --" : "ambiguous option --") + machine::Shown(name);
   return nullptr;
 }
 
@@ -136,7 +136,7 @@ class WordReader {
     for (at_ = 1; at_ < argc_; ++at_) {
       const std::string word = argv_[at_];
       if (ended_ || word.size() < 2 || word[0] != '-') {
-        *error = "unexpected argument '" + word + "'";
+        *error = "unexpected argument '" + machine::Shown(word) + "'";
         return false;
       }
       if (word == "--") {

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "diag/p9050_diag.h"
 #include "errors.h"
+#include "machine/options.h"
 #include "stop_signals.h"
 #include "zarerera.h"
 
@@ -35,7 +36,8 @@ const Register& FindRegister(const std::string& text) {
   for (const Register& r : P9050Diag_Registers) {
     if (upper == r.name) return r;
   }
-  throw UsageError("no bridge register '" + text + "' (the names are LAS0RR to CNTRL)");
+  throw UsageError("no bridge register '" + machine::Shown(text) +
+                   "' (the names are LAS0RR to CNTRL)");
 }
 
 bool IsRegisterName(const std::string& text) {
@@ -213,11 +215,11 @@ int WatchInterrupts(Session& session, const Config& config) {
       if (config.count != 0 && printed == config.count) break;
       const std::string time = Timestamp(i.time);
       const P9050_IntResult& r = i.result;
-      Print(config.json ? nlohmann::ordered_json{{"time", time},
-                                                 {"interrupt", r.counter},
-                                                 {"lost", r.lost},
-                                                 {"intcsr", r.status}}
-                                  .dump() +
+      Print(config.json ? JsonText(nlohmann::ordered_json{{"time", time},
+                                                          {"interrupt", r.counter},
+                                                          {"lost", r.lost},
+                                                          {"intcsr", r.status}},
+                                   -1) +
                               "\n"
                         : Format("%s interrupt %u lost %u INTCSR %08x\n", time.c_str(),
                                  static_cast<unsigned>(r.counter), static_cast<unsigned>(r.lost),

@@ -71,6 +71,32 @@ CLI::Option* AddGroup(CLI::App* sub, Config& config) {
       ->default_str("0");
 }
 
+// An option of a decimal number from `min` to `max`, checked as it is parsed with the message of
+// ParseNumber (the parser's own range check would print its bounds as floating point).
+template <class T>
+CLI::Option* AddNumber(CLI::App* app, const std::string& names, T* target, uint32_t min,
+                       uint32_t max, const std::string& description) {
+  const std::string name = names.substr(names.rfind(',') + 1);
+  return app
+      ->add_option_function<std::string>(
+          names,
+          [target, name, min, max](const std::string& value) {
+            try {
+              *target = static_cast<T>(ParseNumber(value, min, max, name));
+            } catch (const UsageError& e) {
+              throw CLI::ValidationError(e.what());
+            }
+          },
+          description)
+      ->type_name("N");
+}
+
+// The highest board index: a scan reports at most this many cards and one more.
+constexpr uint32_t kMaxBoardIndex = WD_PCI_CARDS - 1;
+constexpr uint32_t kMaxIrqEveryMs = 3600 * 1000;
+// Functions --sim-functions adds at most: more than a scan lists, far fewer than would fill memory.
+constexpr uint32_t kMaxSimFunctions = 1000;
+
 }  // namespace
 
 namespace {
@@ -80,14 +106,27 @@ void DefineGlobalOptions(CLI::App& app, Config& config) {
             "the driver to talk to: sim (a simulated machine), sysfs (real boards on Linux) "
             "or windows (the kernel driver); the default is this system's real one")
       ->default_str(DriverName(machine::kSystemDriver));
-  app.add_option("--board", config.board,
-                 "the board to work on: its index in `list` (with the same -d), from 0 (default)")
-      ->check(CLI::NonNegativeNumber);
-  app.add_option("-s,--slot", config.slot,
-                 "the board at bus:slot.function BB:SS.F, as `list` shows");
+  AddNumber(&app, "--board", &config.board, 0, kMaxBoardIndex,
+            "the board to work on: its index in `list` (with the same -d), from 0 (default)");
+  app.add_option_function<std::string>(
+         "-s,--slot",
+         [&config](const std::string& value) {
+           try {
+             (void)ParseSlot(value);
+           } catch (const UsageError& e) {
+             throw CLI::ValidationError(e.what());
+           }
+           config.slot = value;
+         },
+         "the board at bus:slot.function BB:SS.F, as `list` shows")
+      ->type_name("BB:SS.F");
   app.add_option("-d,--device", config.ids,
                  "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5)");
   app.add_flag("--json", config.json, "print the result as one JSON document");
+  app.add_flag("--force", config.anyFunction,
+               "work on a function whose resources are not a PLX 9050 bridge's (registers in "
+               "BAR0 and BAR1, 128 bytes each), which a board command otherwise refuses: "
+               "wildcard IDs (-d 0000:0000) match any function");
 #ifndef _WIN32
   const std::string sysfs = "Real bus on Linux (--driver=sysfs)";
   app.add_option("--sysfs-root", config.sysfsRoot, "the PCI devices directory")
@@ -113,20 +152,20 @@ void DefineSimOptions(CLI::App& app, Config& config) {
   options.push_back(app.add_flag("--sim-no-eeprom", s.options.firstEepromMissing,
                                  "the first board has no EEPROM on its pins: reads give all ones "
                                  "and the bridge's EEPROM valid bit is clear"));
-  options.push_back(app.add_option(
-      "--sim-functions", s.functions,
-      "fill the bus with plain PCI functions up to this many (at most 100 are listed)"));
+  options.push_back(
+      AddNumber(&app, "--sim-functions", &s.functions, 0, kMaxSimFunctions,
+                "fill the bus with plain PCI functions up to this many (at most 100 are listed)"));
   options.push_back(
       app.add_option("--sim-port-log", s.portLog,
                      "write every byte access the first board's ports saw to FILE at exit"));
   options.push_back(app.add_option("--sim-register-log", s.registerLog,
                                    "write every bridge register write of the first board (the "
                                    "interrupt service's too, the latest 65536) to FILE at exit"));
-  options.push_back(app.add_option("--sim-irq-every", s.irqEveryMs,
-                                   "make the first board interrupt every MS milliseconds: its "
-                                   "LINTi1 is enabled (INTCSR bit 0, active low) and pulsed at "
-                                   "that rate")
-                        ->check(CLI::PositiveNumber));
+  options.push_back(AddNumber(&app, "--sim-irq-every", &s.irqEveryMs, 1, kMaxIrqEveryMs,
+                              "make the first board interrupt every MS milliseconds: its "
+                              "LINTi1 is enabled (INTCSR bit 0, active low) and pulsed at "
+                              "that rate")
+                        ->type_name("MS"));
   for (CLI::Option* option : options) option->group(group);
   app.final_callback([options, &s] {
     s.given = std::any_of(options.begin(), options.end(),
@@ -221,15 +260,15 @@ void DefineWatch(CLI::App& app, Config& config) {
       "disabled again at exit. The bridge passes on the local sources its INTCSR enables (see "
       "regs INTCSR); the driver must service interrupts (sysfs and the Windows kernel driver "
       "do not: exit status 1)");
+  constexpr uint32_t kMax = 0xFFFFFFFFu;
   CLI::Option* interval =
-      watch->add_option("-i,--interval", config.intervalMs, "milliseconds between samples")
+      AddNumber(watch, "-i,--interval", &config.intervalMs, 0, kMax, "milliseconds between samples")
           ->default_str("1000");
-  watch->add_option("-c,--count", config.count,
-                    "stop after this many samples or interrupts (default: until Ctrl-C)");
-  watch
-      ->add_option("-t,--timeout", config.timeoutMs,
-                   "with --irq: stop after this many milliseconds (default: no limit); with "
-                   "--count, fewer interrupts by then is a failure")
+  AddNumber(watch, "-c,--count", &config.count, 0, kMax,
+            "stop after this many samples or interrupts (default: until Ctrl-C)");
+  AddNumber(watch, "-t,--timeout", &config.timeoutMs, 0, kMax,
+            "with --irq: stop after this many milliseconds (default: no limit); with "
+            "--count, fewer interrupts by then is a failure")
       ->needs(irq);
   CLI::Option* group = AddGroup(watch, config);
   irq->excludes(what)->excludes(interval)->excludes(group);
@@ -342,7 +381,8 @@ int Main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0) {
-      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", e.what());
+      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n",
+                   ShownMessage(e.what()).c_str());
       return kExitUsage;
     }
     app.exit(e);  // the help or version text, on standard output

@@ -53,6 +53,7 @@ struct Config {
   std::string slot;  // BB:SS.F
   std::string ids;   // VVVV:DDDD; empty: 9050:10b5
   bool json = false;
+  bool anyFunction = false;  // --force: open a function that does not look like the bridge
   SimConfig sim;
   std::string sysfsRoot = "/sys/bus/pci/devices";  // --driver=sysfs: the PCI devices directory
   bool readOnly = false;                           // --driver=sysfs: scan and config reads only

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <vector>
 
 #include "commands.h"
 #include "eeprom_image.h"
 #include "errors.h"
+#include "machine/files.h"
 #include "progress.h"
 #include "stop_signals.h"
 
@@ -42,21 +42,23 @@ nlohmann::ordered_json Words(const EepromImage& image) {
   return nlohmann::ordered_json(std::vector<uint16_t>(image.begin(), image.end()));
 }
 
-// eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt in `dir`, with -2, -3 ... when a file of that name exists.
-std::string BackupPath(const std::string& dir, const WdPciSlot& slot) {
+// Saves `image` as eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt in `dir`, or with -2, -3 ... when that name
+// is taken: a new file, never one that was there nor through a link. Returns the name it got.
+std::string SaveBackup(const std::string& dir, const WdPciSlot& slot, const EepromImage& image) {
   const std::time_t now = std::time(nullptr);
   const std::tm local = LocalTime(now);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  const std::string base =
+  const std::string stem =
       Format("eeprom-%02x_%02x_%x-%s", static_cast<unsigned>(slot.bus),
              static_cast<unsigned>(slot.slot), static_cast<unsigned>(slot.function), stamp);
-  const std::filesystem::path directory(dir);
-  std::filesystem::path path = directory / (base + ".txt");
-  for (int n = 2; std::filesystem::exists(path); ++n) {
-    path = directory / (base + "-" + std::to_string(n) + ".txt");
+  std::string path;
+  std::string error;
+  if (!machine::CreateNewFile(dir, stem, ".txt", ImageText(image, EepromFormat::kText), &path,
+                              &error)) {
+    throw Failure(error);
   }
-  return path.string();
+  return path;
 }
 
 // Writes the words `differing` of `image` one at a time, each read back. A stop request is
@@ -93,6 +95,10 @@ std::vector<size_t> WriteWords(P9050_Handle* board, const EepromImage& image,
 }  // namespace
 
 int RunEepromDump(Session& session, const Config& config) {
+  if (config.json && config.file == kStandardStream) {
+    throw UsageError("--json prints a document: the image goes to a file, not to '-'");
+  }
+  if (!config.file.empty()) CheckSavable(config.file);  // before the EEPROM's long read
   P9050_Handle* board = session.Board();
   const EepromImage image = ReadEeprom(board);
   // A missing or dead part: the pins read one level throughout, and the bridge found no valid
@@ -131,8 +137,7 @@ int RunEepromWrite(Session& session, const Config& config) {
 
   std::string backup;
   if (!config.noBackup) {
-    backup = BackupPath(config.backupDir, session.BoardSlot());
-    SaveImage(backup, current, EepromFormat::kText);
+    backup = SaveBackup(config.backupDir, session.BoardSlot(), current);
   }
 
   std::vector<size_t> differing;

@@ -2,11 +2,11 @@
 #include "eeprom_image.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "errors.h"
+#include "machine/files.h"
+#include "machine/options.h"
 #include "util.h"
 
 namespace zcmd {
@@ -96,7 +96,7 @@ bool ParseImage(const std::string& content, EepromFormat format, EepromImage* im
         const std::string expected = Format("%04zx:", count);
         if (token != expected) {
           *error = Format("line %zu: expected the offset '%s', not '%s'", lineNumber,
-                          expected.c_str(), token.c_str());
+                          expected.c_str(), machine::Shown(token).c_str());
           return false;
         }
         while (tokens >> token) {
@@ -106,7 +106,7 @@ bool ParseImage(const std::string& content, EepromFormat format, EepromImage* im
           }
           if (!HexByte(token, &bytes[count])) {
             *error = Format("line %zu: '%s' is not a byte of two hexadecimal digits", lineNumber,
-                            token.c_str());
+                            machine::Shown(token).c_str());
             return false;
           }
           ++count;
@@ -128,48 +128,44 @@ bool ParseImage(const std::string& content, EepromFormat format, EepromImage* im
 EepromImage LoadImage(const std::string& path, EepromFormat format) {
   EepromImage image{};
   std::string error;
-  if (format == EepromFormat::kText) {
-    switch (machine::LoadEepromFile(path, &image, &error)) {
-      case machine::LoadResult::kLoaded:
-        return image;
-      case machine::LoadResult::kMissing:
+  std::string content;
+  const std::string name = path == kStandardStream ? "standard input" : path;
+  if (path == kStandardStream) {
+    if (!machine::ReadStandardInput(machine::kMaxImageFileBytes, &content, &error)) {
+      throw Failure(error);
+    }
+  } else {
+    switch (machine::ReadInputFile(path, machine::kMaxImageFileBytes, &content, &error)) {
+      case machine::ReadResult::kRead:
+        break;
+      case machine::ReadResult::kMissing:
         errno = ENOENT;
         throw Failure(SystemError(path));
-      case machine::LoadResult::kBad:
+      case machine::ReadResult::kBad:
         throw Failure(error);
     }
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure(SystemError(path));
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (!ParseImage(content.str(), format, &image, &error)) throw Failure(path + ": " + error);
+  const bool parsed = format == EepromFormat::kText
+                          ? machine::ParseEepromText(content, &image, &error)
+                          : ParseImage(content, format, &image, &error);
+  if (!parsed) throw Failure(name + ": " + error);
   return image;
 }
 
 void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format) {
-  std::string error;
-  if (format == EepromFormat::kText) {
-    if (!machine::SaveEepromFile(path, image, &error)) throw Failure(error);
+  if (path == kStandardStream) {
+    Print(ImageText(image, format));
     return;
   }
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    const std::string text = ImageText(image, format);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      const std::string reason = SystemError(temporary);
-      std::remove(temporary.c_str());
-      throw Failure(reason);
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = SystemError(path);
-    std::remove(temporary.c_str());
-    throw Failure(reason);
-  }
+  std::string error;
+  if (!machine::ReplaceFile(path, ImageText(image, format), &error)) throw Failure(error);
+}
+
+void CheckSavable(const std::string& path) {
+  if (path == kStandardStream) return;
+  bool exists = false;
+  std::string error;
+  if (!machine::CheckReplaceable(path, &exists, &error)) throw Failure(error);
 }
 
 }  // namespace zcmd

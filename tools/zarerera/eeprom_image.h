@@ -4,7 +4,8 @@
 //         high byte first (the order the part shifts its bits out, and the order of the dwords
 //         the console's EEPROM menu shows);
 //   bin   the same 128 bytes, raw.
-// Files are written through a temporary file renamed over the target.
+// Files are written through a temporary file renamed over the target (machine/files.h); "-" is
+// standard input or output.
 #ifndef ZARERERA_TOOLS_ZARERERA_EEPROM_IMAGE_H
 #define ZARERERA_TOOLS_ZARERERA_EEPROM_IMAGE_H
 
@@ -20,9 +21,14 @@ constexpr size_t kEepromWords = machine::kEepromWords;
 
 std::string ImageText(const EepromImage& image, EepromFormat format);
 
-// Loads `path` (Failure when it is missing or malformed) / saves it (Failure when it cannot).
+constexpr const char* kStandardStream = "-";
+
+// Loads `path` (Failure when it is missing, no regular file, too large or malformed) / saves it
+// (Failure when it cannot: only a regular file or a new name is written).
 EepromImage LoadImage(const std::string& path, EepromFormat format);
 void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format);
+// A Failure now when SaveImage(path, ...) could not write `path`.
+void CheckSavable(const std::string& path);
 
 }  // namespace zcmd
 

@@ -3,12 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "driver/driver_calls.h"
 #include "driver/hosted_driver.h"
 #include "errors.h"
+#include "machine/files.h"
 #include "machine/sim_machine.h"
 #include "sim/board.h"
 #include "sim/eeprom93c46.h"
@@ -37,18 +37,45 @@ sim::FunctionConfig FillerFunction(unsigned index) {
 }
 
 constexpr unsigned kSlotsPerBus = 32;
+
+// What a PLX 9050 bridge's resources are: its registers in BAR0 (memory, or I/O) and again in
+// BAR1 (I/O), 128 bytes each. The reason a function's are not, or empty when they are.
+std::string NotABridge(const WdCard& card) {
+  constexpr uint32_t kRegisterBytes = 128;
+  std::string bar0 = "it has no BAR0";
+  bool bar0Ok = false;
+  bool bar1Ok = false;
+  const uint32_t items = card.itemCount < WD_CARD_ITEMS ? card.itemCount : WD_CARD_ITEMS;
+  for (uint32_t i = 0; i < items; ++i) {
+    const WdItem& item = card.items[i];
+    if (item.kind == WD_ITEM_MEMORY && item.u.mem.bar == 0) {
+      bar0Ok = item.u.mem.bytes == kRegisterBytes;
+      bar0 = Format("its BAR0 is %u bytes of memory", static_cast<unsigned>(item.u.mem.bytes));
+    } else if (item.kind == WD_ITEM_IO && item.u.io.bar == 0) {
+      bar0Ok = item.u.io.bytes == kRegisterBytes;
+      bar0 = Format("its BAR0 is %u I/O ports", static_cast<unsigned>(item.u.io.bytes));
+    } else if (item.kind == WD_ITEM_IO && item.u.io.bar == 1) {
+      bar1Ok = item.u.io.bytes == kRegisterBytes;
+    }
+  }
+  if (!bar0Ok) return bar0 + ", not the bridge's 128-byte registers";
+  if (!bar1Ok) return "its BAR1 is not the bridge's 128 I/O ports of registers";
+  return "";
+}
+
 // --sim-register-log keeps the latest writes only: a long watch of interrupts writes INTCSR twice
 // for each.
 constexpr size_t kRegisterLogWrites = 65536;
 
-// Writes one line per entry to `path`, the file a --sim-...-log option names (none: nothing).
+// Writes one line per entry to `path`, the file a --sim-...-log option names (none: nothing), as
+// every file the tools write (machine/files.h).
 template <class Entries, class Line>
 void WriteLog(const std::string& path, const Entries& entries, Line line) {
   if (path.empty()) return;
-  std::ofstream out(path, std::ios::trunc);
-  for (const auto& entry : entries) out << line(entry);
-  out.flush();
-  if (!out) throw Failure(SystemError(path));
+  std::string text;
+  for (const auto& entry : entries) text += line(entry);
+  std::string error;
+  if (!machine::ReplaceFile(path, text, &error)) throw Failure(error);
 }
 
 }  // namespace
@@ -210,6 +237,7 @@ P9050_Handle* Session::Board() {
     }
     index = i;
   }
+  if (!config_.anyFunction) CheckBridge(ids, index);
   P9050_Handle* handle = nullptr;
   if (!P9050_Open(&handle, ids.vendorId, ids.deviceId, index, 0) || handle == nullptr) {
     throw Failure("cannot open board " + std::to_string(index) + " with IDs " +
@@ -219,6 +247,29 @@ P9050_Handle* Session::Board() {
   P9050_GetPciSlot(board_, &slot_);
   StartPulser();
   return board_;
+}
+
+// The function a board command would open must look like the bridge before anything of it is
+// registered: the bridge library takes any function with an address range, and its EEPROM and
+// register commands would write into whatever the function's BAR0 holds.
+void Session::CheckBridge(const PciIds& ids, uint32_t index) {
+  WdPciScan scan;
+  WdDeviceHandle device = OpenDevice();
+  const uint32_t status = WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
+  const uint32_t count = WdDriver_ScanCount(&scan);
+  if (status != 0 || index >= count) {
+    WdChannel_Close(device);
+    return;  // the library's open says why there is no such board
+  }
+  WdPciCardInfo info;
+  const uint32_t infoStatus = WdDriver_CardInfo(device, scan.slots[index], &info);
+  WdChannel_Close(device);
+  const std::string reason =
+      infoStatus != 0 ? std::string("its resources cannot be read") : NotABridge(info.card);
+  if (reason.empty()) return;
+  throw Failure(SlotText(scan.slots[index]) + " (" +
+                IdsText(scan.ids[index].vendorId, scan.ids[index].deviceId) +
+                ") is not a PLX 9050 bridge: " + reason + "; --force opens it anyway");
 }
 
 void Session::WriteLogs() {

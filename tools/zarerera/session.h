@@ -47,6 +47,7 @@ class Session {
   void Finish();
 
  private:
+  void CheckBridge(const PciIds& ids, uint32_t index);  // a Failure unless it looks like one
   void StartSim();
   void StartSysfs();
   void StopSysfs();

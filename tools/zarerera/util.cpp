@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "errors.h"
+#include "machine/options.h"
 #include "p9050_lib.h"
 
 namespace zcmd {
@@ -64,18 +65,38 @@ uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what
   uint32_t value = 0;
   if (digits.size() > 8 || !ParseDigits(digits, 16, max, &value)) {
     throw UsageError(what + " takes a hexadecimal number from 0 to " + Format("%x", max) +
-                     ", not '" + text + "'");
+                     ", not '" + machine::Shown(text) + "'");
   }
   return value;
 }
 
 uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what) {
+  return ParseNumber(text, 0, max, what);
+}
+
+uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what) {
   uint32_t value = 0;
-  if (!ParseDigits(text, 10, max, &value)) {
-    throw UsageError(what + " takes a number from 0 to " + std::to_string(max) + ", not '" + text +
-                     "'");
+  if (!ParseDigits(text, 10, max, &value) || value < min) {
+    throw UsageError(what + " takes a number from " + std::to_string(min) + " to " +
+                     std::to_string(max) + ", not '" + machine::Shown(text) + "'");
   }
   return value;
+}
+
+std::string ShownMessage(const std::string& message) {
+  constexpr size_t kLongWord = 80;
+  std::string shown;
+  size_t at = 0;
+  while (at < message.size()) {
+    const size_t space = message.find(' ', at);
+    const size_t end = space == std::string::npos ? message.size() : space;
+    const std::string word = message.substr(at, end - at);
+    shown += word.size() > kLongWord ? machine::Shown(word) : word;
+    if (space == std::string::npos) break;
+    shown += ' ';
+    at = space + 1;
+  }
+  return shown;
 }
 
 PciIds ParseIds(const std::string& text) {
@@ -86,7 +107,7 @@ PciIds ParseIds(const std::string& text) {
   if (colon == std::string::npos || colon > 4 || text.size() - colon - 1 > 4 ||
       !ParseDigits(text.substr(0, colon), 16, 0xFFFF, &vendor) ||
       !ParseDigits(text.substr(colon + 1), 16, 0xFFFF, &device)) {
-    throw UsageError("-d takes VVVV:DDDD in hexadecimal, not '" + text + "'");
+    throw UsageError("-d takes VVVV:DDDD in hexadecimal, not '" + machine::Shown(text) + "'");
   }
   return {static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)};
 }
@@ -100,7 +121,8 @@ WdPciSlot ParseSlot(const std::string& text) {
       !ParseDigits(text.substr(0, colon), 16, 0xFF, &slot.bus) ||
       !ParseDigits(text.substr(colon + 1, dot - colon - 1), 16, 0x1F, &slot.slot) ||
       !ParseDigits(text.substr(dot + 1), 10, 7, &slot.function)) {
-    throw UsageError("-s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not '" + text + "'");
+    throw UsageError("-s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not '" +
+                     machine::Shown(text) + "'");
   }
   return slot;
 }
@@ -139,8 +161,14 @@ void Print(const std::string& text) {
   }
 }
 
+std::string JsonText(const nlohmann::ordered_json& document, int indent) {
+  // A string that is not UTF-8 (a file name can be any bytes) is written with U+FFFD in place of
+  // each bad byte rather than failing what has been done already.
+  return document.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 void PrintJson(const nlohmann::ordered_json& document) {
-  Print(document.dump(2) + "\n");
+  Print(JsonText(document, 2) + "\n");
 }
 
 void FlushOutput() {
