@@ -11,11 +11,14 @@
 # valgrind for the memcheck step; clang with its libFuzzer runtime for the fuzz targets; pciutils
 # (lspci), which the sysfs driver's tests compare this machine's PCI bus with; help2man for the
 # tools' manual pages, dpkg-dev (dpkg-shlibdeps), zip and unzip for the packages, and pkg-config
-# for their consumer test.
+# for their consumer test; qemu-system-x86, linux-image-amd64 (the guest's kernel and modules),
+# busybox-static and cpio for the vm step's guest, a Linux machine under QEMU's software emulation
+# whose PCI bus the tests may write to (scripts/vm-run.sh builds its initramfs with cpio).
 zarerera_build_packages=(cmake ninja-build make g++ libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 zarerera_test_packages=(libgtest-dev g++-multilib qemu-user-static g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 valgrind clang libclang-rt-14-dev
-  pciutils help2man dpkg-dev zip unzip pkg-config)
+  pciutils help2man dpkg-dev zip unzip pkg-config qemu-system-x86 linux-image-amd64 busybox-static
+  cpio)
 
 # zarerera_install_missing PACKAGE...: installs those not installed yet with apt-get (through sudo
 # when not root); says which on standard error.
