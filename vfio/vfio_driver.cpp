@@ -68,6 +68,33 @@ bool SingleTransfer(const WdTransfer& t) {
   return k.width != 0 && !k.block;
 }
 
+bool IsRange(const WdItem& item) {
+  return (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
+         (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
+}
+
+void ItemOf(const WdItem& item, bool* memory, uint32_t* start, uint32_t* bytes, uint32_t* bar) {
+  *memory = item.kind == WD_ITEM_MEMORY;
+  *start = *memory ? item.u.mem.physAddress : item.u.io.port;
+  *bytes = *memory ? item.u.mem.bytes : item.u.io.bytes;
+  *bar = *memory ? item.u.mem.bar : item.u.io.bar;
+}
+
+// The BAR of `lines` a range is: the one with its start, kind and at least its bytes, the range's
+// own BAR number first; -1 for none.
+int BarOf(const std::vector<sysfs::ResourceLine>& lines, bool memory, uint32_t start,
+          uint32_t bytes, uint32_t hint) {
+  auto fits = [&](uint32_t b) {
+    return b < kBarRegions && b < lines.size() && lines[b].used() && lines[b].io() != memory &&
+           lines[b].start == start && uint64_t{bytes} <= lines[b].bytes();
+  };
+  if (fits(hint)) return static_cast<int>(hint);
+  for (uint32_t b = 0; b < kBarRegions; ++b) {
+    if (fits(b)) return static_cast<int>(b);
+  }
+  return -1;
+}
+
 }  // namespace
 
 Binding BindingOf(VfioKernel& kernel, const std::string& sysfsRoot, const std::string& name) {
@@ -438,6 +465,47 @@ void VfioDriver::ReleaseDevice(Device* device) {
   ReleaseGroup(group);
 }
 
+bool VfioDriver::FunctionOfCard(const WdCard& card, std::string* name,
+                                std::vector<sysfs::ResourceLine>* lines) {
+  const uint32_t count = WdDriver_ItemCount(&card);
+  const WdItem* first = nullptr;
+  for (uint32_t i = 0; i < count && first == nullptr; ++i) {
+    if (IsRange(card.items[i])) first = &card.items[i];
+  }
+  if (first == nullptr) return false;
+  bool memory = false;
+  uint32_t start = 0;
+  uint32_t bytes = 0;
+  uint32_t bar = 0;
+  ItemOf(*first, &memory, &start, &bytes, &bar);
+  std::vector<std::string> names;
+  if (kernel_->List(sysfs_root_, &names) < 0) return false;
+  std::sort(names.begin(), names.end());
+  for (const std::string& n : names) {
+    sysfs::FunctionAddress a;
+    std::string text;
+    unsigned bad = 0;
+    std::vector<sysfs::ResourceLine> l;
+    if (!sysfs::ParseFunctionName(n, &a) || a.domain != 0 ||
+        kernel_->ReadFile(PathOf(n, "resource"), &text) < 0 ||
+        !sysfs::ParseResource(text, &l, &bad) || BarOf(l, memory, start, bytes, bar) < 0) {
+      continue;
+    }
+    *name = n;
+    *lines = std::move(l);
+    return true;
+  }
+  return false;
+}
+
+bool VfioDriver::TakesCard(const WdCard& card) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string name;
+  std::vector<sysfs::ResourceLine> lines;
+  return FunctionOfCard(card, &name, &lines) &&
+         BindingOf(*kernel_, sysfs_root_, name).driver == kVfioDriverName;
+}
+
 // --- Requests
 
 uint32_t VfioDriver::Version(WdVersion& r) {
@@ -511,56 +579,22 @@ uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
   (void)handle;  // a registration is not tied to the handle it came on
   if (r.checkLockOnly != 0) return 0;
   const uint32_t count = WdDriver_ItemCount(&r.card);
-  auto isRange = [](const WdItem& item) {
-    return (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
-           (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
-  };
   const WdItem* first = nullptr;
   for (uint32_t i = 0; i < count && first == nullptr; ++i) {
-    if (isRange(r.card.items[i])) first = &r.card.items[i];
+    if (IsRange(r.card.items[i])) first = &r.card.items[i];
   }
   if (first == nullptr) {
     return Fail(WD_STATUS_INVALID_PARAMETER, "card has no BAR to tell its function by");
   }
-  auto itemOf = [](const WdItem& item, bool* memory, uint32_t* start, uint32_t* bytes,
-                   uint32_t* bar) {
-    *memory = item.kind == WD_ITEM_MEMORY;
-    *start = *memory ? item.u.mem.physAddress : item.u.io.port;
-    *bytes = *memory ? item.u.mem.bytes : item.u.io.bytes;
-    *bar = *memory ? item.u.mem.bar : item.u.io.bar;
-  };
-  auto barOf = [](const std::vector<sysfs::ResourceLine>& lines, bool memory, uint32_t start,
-                  uint32_t bytes, uint32_t hint) -> int {
-    auto fits = [&](uint32_t b) {
-      return b < kBarRegions && b < lines.size() && lines[b].used() && lines[b].io() != memory &&
-             lines[b].start == start && uint64_t{bytes} <= lines[b].bytes();
-    };
-    if (fits(hint)) return static_cast<int>(hint);
-    for (uint32_t b = 0; b < kBarRegions; ++b) {
-      if (fits(b)) return static_cast<int>(b);
-    }
-    return -1;
-  };
-
   // The function: the one with a BAR where the first range starts.
   bool memory = false;
   uint32_t start = 0;
   uint32_t bytes = 0;
   uint32_t bar = 0;
-  itemOf(*first, &memory, &start, &bytes, &bar);
-  std::vector<sysfs::FunctionAddress> functions;
-  if (const uint32_t status = ListFunctions(&functions)) return status;
+  ItemOf(*first, &memory, &start, &bytes, &bar);
   std::string name;
   std::vector<sysfs::ResourceLine> lines;
-  for (const sysfs::FunctionAddress& f : functions) {
-    std::vector<sysfs::ResourceLine> l;
-    const std::string n = sysfs::FunctionName(f);
-    if (ReadResource(n, &l) == 0 && barOf(l, memory, start, bytes, bar) >= 0) {
-      name = n;
-      lines = std::move(l);
-      break;
-    }
-  }
+  FunctionOfCard(r.card, &name, &lines);
   if (name.empty()) {
     return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no function under ") + sysfs_root_ + " has " +
                                             (memory ? "a memory" : "an I/O") + " BAR at " +
@@ -586,13 +620,13 @@ uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
     if (item.kind == WD_ITEM_INTERRUPT) {
       if (!device->intx) return fail(Fail(WD_STATUS_INVALID_PARAMETER, name + " has no INTx"));
       reg->int_handle = next_int_handle_++;
-      if (next_int_handle_ == 0) next_int_handle_ = 1;
+      if (next_int_handle_ == 0) next_int_handle_ = kFirstHandle;
       item.u.interrupt.intHandle = reg->int_handle;
       continue;
     }
-    if (!isRange(item)) continue;
-    itemOf(item, &memory, &start, &bytes, &bar);
-    const int index = barOf(lines, memory, start, bytes, bar);
+    if (!IsRange(item)) continue;
+    ItemOf(item, &memory, &start, &bytes, &bar);
+    const int index = BarOf(lines, memory, start, bytes, bar);
     if (index < 0 || device->bars[index].size < bytes) {
       return fail(Fail(WD_STATUS_INVALID_PARAMETER,
                        std::string(memory ? "memory" : "I/O") + " range at " + Hex(start) + " of " +
@@ -619,7 +653,7 @@ uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
     reg->ranges.push_back(range);
   }
   reg->card_handle = next_card_handle_++;
-  if (next_card_handle_ == 0) next_card_handle_ = 1;
+  if (next_card_handle_ == 0) next_card_handle_ = kFirstHandle;
   r.card = card;
   r.cardHandle = reg->card_handle;
   registrations_.push_back(std::move(reg));

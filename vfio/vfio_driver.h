@@ -68,6 +68,9 @@ constexpr char kDevRoot[] = "/dev/vfio";
 constexpr char kVfioDriverName[] = "vfio-pci";
 constexpr uint32_t kVersion = 1000;  // 10.00
 constexpr uint32_t kMaxCommands = 64;
+// Card and interrupt handles count from here, apart from the sysfs driver's (which count from 1),
+// so that a driver routing requests between the two can tell whose a handle is.
+constexpr uint32_t kFirstHandle = 0x56000001;
 
 // What sysfs says of one function's binding: its driver ("" when none) and IOMMU group ("" when
 // it has none).
@@ -96,6 +99,7 @@ class VfioDriver : public wd::RequestDriver {
   // Whether function `name` (DDDD:BB:SS.F) is bound to vfio-pci now.
   bool BoundToVfio(const std::string& name);
   // What a driver that routes requests by function needs to know.
+  bool TakesCard(const WdCard& card);  // its function is bound to vfio-pci
   bool OwnsCard(uint32_t cardHandle) const;
   bool OwnsInterrupt(uint32_t intHandle) const;
   bool CoversTransfer(const WdTransfer& r) const;
@@ -126,6 +130,9 @@ class VfioDriver : public wd::RequestDriver {
   uint32_t Refuse(uint32_t code, uint32_t status) override;
 
   std::string PathOf(const std::string& name, const char* file) const;
+  // The function with a BAR where the card's first range starts; false when none has.
+  bool FunctionOfCard(const WdCard& card, std::string* name,
+                      std::vector<sysfs::ResourceLine>* lines);
   uint32_t ListFunctions(std::vector<sysfs::FunctionAddress>* functions);
   uint32_t ReadResource(const std::string& name, std::vector<sysfs::ResourceLine>* lines);
   // Opens the function (or takes one more use of it, when open); 0 or a status.
@@ -156,8 +163,8 @@ class VfioDriver : public wd::RequestDriver {
   std::map<std::string, std::unique_ptr<Device>> devices_;  // by function name
   std::vector<std::unique_ptr<Registration>> registrations_;
   std::map<uint32_t, std::unique_ptr<Line>> lines_;  // by interrupt handle
-  uint32_t next_card_handle_ = 1;
-  uint32_t next_int_handle_ = 1;
+  uint32_t next_card_handle_ = kFirstHandle;
+  uint32_t next_int_handle_ = kFirstHandle;
   uint64_t next_generation_ = 1;
   std::string last_error_;
   std::function<void(const std::string&)> reporter_;

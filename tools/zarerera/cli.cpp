@@ -17,8 +17,11 @@ namespace zcmd {
 
 namespace {
 
-const std::map<std::string, Driver> kDrivers = {
-    {"sim", Driver::kSim}, {"sysfs", Driver::kSysfs}, {"windows", Driver::kWindows}};
+const std::map<std::string, Driver> kDrivers = {{"sim", Driver::kSim},
+                                                {"sysfs", Driver::kSysfs},
+                                                {"vfio", Driver::kVfio},
+                                                {"auto", Driver::kAuto},
+                                                {"windows", Driver::kWindows}};
 const std::map<std::string, EepromFormat> kFormats = {
     {"text", EepromFormat::kText}, {"hex", EepromFormat::kHex}, {"bin", EepromFormat::kBin}};
 
@@ -77,8 +80,9 @@ namespace {
 
 void DefineGlobalOptions(CLI::App& app, Config& config) {
   AddChoice(&app, "--driver", &config.driver, kDrivers,
-            "the driver to talk to: sim (a simulated machine), sysfs (real boards on Linux) "
-            "or windows (the kernel driver); the default is this system's real one")
+            "the driver to talk to: sim (a simulated machine), on Linux auto (each board through "
+            "VFIO when it is bound to vfio-pci, through sysfs otherwise), sysfs or vfio (that "
+            "one alone), or windows (the kernel driver); the default is this system's real one")
       ->default_str(DriverName(machine::kSystemDriver));
   app.add_option("--board", config.board,
                  "the board to work on: its index in `list` (with the same -d), from 0 (default)")
@@ -329,6 +333,9 @@ int Main(int argc, char** argv) {
     }
     return kExitOk;
   }
+  // Read-only, the automatic choice is the sysfs driver alone: the one that scans and reads
+  // without opening anything.
+  if (config.driver == Driver::kAuto && config.readOnly) config.driver = Driver::kSysfs;
   return Run(config);
 }
 
