@@ -362,6 +362,12 @@ uint32_t VfioDriver::OpenGroup(const std::string& number, Group** out, bool* not
     if (const int error = kernel_->CheckContainer(c); error < 0) {
       kernel_->Close(c);
       kernel_->Close(fd);
+      if (error == -ENOTSUP) {
+        return Fail(WD_STATUS_RESOURCE_BUSY,
+                    container +
+                        " offers no type 1 IOMMU: load vfio_iommu_type1 (modprobe "
+                        "vfio_iommu_type1)");
+      }
       return FailErrno(-error, "checking " + container + " for the type 1 IOMMU");
     }
     container_ = c;
