@@ -30,6 +30,9 @@ else()
   # file, so that packages built against them depend on this one.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  # The group the udev rule (packaging/udev) gives the boards bound to vfio-pci.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/deb/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
   endif()

@@ -102,6 +102,7 @@ ${lib}/libzarerera_sim.so.${major}
 ${lib}/libzarerera_sim.so.${version}
 ${lib}/pkgconfig/zarerera-sim.pc
 ${lib}/pkgconfig/zarerera.pc
+./usr/lib/udev/rules.d/70-zarerera-vfio.rules
 ./usr/share/doc/zarerera/README.md
 ./usr/share/doc/zarerera/examples/CMakeLists.txt
 ./usr/share/doc/zarerera/examples/board_demo.c
