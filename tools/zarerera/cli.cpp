@@ -15,6 +15,10 @@
 
 namespace zcmd {
 
+#ifdef __linux__
+void DefineBindCommands(CLI::App& app, Config& config);  // bind and unbind
+#endif
+
 namespace {
 
 const std::map<std::string, Driver> kDrivers = {{"sim", Driver::kSim},
@@ -251,6 +255,10 @@ const std::map<Command, CommandRun> kRuns = {
     {Command::kEepromWrite, RunEepromWrite},
     {Command::kEepromVerify, RunEepromVerify},
     {Command::kWatch, RunWatch},
+#ifdef __linux__
+    {Command::kBind, RunBind},
+    {Command::kUnbind, RunUnbind},
+#endif
 };
 
 }  // namespace
@@ -270,7 +278,27 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   DefineBoardCommands(app, config);
   DefineEepromCommands(app, config);
   DefineWatch(app, config);
+#ifdef __linux__
+  DefineBindCommands(app, config);
+#endif
 }
+
+#ifdef __linux__
+void DefineBindCommands(CLI::App& app, Config& config) {
+  CLI::App* bind = Subcommand(app, "bind",
+                              "hand the board (-s, or -d and --board) to vfio-pci, for its "
+                              "interrupts and use without root (needs root itself); prints its "
+                              "IOMMU group",
+                              config, Command::kBind);
+  bind->add_flag("-n,--dry-run", config.dryRun, "only show what would be written");
+  bind->add_flag("--force", config.force, "take the function from the driver that holds it");
+  CLI::App* unbind = Subcommand(app, "unbind",
+                                "give the board back from vfio-pci to the driver the kernel "
+                                "chooses for it",
+                                config, Command::kUnbind);
+  unbind->add_flag("-n,--dry-run", config.dryRun, "only show what would be written");
+}
+#endif
 
 int Run(const Config& config) {
   std::unique_ptr<Session> session;
