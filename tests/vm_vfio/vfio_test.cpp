@@ -270,6 +270,32 @@ TEST(VfioGuestTools, TheCommandListsAndReadsEduThroughVfio) {
   EXPECT_EQ(regs.status, 0) << regs.output;
 }
 
+TEST(VfioGuestTools, BindAndUnbindRoundTrip) {
+  const std::string group = GroupOf(kEduFn);
+  ASSERT_TRUE(BindToVfio(kEduFn));
+  vm_test::Command c = RunCommand("zarerera unbind -s 00:02.0");
+  EXPECT_EQ(c.status, 0) << c.output;
+  EXPECT_NE(c.output.find("0000:00:02.0 released: no driver took it"), std::string::npos)
+      << c.output;
+  EXPECT_EQ(DriverOf(kEduFn), "");
+  c = RunCommand("zarerera -d 1234:11e8 bind -n");
+  EXPECT_EQ(c.status, 0) << c.output;
+  EXPECT_EQ(DriverOf(kEduFn), "") << "a dry run binds nothing";
+  c = RunCommand("zarerera bind -s 00:02.0");
+  EXPECT_EQ(c.status, 0) << c.output;
+  EXPECT_NE(c.output.find("IOMMU group " + group + ": 0000:00:02.0 (no driver)"), std::string::npos)
+      << c.output;
+  EXPECT_NE(c.output.find("0000:00:02.0 bound to vfio-pci: /dev/vfio/" + group), std::string::npos)
+      << c.output;
+  EXPECT_EQ(DriverOf(kEduFn), "vfio-pci");
+  // e1000e keeps its driver without --force.
+  c = RunCommand("zarerera bind -s 00:03.0");
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.output.find("0000:00:03.0 is held by e1000e: left alone"), std::string::npos)
+      << c.output;
+  EXPECT_EQ(DriverOf(kNetFn), "e1000e");
+}
+
 TEST(VfioGuestTools, AnOrdinaryUserGivenTheGroupFileNeedsNoRoot) {
   ASSERT_TRUE(BindToVfio(kEduFn));
   const std::string file = "/dev/vfio/" + GroupOf(kEduFn);
