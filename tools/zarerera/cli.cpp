@@ -224,8 +224,9 @@ void DefineWatch(CLI::App& app, Config& config) {
       "enable the board's interrupt and print each one: the time it was serviced, its number, "
       "how many were lost before it and INTCSR as read at the interrupt; the interrupt is "
       "disabled again at exit. The bridge passes on the local sources its INTCSR enables (see "
-      "regs INTCSR); the driver must service interrupts (sysfs and the Windows kernel driver "
-      "do not: exit status 1)");
+      "regs INTCSR); the driver must service interrupts: the simulator and, on Linux, VFIO "
+      "for a board bound to vfio-pci (zarerera bind) do, sysfs and the Windows kernel driver "
+      "do not (exit status 1)");
   CLI::Option* interval =
       watch->add_option("-i,--interval", config.intervalMs, "milliseconds between samples")
           ->default_str("1000");
