@@ -21,11 +21,13 @@ void DefineBindCommands(CLI::App& app, Config& config);  // bind and unbind
 
 namespace {
 
-const std::map<std::string, Driver> kDrivers = {{"sim", Driver::kSim},
-                                                {"sysfs", Driver::kSysfs},
-                                                {"vfio", Driver::kVfio},
-                                                {"auto", Driver::kAuto},
-                                                {"windows", Driver::kWindows}};
+// vfio and auto are Linux's (on Windows the default is the kernel driver's device).
+const std::map<std::string, Driver> kDrivers = {
+    {"sim", Driver::kSim},   {"sysfs", Driver::kSysfs}, {"windows", Driver::kWindows},
+#ifndef _WIN32
+    {"vfio", Driver::kVfio}, {"auto", Driver::kAuto},
+#endif
+};
 const std::map<std::string, EepromFormat> kFormats = {
     {"text", EepromFormat::kText}, {"hex", EepromFormat::kHex}, {"bin", EepromFormat::kBin}};
 
