@@ -221,6 +221,49 @@ TEST_F(VfioGuestTest, CloseWithTheInterruptOnReleasesEverything) {
   EXPECT_LE(vm_test::OpenDescriptors(), before);
 }
 
+// A second edu, behind the root port: its calls, apart from the first's.
+Calls* g_second = nullptr;
+void SecondEduHandler(P9050_Handle* h, P9050_IntResult* result) {
+  const uint32_t status = P9050_ReadDword(h, 0, kEduStatus);
+  P9050_WriteDword(h, 0, kEduAck, status);
+  std::lock_guard<std::mutex> guard(g_second->lock);
+  g_second->results.push_back(*result);
+  g_second->statuses.push_back(status);
+  g_second->changed.notify_all();
+}
+
+TEST_F(VfioGuestTest, TwoEdusInTwoGroupsEachGetTheirOwnInterrupts) {
+  ASSERT_TRUE(BindToVfio(vm_test::kEduBehindPort));
+  ASSERT_NE(GroupOf(vm_test::kEduBehindPort), GroupOf(kEduFn));
+  Calls second;
+  g_second = &second;
+  P9050_Handle* other = nullptr;
+  ASSERT_TRUE(P9050_Open(&other, vm_test::kEduVendor, vm_test::kEduDevice, 1, 0))
+      << P9050_ErrorText << " / " << vfio_.LastError();
+  EXPECT_EQ(vfio_.open_devices(), 2);
+  ASSERT_TRUE(P9050_IntEnable(h_, EduHandler));
+  ASSERT_TRUE(P9050_IntEnable(other, SecondEduHandler));
+  for (uint32_t i = 0; i < 3; ++i) {
+    P9050_WriteDword(h_, 0, kEduRaise, 0x10u << i);
+    P9050_WriteDword(other, 0, kEduRaise, 0x100u << i);
+    ASSERT_TRUE(WaitForCalls(i + 1));
+    std::unique_lock<std::mutex> guard(second.lock);
+    ASSERT_TRUE(second.changed.wait_for(guard, 10s, [&] { return second.results.size() > i; }));
+  }
+  P9050_IntDisable(other);
+  P9050_IntDisable(h_);
+  P9050_Close(other);
+  g_second = nullptr;
+  ASSERT_EQ(calls_.statuses.size(), 3u);
+  ASSERT_EQ(second.statuses.size(), 3u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(calls_.statuses[i], 0x10u << i);
+    EXPECT_EQ(second.statuses[i], 0x100u << i);
+    EXPECT_EQ(second.results[i].counter, i + 1);
+  }
+  EXPECT_EQ(vfio_.open_devices(), 1);
+}
+
 // The masking mode the run asked for is the one vfio-pci took (Y: at the interrupt controller).
 TEST(VfioGuestMode, VfioPciMasksAsTheRunAsked) {
   const char* wanted = std::getenv("ZARERERA_VFIO_NOINTXMASK");
