@@ -96,6 +96,12 @@ if(_tools)
   endif()
 endif()
 
+# On Linux, the udev rule that gives group zarerera the functions bound to vfio-pci.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-zarerera-vfio.rules
+          DESTINATION lib/udev/rules.d COMPONENT tools)
+endif()
+
 # The README and the example with its CMake project, which builds against the installed library.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/board_demo.c

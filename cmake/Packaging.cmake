@@ -42,6 +42,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
+  # zarerera-tools makes the group the udev rule (packaging/udev) gives the boards bound to
+  # vfio-pci.
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/deb/postinst)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
   endif()

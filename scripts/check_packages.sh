@@ -84,7 +84,7 @@ deb_files() {
         "${lib}/cmake/zarerera/zarereraSimTargets.cmake" ;;
     zarerera-tools)
       printf '%s\n' ./usr/bin/p9050diag ./usr/bin/zarerera ./usr/share/man/man1/p9050diag.1.gz \
-        ./usr/share/man/man1/zarerera.1.gz ;;
+        ./usr/share/man/man1/zarerera.1.gz ./usr/lib/udev/rules.d/70-zarerera-vfio.rules ;;
   esac
   printf '%s\n' "./usr/share/doc/$1/copyright" "./usr/share/doc/$1/changelog.gz"
 }

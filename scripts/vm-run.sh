@@ -35,6 +35,8 @@
 #   --cache DIR       where the initramfs parts are kept (default: build/vm-cache)
 #   --memory MIB      the guest's memory (default 1024)
 #   --qemu ARG        one more argument for qemu-system-x86_64 (repeatable)
+#   --append ARG      one more argument on the kernel's command line (repeatable), e.g.
+#                     intel_iommu=on with --device intel-iommu (given first) for VFIO
 #   --keep            keep the run's directory (console log, archives) and print its path
 #
 # Exit status: the program's; 124 when the run timed out; 125 when the guest came down without
@@ -54,6 +56,7 @@ timeout_s=180
 cache="${root}/build/vm-cache"
 memory=1024
 qemu_extra=()
+kernel_args=()
 keep=0
 
 usage() {
@@ -72,6 +75,7 @@ while [ $# -gt 0 ]; do
     --cache) cache=${2:?--cache needs a directory}; shift 2 ;;
     --memory) memory=${2:?--memory needs MiB}; shift 2 ;;
     --qemu) qemu_extra+=("${2:?--qemu needs an argument}"); shift 2 ;;
+    --append) kernel_args+=("${2:?--append needs an argument}"); shift 2 ;;
     --keep) keep=1; shift ;;
     --help | -h) usage ;;
     --) shift; break ;;
@@ -318,7 +322,7 @@ timeout --kill-after=5 "${timeout_s}" "${qemu}" -M q35 -accel tcg -m "${memory}"
   -nographic -no-reboot -nic none -monitor none \
   -serial "file:${console}" -serial "file:${output}" \
   -kernel "${kernel}" -initrd "${run_dir}/initramfs.cpio" \
-  -append "console=ttyS0 quiet panic=-1 zarerera.vm=1" \
+  -append "console=ttyS0 quiet panic=-1 zarerera.vm=1${kernel_args[*]:+ ${kernel_args[*]}}" \
   "${qemu_devices[@]}" "${qemu_extra[@]}" </dev/null >"${run_dir}/qemu.log" 2>&1 || qemu_status=$?
 
 cat "${output}"

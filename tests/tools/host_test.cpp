@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"--fast=1", "option --fast takes no value"},
         BadCommandLine{"--boards=", "--boards takes a number from 0 to 16, not ''"},
         BadCommandLine{"--b", "option --boards needs a value"},
-        BadCommandLine{"--driver=wd", "--driver takes 'sim' or 'sysfs', not 'wd'"},
+        BadCommandLine{"--driver=wd", "--driver takes 'sim', 'auto', 'sysfs' or 'vfio', not 'wd'"},
         BadCommandLine{"--read-only", "--read-only needs --driver=sysfs"},
         BadCommandLine{"--driver=sysfs --sim-state=f", "--sim-state needs --driver=sim"},
         BadCommandLine{"--sysfs-root=/tmp --driver=sim", "--sysfs-root needs --driver=sysfs"}),

@@ -125,7 +125,8 @@ TEST(OptionsTest, QuotedWordsAreCut) {
   for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
            {"--" + longWord, "unknown option --" + cut},
            {"x" + longWord, "unexpected argument 'x" + std::string(39, 'z') + "...'"},
-           {"--driver=" + longWord, "--driver takes 'sim' or 'sysfs', not '" + cut + "'"},
+           {"--driver=" + longWord,
+            "--driver takes 'sim', 'auto', 'sysfs' or 'vfio', not '" + cut + "'"},
            {"--boards=" + longWord, "--boards takes a number from 0 to 16, not '" + cut + "'"},
            {"--ids=\x1b[2J",
             "--ids takes VVVV:DDDD pairs in hexadecimal separated by commas, "

@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"--driver=foo", "di"},
                        2,
                        "",
-                       "zarerera: --driver: foo not in {sim,sysfs,windows}\n" + kTryHelp},
+                       "zarerera: --driver: foo not in {auto,sim,sysfs,vfio,windows}\n" + kTryHelp},
         TranscriptCase{"EepromWithoutCommand",
                        {"eeprom"},
                        2,

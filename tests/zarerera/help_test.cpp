@@ -44,7 +44,11 @@ TEST(HelpTest, ListsEveryOptionAndCommand) {
   CLI::App app{"", "zarerera"};
   zcmd::Config config;
   zcmd::DefineCommandLine(app, config);
+#ifdef __linux__
+  ASSERT_EQ(app.get_subcommands({}).size(), 12u);  // bind and unbind besides
+#else
   ASSERT_EQ(app.get_subcommands({}).size(), 10u);
+#endif
   CheckHelp(app, {});
 }
 

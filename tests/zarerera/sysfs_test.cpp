@@ -131,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     "zarerera: unknown request 0x5a522007\n"
                     "zarerera: cannot service the board's interrupts: the sysfs driver refused "
-                    "the interrupt requests\n"},
+                    "the interrupt requests (VFIO serves them once the board is bound to "
+                    "vfio-pci)\n"},
         RefusalCase{"WindowsDriverOnLinux",
                     {"--driver=windows", "di"},
                     false,

@@ -78,6 +78,10 @@ const char* DriverName(Driver driver) {
       return "sysfs";
     case Driver::kWindows:
       return "windows";
+    case Driver::kVfio:
+      return "vfio";
+    case Driver::kAuto:
+      return "auto";
   }
   return "?";
 }

@@ -17,19 +17,26 @@
 
 namespace machine {
 
-// Which driver the tools talk to: the simulated machine, the real bus through Linux sysfs, or on
-// Windows the kernel driver's device.
-enum class Driver { kSim, kSysfs, kWindows };
+// Which driver the tools talk to: the simulated machine; on Linux the real bus through sysfs,
+// through VFIO (functions bound to vfio-pci, interrupts included), or each function through the one
+// that suits it (auto: VFIO when it is bound to vfio-pci, sysfs otherwise); on Windows the kernel
+// driver's device.
+enum class Driver { kSim, kSysfs, kWindows, kVfio, kAuto };
 
 // The driver that reaches this system's hardware: zarerera's default, and p9050diag's where the
 // kernel driver is the ordinary way to the board (Windows).
 #ifdef _WIN32
 constexpr Driver kSystemDriver = Driver::kWindows;
 #else
-constexpr Driver kSystemDriver = Driver::kSysfs;
+constexpr Driver kSystemDriver = Driver::kAuto;
 #endif
 
-// "sim", "sysfs", "windows".
+// Whether `driver` is one of the Linux real-bus drivers (auto, sysfs, vfio).
+constexpr bool IsLinuxDriver(Driver driver) {
+  return driver == Driver::kAuto || driver == Driver::kSysfs || driver == Driver::kVfio;
+}
+
+// "sim", "sysfs", "windows", "vfio", "auto".
 const char* DriverName(Driver driver);
 
 struct BoardIds {

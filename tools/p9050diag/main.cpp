@@ -84,9 +84,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> notes;
 #ifdef __linux__
   std::unique_ptr<machine::SysfsHost> realBus;
-  if (options.driver == p9050diag::Driver::kSysfs) {
-    realBus =
-        std::make_unique<machine::SysfsHost>(options.sysfsRoot, options.readOnly, "p9050diag");
+  if (machine::IsLinuxDriver(options.driver)) {
+    realBus = std::make_unique<machine::SysfsHost>(options.sysfsRoot, options.readOnly, "p9050diag",
+                                                   options.driver);
   }
 #endif
   // The kernel driver (Windows) needs nothing started: the library opens its device.

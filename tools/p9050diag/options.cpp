@@ -31,11 +31,12 @@ void AddDriverOption(CLI::App& app, Options& o) {
       "simulator's options do nothing";
   const std::string refusal = "--driver takes 'sim' or 'windows', not '";
 #else
-  const char* choices = "sim|sysfs";
+  const char* choices = "sim|auto|sysfs|vfio";
   const std::string description =
-      "the simulated bus (default), or this machine's real PCI bus through Linux sysfs; the "
-      "simulator's options then do nothing";
-  const std::string refusal = "--driver takes 'sim' or 'sysfs', not '";
+      "the simulated bus (default), or this machine's real PCI bus: auto (each card through "
+      "VFIO when it is bound to vfio-pci, through Linux sysfs otherwise), sysfs or vfio (that "
+      "one alone); the simulator's options then do nothing";
+  const std::string refusal = "--driver takes 'sim', 'auto', 'sysfs' or 'vfio', not '";
 #endif
   app.add_option_function<std::string>(
          "--driver",
@@ -44,6 +45,10 @@ void AddDriverOption(CLI::App& app, Options& o) {
              o.driver = Driver::kSim;
            } else if (v == machine::DriverName(machine::kSystemDriver)) {
              o.driver = machine::kSystemDriver;
+#ifndef _WIN32
+           } else if (v == "sysfs" || v == "vfio") {
+             o.driver = v == "sysfs" ? Driver::kSysfs : Driver::kVfio;
+#endif
            } else {
              throw CLI::ValidationError(refusal + machine::Shown(v) + "'");
            }
@@ -249,7 +254,11 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     *error = e.what();
     return false;
   }
-  if (!sysfsOnly.given.empty() && options->driver != Driver::kSysfs) {
+  // Auto takes both (read-only, it is the sysfs driver alone); vfio takes the sysfs root only.
+  const bool realBusTakesIt = options->driver == Driver::kSysfs ||
+                              options->driver == Driver::kAuto ||
+                              (options->driver == Driver::kVfio && options->readOnly == false);
+  if (!sysfsOnly.given.empty() && !realBusTakesIt) {
     *error = sysfsOnly.given + " needs --driver=sysfs";
     return false;
   }

@@ -174,9 +174,15 @@ class EnabledInterrupt {
       const uint32_t now = P9050_ReadReg(board, P9050_INTCSR);
       P9050_WriteReg(board, P9050_INTCSR,
                      (now & ~P9050_INTCSR_PCI_INT_ENABLE) | (before & P9050_INTCSR_PCI_INT_ENABLE));
+      // Automatically chosen, a board not bound to vfio-pci is the sysfs driver's, which has no
+      // interrupts.
       throw Failure("cannot service the board's interrupts: " +
-                    LibraryError(std::string("the ") + DriverName(driver) +
-                                 " driver refused the interrupt requests"));
+                    LibraryError(driver == Driver::kAuto
+                                     ? std::string("the sysfs driver refused the interrupt "
+                                                   "requests (VFIO serves them once the board is "
+                                                   "bound to vfio-pci)")
+                                     : std::string("the ") + DriverName(driver) +
+                                           " driver refused the interrupt requests"));
     }
   }
   ~EnabledInterrupt() {

@@ -15,10 +15,19 @@
 
 namespace zcmd {
 
+#ifdef __linux__
+void DefineBindCommands(CLI::App& app, Config& config);  // bind and unbind
+#endif
+
 namespace {
 
+// vfio and auto are Linux's (on Windows the default is the kernel driver's device).
 const std::map<std::string, Driver> kDrivers = {
-    {"sim", Driver::kSim}, {"sysfs", Driver::kSysfs}, {"windows", Driver::kWindows}};
+    {"sim", Driver::kSim},   {"sysfs", Driver::kSysfs}, {"windows", Driver::kWindows},
+#ifndef _WIN32
+    {"vfio", Driver::kVfio}, {"auto", Driver::kAuto},
+#endif
+};
 const std::map<std::string, EepromFormat> kFormats = {
     {"text", EepromFormat::kText}, {"hex", EepromFormat::kHex}, {"bin", EepromFormat::kBin}};
 
@@ -103,8 +112,9 @@ namespace {
 
 void DefineGlobalOptions(CLI::App& app, Config& config) {
   AddChoice(&app, "--driver", &config.driver, kDrivers,
-            "the driver to talk to: sim (a simulated machine), sysfs (real boards on Linux) "
-            "or windows (the kernel driver); the default is this system's real one")
+            "the driver to talk to: sim (a simulated machine), on Linux auto (each board through "
+            "VFIO when it is bound to vfio-pci, through sysfs otherwise), sysfs or vfio (that "
+            "one alone), or windows (the kernel driver); the default is this system's real one")
       ->default_str(DriverName(machine::kSystemDriver));
   AddNumber(&app, "--board", &config.board, 0, kMaxBoardIndex,
             "the board to work on: its index in `list` (with the same -d), from 0 (default)");
@@ -258,8 +268,9 @@ void DefineWatch(CLI::App& app, Config& config) {
       "enable the board's interrupt and print each one: the time it was serviced, its number, "
       "how many were lost before it and INTCSR as read at the interrupt; the interrupt is "
       "disabled again at exit. The bridge passes on the local sources its INTCSR enables (see "
-      "regs INTCSR); the driver must service interrupts (sysfs and the Windows kernel driver "
-      "do not: exit status 1)");
+      "regs INTCSR); the driver must service interrupts: the simulator and, on Linux, VFIO "
+      "for a board bound to vfio-pci (zarerera bind) do, sysfs and the Windows kernel driver "
+      "do not (exit status 1)");
   constexpr uint32_t kMax = 0xFFFFFFFFu;
   CLI::Option* interval =
       AddNumber(watch, "-i,--interval", &config.intervalMs, 0, kMax, "milliseconds between samples")
@@ -289,6 +300,10 @@ const std::map<Command, CommandRun> kRuns = {
     {Command::kEepromWrite, RunEepromWrite},
     {Command::kEepromVerify, RunEepromVerify},
     {Command::kWatch, RunWatch},
+#ifdef __linux__
+    {Command::kBind, RunBind},
+    {Command::kUnbind, RunUnbind},
+#endif
 };
 
 }  // namespace
@@ -308,6 +323,9 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   DefineBoardCommands(app, config);
   DefineEepromCommands(app, config);
   DefineWatch(app, config);
+#ifdef __linux__
+  DefineBindCommands(app, config);
+#endif
 }
 
 namespace {
@@ -324,6 +342,23 @@ int ReaderGone() {
 }
 
 }  // namespace
+
+#ifdef __linux__
+void DefineBindCommands(CLI::App& app, Config& config) {
+  CLI::App* bind = Subcommand(app, "bind",
+                              "hand the board (-s, or -d and --board) to vfio-pci, for its "
+                              "interrupts and use without root (needs root itself); prints its "
+                              "IOMMU group",
+                              config, Command::kBind);
+  bind->add_flag("-n,--dry-run", config.dryRun, "only show what would be written");
+  bind->add_flag("--force", config.force, "take the function from the driver that holds it");
+  CLI::App* unbind = Subcommand(app, "unbind",
+                                "give the board back from vfio-pci to the driver the kernel "
+                                "chooses for it",
+                                config, Command::kUnbind);
+  unbind->add_flag("-n,--dry-run", config.dryRun, "only show what would be written");
+}
+#endif
 
 int Run(const Config& config) {
   std::unique_ptr<Session> session;
@@ -393,6 +428,9 @@ int Main(int argc, char** argv) {
     }
     return kExitOk;
   }
+  // Read-only, the automatic choice is the sysfs driver alone: the one that scans and reads
+  // without opening anything.
+  if (config.driver == Driver::kAuto && config.readOnly) config.driver = Driver::kSysfs;
   return Run(config);
 }
 

@@ -18,6 +18,8 @@ int RunCounterSet(Session& session, const Config& config);
 int RunRead(Session& session, const Config& config);
 int RunWrite(Session& session, const Config& config);
 int RunWatch(Session& session, const Config& config);
+int RunBind(Session& session, const Config& config);
+int RunUnbind(Session& session, const Config& config);
 
 int RunEepromDump(Session& session, const Config& config);
 int RunEepromWrite(Session& session, const Config& config);

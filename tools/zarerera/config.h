@@ -29,6 +29,8 @@ enum class Command {
   kEepromWrite,
   kEepromVerify,
   kWatch,
+  kBind,
+  kUnbind,
 };
 
 enum class EepromFormat { kText, kHex, kBin };
@@ -65,7 +67,7 @@ struct Config {
   bool verbose = false;
   // regs
   bool raw = false;
-  bool dryRun = false;
+  bool dryRun = false;  // regs, bind, unbind: only show
   std::vector<std::string> regArgs;
   // do, counter-set, read, write, counters, watch
   std::string value;
@@ -81,7 +83,7 @@ struct Config {
   std::string file;
   EepromFormat format = EepromFormat::kText;
   bool noBackup = false;
-  bool force = false;
+  bool force = false;     // eeprom write; bind: take the function from the driver that holds it
   std::string backupDir;  // empty: the current directory
 };
 

@@ -84,15 +84,20 @@ Session::Session(const Config& config) : config_(config) {
   if (config.driver != Driver::kSim && config.sim.given) {
     throw UsageError("the simulated machine's options go with --driver=sim");
   }
-  if (config.driver != Driver::kSysfs &&
+  if (!machine::IsLinuxDriver(config.driver) &&
       (config.readOnly || config.sysfsRoot != Config().sysfsRoot)) {
     throw UsageError("--sysfs-root and --read-only go with --driver=sysfs");
+  }
+  if (config.driver == Driver::kVfio && config.readOnly) {
+    throw UsageError("--read-only goes with --driver=sysfs, not vfio");
   }
   switch (config.driver) {
     case Driver::kSim:
       StartSim();
       break;
     case Driver::kSysfs:
+    case Driver::kVfio:
+    case Driver::kAuto:
       StartSysfs();
       break;
     case Driver::kWindows:
@@ -108,7 +113,8 @@ Session::Session(const Config& config) : config_(config) {
 void Session::StartSysfs() {
 #ifdef __linux__
   // The system's reason for each failed request goes before the library's own text.
-  sysfs_ = std::make_unique<machine::SysfsHost>(config_.sysfsRoot, config_.readOnly, "zarerera");
+  sysfs_ = std::make_unique<machine::SysfsHost>(config_.sysfsRoot, config_.readOnly, "zarerera",
+                                                config_.driver);
 #else
   throw Failure("the sysfs driver is reachable only on Linux; use --driver=sim");
 #endif

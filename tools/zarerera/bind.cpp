@@ -1,0 +1,202 @@
+// `bind` and `unbind`: hand a board to vfio-pci, and give it back, through the kernel's sysfs
+// attributes (driver_override, the driver's unbind, drivers_probe). Both print the function's
+// IOMMU group and what else is in it; a function held by another driver is left alone without
+// --force; -n only shows what would be written.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "errors.h"
+#include "linux/sysfs_tree.h"
+#include "util.h"
+
+namespace zcmd {
+
+namespace {
+
+constexpr char kVfioPci[] = "vfio-pci";
+
+std::string LinkName(const std::string& path) {
+  char target[4096];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+  if (n < 0) return "";
+  target[n] = '\0';
+  const char* slash = std::strrchr(target, '/');
+  return slash != nullptr ? slash + 1 : target;
+}
+
+std::string ReadSmall(const std::string& path) {
+  std::ifstream in(path);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Target {
+  std::string name;  // DDDD:BB:SS.F
+  std::string dir;   // under the sysfs root
+};
+
+// The function the options name: -s, or the board with -d's IDs at --board's index.
+Target Choose(const Config& config) {
+  if (!config.slot.empty()) {
+    const WdPciSlot s = ParseSlot(config.slot);
+    const std::string name = sysfs::FunctionName({0, s.bus, s.slot, s.function});
+    const std::string dir = config.sysfsRoot + "/" + name;
+    if (access(dir.c_str(), F_OK) != 0)
+      throw Failure("no function " + name + " under " + config.sysfsRoot);
+    return {name, dir};
+  }
+  const PciIds ids = ParseIds(config.ids);
+  const unsigned index = config.board < 0 ? 0 : static_cast<unsigned>(config.board);
+  unsigned seen = 0;
+  for (const std::string& name : ListDir(config.sysfsRoot)) {
+    sysfs::FunctionAddress a;
+    uint32_t vendor = 0;
+    uint32_t device = 0;
+    const std::string dir = config.sysfsRoot + "/" + name;
+    if (!sysfs::ParseFunctionName(name, &a) || a.domain != 0 ||
+        !sysfs::ParseNumberFile(ReadSmall(dir + "/vendor"), &vendor) ||
+        !sysfs::ParseNumberFile(ReadSmall(dir + "/device"), &device) || vendor != ids.vendorId ||
+        device != ids.deviceId) {
+      continue;
+    }
+    if (seen++ == index) return {name, dir};
+  }
+  throw Failure("no board " + std::to_string(index) + " with IDs " +
+                IdsText(ids.vendorId, ids.deviceId) + " under " + config.sysfsRoot);
+}
+
+std::string DriverText(const std::string& driver) {
+  return driver.empty() ? "no driver" : driver;
+}
+
+// Prints the IOMMU group and its members with their drivers; returns the group ("" for none) and
+// the members other than `t` held by a driver other than vfio-pci.
+std::string ShowGroup(const Target& t, std::vector<std::string>* others) {
+  const std::string group = LinkName(t.dir + "/iommu_group");
+  if (group.empty()) {
+    std::printf("%s has no IOMMU group: VFIO needs an IOMMU (intel_iommu=on or amd_iommu=on)\n",
+                t.name.c_str());
+    return "";
+  }
+  std::string members;
+  for (const std::string& m : ListDir(t.dir + "/iommu_group/devices")) {
+    const std::string driver = LinkName(t.dir + "/iommu_group/devices/" + m + "/driver");
+    members += (members.empty() ? "" : ", ") + m + " (" + DriverText(driver) + ")";
+    if (m != t.name && !driver.empty() && driver != kVfioPci && driver != "pci-stub") {
+      others->push_back(m + " (" + driver + ")");
+    }
+  }
+  std::printf("IOMMU group %s: %s\n", group.c_str(), members.c_str());
+  return group;
+}
+
+// Writes `text` to sysfs attribute `path`, or with -n says it would.
+void Step(const Config& config, const std::string& path, const std::string& text) {
+  const std::string shown = text == "\n" ? "an empty line" : "'" + text + "'";
+  if (config.dryRun) {
+    std::printf("would write %s to %s\n", shown.c_str(), path.c_str());
+    return;
+  }
+  std::printf("writing %s to %s\n", shown.c_str(), path.c_str());
+  std::fflush(stdout);
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr || std::fputs(text.c_str(), f) < 0 || std::fclose(f) != 0) {
+    const int error = errno;
+    throw Failure("cannot write " + path + ": " + std::strerror(error) +
+                  (error == EACCES || error == EPERM ? " (binding needs root)" : ""));
+  }
+}
+
+std::string ProbePath(const Config& config) {
+  // drivers_probe sits beside the devices directory, in the bus's own.
+  return config.sysfsRoot + "/../drivers_probe";
+}
+
+void NeedRealBus(const Config& config) {
+  if (!machine::IsLinuxDriver(config.driver)) {
+    throw UsageError("bind and unbind work on the real bus (Linux), not --driver=" +
+                     std::string(DriverName(config.driver)));
+  }
+}
+
+}  // namespace
+
+int RunBind(Session&, const Config& config) {
+  NeedRealBus(config);
+  const Target t = Choose(config);
+  std::vector<std::string> others;
+  const std::string group = ShowGroup(t, &others);
+  const std::string driver = LinkName(t.dir + "/driver");
+  if (driver == kVfioPci) {
+    std::printf("%s is bound to vfio-pci already%s\n", t.name.c_str(),
+                group.empty() ? "" : (": /dev/vfio/" + group).c_str());
+    return kExitOk;
+  }
+  if (group.empty())
+    throw Failure(t.name + " stays with " + DriverText(driver) + ": no IOMMU group");
+  if (!driver.empty() && !config.force) {
+    throw Failure(t.name + " is held by " + driver + ": left alone (--force takes it from " +
+                  driver + ")");
+  }
+  Step(config, t.dir + "/driver_override", kVfioPci);
+  if (!driver.empty()) Step(config, t.dir + "/driver/unbind", t.name);
+  Step(config, ProbePath(config), t.name);
+  for (const std::string& o : others) {
+    std::printf("the group is not viable while %s keeps its driver: bind it too\n", o.c_str());
+  }
+  if (config.dryRun) return kExitOk;
+  const std::string now = LinkName(t.dir + "/driver");
+  if (now != kVfioPci) {
+    throw Failure("vfio-pci did not take " + t.name + " (now " + DriverText(now) +
+                  "; is the vfio-pci module loaded?)");
+  }
+  std::printf("%s bound to vfio-pci: /dev/vfio/%s\n", t.name.c_str(), group.c_str());
+  return kExitOk;
+}
+
+int RunUnbind(Session&, const Config& config) {
+  NeedRealBus(config);
+  const Target t = Choose(config);
+  std::vector<std::string> others;
+  ShowGroup(t, &others);
+  const std::string driver = LinkName(t.dir + "/driver");
+  if (driver != kVfioPci) {
+    std::printf("%s is not bound to vfio-pci (%s): nothing to do\n", t.name.c_str(),
+                DriverText(driver).c_str());
+    return kExitOk;
+  }
+  Step(config, t.dir + "/driver_override", "\n");
+  Step(config, t.dir + "/driver/unbind", t.name);
+  Step(config, ProbePath(config), t.name);
+  if (config.dryRun) return kExitOk;
+  const std::string now = LinkName(t.dir + "/driver");
+  if (now == kVfioPci) throw Failure(t.name + " is still bound to vfio-pci");
+  std::printf("%s released: %s\n", t.name.c_str(),
+              now.empty() ? "no driver took it" : ("bound to " + now).c_str());
+  return kExitOk;
+}
+
+}  // namespace zcmd
