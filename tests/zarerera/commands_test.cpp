@@ -203,7 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
                        "",
                        "zarerera: /nonexistent/image.txt: No such file or directory\n"},
         // Usage errors: exit status 2, nothing done.
-        TranscriptCase{"NoCommand", {}, 2, "", "zarerera: A subcommand is required\n" + kTryHelp},
+        TranscriptCase{"NoCommand",
+                       {},
+                       2,
+                       "",
+                       "zarerera: a command is needed: list, regs, di, do, counters, "
+                       "counter-set, read, write, eeprom, watch\n" +
+                           kTryHelp},
         TranscriptCase{
             "DoValueTooBig",
             {"do", "1ff"},
@@ -235,17 +241,17 @@ INSTANTIATE_TEST_SUITE_P(
                        "",
                        "zarerera: --dry-run goes with a register write\n" + kTryHelp},
         TranscriptCase{"BadSlot",
-                       {"-s", "0:5", "di"},
+                       {"-s", "00:20.0", "di"},
                        2,
                        "",
-                       "zarerera: -s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not "
-                       "'0:5'\n" +
+                       "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot "
+                       "00-1f, function 0-7; a part left out or * matches any), not '00:20.0'\n" +
                            kTryHelp},
         TranscriptCase{"BadIds",
                        {"-d", "9050", "list"},
                        2,
                        "",
-                       "zarerera: -d takes VVVV:DDDD in hexadecimal, not '9050'\n" + kTryHelp},
+                       "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '9050'\n" + kTryHelp},
         TranscriptCase{"GroupOutOfRange",
                        {"counters", "-g", "4"},
                        2,
@@ -296,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"eeprom"},
                        2,
                        "",
-                       "zarerera: A subcommand is required\n" + kTryHelp},
+                       "zarerera: eeprom needs a command: dump, write, verify\n" + kTryHelp},
         TranscriptCase{"UnknownFormat",
                        {"eeprom", "dump", "--format=xml"},
                        2,

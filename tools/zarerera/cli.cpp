@@ -84,9 +84,11 @@ void DefineGlobalOptions(CLI::App& app, Config& config) {
                  "the board to work on: its index in `list` (with the same -d), from 0 (default)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("-s,--slot", config.slot,
-                 "the board at bus:slot.function BB:SS.F, as `list` shows");
+                 "the board (or with `list`, the functions) at [[DDDD:]BB:]SS[.F] as lspci "
+                 "takes it, a part left out matching any: 05.0, 00:05, 0000:00:05.0");
   app.add_option("-d,--device", config.ids,
-                 "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5)");
+                 "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5); VVVV: or "
+                 ":DDDD leaves the other any");
   app.add_flag("--json", config.json, "print the result as one JSON document");
 #ifndef _WIN32
   const std::string sysfs = "Real bus on Linux (--driver=sysfs)";
@@ -249,6 +251,79 @@ const std::map<Command, CommandRun> kRuns = {
     {Command::kWatch, RunWatch},
 };
 
+// The edit distance of two words, a swap of neighbours counting as one edit (optimal string
+// alignment), so that "lsit" is one edit from "list".
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The option `name` ("-s", "--board") of `app` or of the commands it falls through to.
+const CLI::Option* FindOption(const CLI::App* app, const std::string& name) {
+  for (; app != nullptr; app = app->get_parent()) {
+    if (const CLI::Option* option = app->get_option_no_throw(name)) return option;
+  }
+  return nullptr;
+}
+
+// When the words of `args` name a command that does not exist: the message that says so, with
+// the closest command's name when one is near (an edit for short names, two for longer ones).
+// Without a command word where one is needed (`commandMissing`: the parser found none), the
+// message naming the commands. Empty otherwise: the parser's own error is the one to show.
+std::string UnknownCommand(const CLI::App& app, const std::vector<std::string>& args,
+                           bool commandMissing) {
+  const CLI::App* level = &app;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") return "";
+    if (arg.size() > 1 && arg[0] == '-') {
+      const bool joined = arg.find('=') != std::string::npos || (arg[1] != '-' && arg.size() > 2);
+      const CLI::Option* option = joined ? nullptr : FindOption(level, arg);
+      if (option != nullptr && option->get_items_expected_min() > 0) ++i;  // its value
+      continue;
+    }
+    const std::vector<const CLI::App*> commands = level->get_subcommands({});
+    const auto known = std::find_if(commands.begin(), commands.end(),
+                                    [&arg](const CLI::App* c) { return c->get_name() == arg; });
+    if (known != commands.end()) {
+      if ((*known)->get_subcommands({}).empty()) return "";
+      level = *known;
+      continue;
+    }
+    std::string closest;
+    size_t best = arg.size() <= 4 ? 2 : 3;  // farther is no suggestion
+    for (const CLI::App* c : commands) {
+      const size_t distance = EditDistance(arg, c->get_name());
+      if (distance < best) {
+        best = distance;
+        closest = c->get_name();
+      }
+    }
+    const std::string what = level == &app ? "command" : level->get_name() + " command";
+    return "unknown " + what + " '" + arg + "'" +
+           (closest.empty() ? "" : "; did you mean '" + closest + "'?");
+  }
+  // No command word at all where one is needed.
+  if (!commandMissing) return "";
+  std::string names;
+  for (const CLI::App* c : level->get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + c->get_name();
+  return (level == &app ? std::string("a command is needed")
+                        : level->get_name() + " needs a command") +
+         ": " + names;
+}
+
 }  // namespace
 
 void DefineCommandLine(CLI::App& app, Config& config) {
@@ -318,7 +393,11 @@ int Main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0) {
-      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", e.what());
+      const std::string unknown =
+          UnknownCommand(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc),
+                         dynamic_cast<const CLI::RequiredError*>(&e) != nullptr);
+      std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n",
+                   unknown.empty() ? e.what() : unknown.c_str());
       return kExitUsage;
     }
     app.exit(e);  // the help or version text, on standard output

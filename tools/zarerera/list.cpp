@@ -17,6 +17,7 @@ struct Region {
 };
 
 struct Function {
+  size_t index = 0;
   WdPciSlot slot;
   WdPciId ids;
   std::vector<Region> regions;
@@ -64,17 +65,23 @@ void ReadResources(WdDeviceHandle device, Function* f) {
 }  // namespace
 
 int RunList(Session& session, const Config& config) {
-  const PciIds ids = ParseIds(config.ids);
+  const IdFilter ids = ParseIds(config.ids);
+  const SlotFilter slots = config.slot.empty() ? SlotFilter{} : ParseSlot(config.slot);
   WdPciScan scan;
   WdDeviceHandle device = session.OpenDevice();
   std::vector<Function> functions;
   try {
-    const uint32_t status = config.all ? WdDriver_Scan(device, 0, 0, &scan)
-                                       : WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
+    const uint32_t status = WdDriver_Scan(device, 0, 0, &scan);
     if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
     const uint32_t count = WdDriver_ScanCount(&scan);
+    size_t listed = 0;
     for (uint32_t i = 0; i < count; ++i) {
+      if (!config.all && !ids.Matches(scan.ids[i].vendorId, scan.ids[i].deviceId)) continue;
+      // The index stays the one --board takes: among the functions with the IDs.
+      const size_t index = listed++;
+      if (!slots.Matches(scan.slots[i])) continue;
       Function f;
+      f.index = index;
       f.slot = scan.slots[i];
       f.ids = scan.ids[i];
       if (config.verbose || config.json) ReadResources(device, &f);
@@ -97,7 +104,7 @@ int RunList(Session& session, const Config& config) {
                            {"address", r.address},
                            {"size", r.bytes}});
       }
-      list.push_back({{"index", i},
+      list.push_back({{"index", f.index},
                       {"slot", SlotText(f.slot)},
                       {"bus", f.slot.bus},
                       {"device", f.slot.slot},
@@ -114,7 +121,7 @@ int RunList(Session& session, const Config& config) {
   std::string text;
   for (size_t i = 0; i < functions.size(); ++i) {
     const Function& f = functions[i];
-    text += Format("%zu %s %s\n", i, SlotText(f.slot).c_str(),
+    text += Format("%zu %s %s\n", f.index, SlotText(f.slot).c_str(),
                    IdsText(f.ids.vendorId, f.ids.deviceId).c_str());
     if (!config.verbose) continue;
     for (const Region& r : f.regions) {

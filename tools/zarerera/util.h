@@ -24,10 +24,29 @@ constexpr PciIds kBoardIds{product_ids::kVendorId, product_ids::kDeviceId};
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);
 // Decimal, at most `max`.
 uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what);
-// "VVVV:DDDD" in hexadecimal; empty text gives the board's IDs.
-PciIds ParseIds(const std::string& text);
-// "BB:SS.F" (bus and slot hexadecimal, function 0-7), as lspci prints it.
-WdPciSlot ParseSlot(const std::string& text);
+
+// -d as lspci takes it: "VVVV:DDDD", "VVVV:" or ":DDDD" in hexadecimal, an empty or "*" part
+// matching any ID; empty text gives the board's IDs.
+struct IdFilter {
+  int vendorId = -1;  // -1: any
+  int deviceId = -1;
+  bool Matches(uint32_t vendor, uint32_t device) const;
+  bool Exact() const { return vendorId >= 0 && deviceId >= 0; }
+};
+IdFilter ParseIds(const std::string& text);
+std::string IdFilterText(const IdFilter& ids);  // "9050:10b5", "9050:*"
+
+// -s as lspci takes it: "[[domain:]bus:]slot[.func]" in hexadecimal, any part left out (or "*")
+// matching any: "05.0", "00:05", "0000:00:05.0", ".1". The records carry no domain: a domain
+// other than 0000 matches nothing.
+struct SlotFilter {
+  int domain = -1;  // -1: any
+  int bus = -1;
+  int slot = -1;
+  int function = -1;
+  bool Matches(const WdPciSlot& s) const;
+};
+SlotFilter ParseSlot(const std::string& text);
 
 #ifdef __MINGW_PRINTF_FORMAT
 #define ZCMD_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
