@@ -247,11 +247,12 @@ INSTANTIATE_TEST_SUITE_P(
                        "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot "
                        "00-1f, function 0-7; a part left out or * matches any), not '00:20.0'\n" +
                            kTryHelp},
-        TranscriptCase{"BadIds",
-                       {"-d", "9050", "list"},
-                       2,
-                       "",
-                       "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '9050'\n" + kTryHelp},
+        TranscriptCase{
+            "BadIds",
+            {"-d", "9050", "list"},
+            2,
+            "",
+            "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '9050'\n" + kTryHelp},
         TranscriptCase{"GroupOutOfRange",
                        {"counters", "-g", "4"},
                        2,

@@ -120,8 +120,9 @@ TEST_F(EepromTest, FailingWordStopsTheWrite) {
   EXPECT_EQ(r.exitCode, 1);
   const nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["equal"], false);
-  EXPECT_EQ(doc["differences"], nlohmann::json({{{"word", 16}, {"file", 0x2222}, {"eeprom", 0}},
-                                                {{"word", 17}, {"file", 0x3333}, {"eeprom", 0}}}));
+  EXPECT_EQ(doc["differences"],
+            nlohmann::json({{{"word", 16}, {"file", "2222"}, {"eeprom", "0000"}},
+                            {{"word", 17}, {"file", "3333"}, {"eeprom", "0000"}}}));
 }
 
 // The backup comes before any change: when it cannot be written, nothing is.

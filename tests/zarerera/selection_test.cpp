@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BoardBySlot",
              {"--json", "-s", "7", "di"},
              0,
-             "{\n  \"slot\": \"00:07.0\",\n  \"di\": 0\n}\n",
+             "{\n  \"slot\": \"00:07.0\",\n  \"di\": \"00\"\n}\n",
              ""},
         Case{"BoardByBusAndSlot", {"--sim-di=a5", "-s", "00:05", "di"}, 0, "a5\n", ""},
         Case{"SecondBoardInputIsItsOwn", {"--sim-di=a5", "-s", "06", "di"}, 0, "00\n", ""},

@@ -372,10 +372,12 @@ int Run(const Config& config) {
   }
   if (usage) {
     std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", error.c_str());
+    if (config.json) PrintJsonError(error, kExitUsage);
     return kExitUsage;
   }
   if (!error.empty()) {
     std::fprintf(stderr, "zarerera: %s\n", error.c_str());
+    if (config.json) PrintJsonError(error, kExitFailed);
     return kExitFailed;
   }
   return status;
@@ -396,8 +398,13 @@ int Main(int argc, char** argv) {
       const std::string unknown =
           UnknownCommand(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc),
                          dynamic_cast<const CLI::RequiredError*>(&e) != nullptr);
+      const std::string message = unknown.empty() ? e.what() : unknown;
       std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n",
-                   unknown.empty() ? e.what() : unknown.c_str());
+                   message.c_str());
+      // The parse may have stopped before --json: the words tell.
+      if (config.json || std::find(argv, argv + argc, std::string("--json")) != argv + argc) {
+        PrintJsonError(message, kExitUsage);
+      }
       return kExitUsage;
     }
     app.exit(e);  // the help or version text, on standard output

@@ -31,7 +31,9 @@ EepromImage ReadEeprom(P9050_Handle* board) {
 }
 
 nlohmann::ordered_json Words(const EepromImage& image) {
-  return nlohmann::ordered_json(std::vector<uint16_t>(image.begin(), image.end()));
+  nlohmann::ordered_json words = nlohmann::ordered_json::array();
+  for (uint16_t word : image) words.push_back(Hex(word, 4));
+  return words;
 }
 
 // eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt in `dir`, with -2, -3 ... when a file of that name exists.
@@ -134,7 +136,8 @@ int RunEepromVerify(Session& session, const Config& config) {
   std::string text;
   for (size_t i = 0; i < kEepromWords; ++i) {
     if (image[i] == current[i]) continue;
-    differences.push_back({{"word", i}, {"file", image[i]}, {"eeprom", current[i]}});
+    differences.push_back(
+        {{"word", i}, {"file", Hex(image[i], 4)}, {"eeprom", Hex(current[i], 4)}});
     text += Format("word %2zu (offset 0x%02zx): file %04x, EEPROM %04x\n", i, 2 * i,
                    static_cast<unsigned>(image[i]), static_cast<unsigned>(current[i]));
   }

@@ -101,16 +101,16 @@ int RunList(Session& session, const Config& config) {
       for (const Region& r : f.regions) {
         regions.push_back({{"region", r.bar},
                            {"type", r.memory ? "memory" : "io"},
-                           {"address", r.address},
+                           {"address", Hex(r.address, r.memory ? 8 : 4)},
                            {"size", r.bytes}});
       }
       list.push_back({{"index", f.index},
                       {"slot", SlotText(f.slot)},
-                      {"bus", f.slot.bus},
-                      {"device", f.slot.slot},
-                      {"function", f.slot.function},
-                      {"vendor_id", Format("%04x", static_cast<unsigned>(f.ids.vendorId))},
-                      {"device_id", Format("%04x", static_cast<unsigned>(f.ids.deviceId))},
+                      {"bus", Hex(f.slot.bus, 2)},
+                      {"device", Hex(f.slot.slot, 2)},
+                      {"function", Hex(f.slot.function, 1)},
+                      {"vendor_id", Hex(f.ids.vendorId, 4)},
+                      {"device_id", Hex(f.ids.deviceId, 4)},
                       {"regions", regions},
                       {"irq", f.hasIrq ? nlohmann::ordered_json(f.irq) : nullptr}});
     }

@@ -177,8 +177,31 @@ void Print(const std::string& text) {
   }
 }
 
+namespace {
+enum class Printed { kNothing, kDocument, kLines };
+Printed g_printed = Printed::kNothing;
+}  // namespace
+
 void PrintJson(const nlohmann::ordered_json& document) {
+  g_printed = Printed::kDocument;
   Print(document.dump(2) + "\n");
+}
+
+void PrintJsonLine(const nlohmann::ordered_json& object) {
+  g_printed = Printed::kLines;
+  Print(object.dump() + "\n");
+}
+
+void PrintJsonError(const std::string& message, int status) {
+  if (g_printed == Printed::kDocument) return;
+  const nlohmann::ordered_json error = {{"error", message}, {"exit_status", status}};
+  const std::string text = g_printed == Printed::kLines ? error.dump() : error.dump(2);
+  std::fputs((text + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+std::string Hex(uint64_t value, int digits) {
+  return Format("%0*llx", digits, static_cast<unsigned long long>(value));
 }
 
 void FlushOutput() {

@@ -56,13 +56,21 @@ SlotFilter ParseSlot(const std::string& text);
 std::string Format(const char* format, ...) __attribute__((format(ZCMD_PRINTF_FORMAT, 1, 2)));
 std::string SlotText(const WdPciSlot& slot);                // "BB:SS.F"
 std::string IdsText(uint32_t vendorId, uint32_t deviceId);  // "vvvv:dddd"
+// A value in JSON documents: IDs, addresses, offsets and register values are hexadecimal strings
+// of `digits` digits (or more), as lspci -mm prints them; counts and sizes stay numbers.
+std::string Hex(uint64_t value, int digits);
 
 // The local time of `t` (thread-safe).
 std::tm LocalTime(std::time_t t);
 
 // Standard output. A write that fails (a full disk, a closed pipe) is a Failure.
 void Print(const std::string& text);
-void PrintJson(const nlohmann::ordered_json& document);  // one document, pretty, with a newline
+void PrintJson(const nlohmann::ordered_json& document);    // one document, pretty, with a newline
+void PrintJsonLine(const nlohmann::ordered_json& object);  // one object of a stream, on one line
+// With --json, a failure's object {"error": message, "exit_status": status} on standard output:
+// pretty when nothing was printed, one line after a stream's lines, nothing after a document (the
+// document tells the result). Errors of standard output itself are ignored here.
+void PrintJsonError(const std::string& message, int status);
 void FlushOutput();
 
 }  // namespace zcmd
