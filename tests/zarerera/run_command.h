@@ -53,16 +53,18 @@ inline int ExitCode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs the program with `args`; standard input is /dev/null. `stdoutPath` replaces the capture
-// file for standard output (e.g. /dev/full). With `ctrlC` the program gets SIGINT, as from Ctrl-C
-// at a terminal, once its standard output holds a first line (or after 10 s).
+// Runs the program with `args`; standard input is /dev/null or the file `stdinPath`. `stdoutPath`
+// replaces the capture file for standard output (e.g. /dev/full). With `ctrlC` the program gets
+// SIGINT, as from Ctrl-C at a terminal, once its standard output holds a first line (or after 10
+// s).
 inline Result Zarerera(const std::vector<std::string>& args, const std::string& stdoutPath = "",
-                       bool ctrlC = false) {
+                       bool ctrlC = false, const std::string& stdinPath = "") {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, stdinPath.empty() ? "/dev/null" : stdinPath.c_str(),
+                                   O_RDONLY, 0);
   const std::string outPath = stdoutPath.empty() ? out.path() : stdoutPath;
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);

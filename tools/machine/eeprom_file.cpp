@@ -29,6 +29,11 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
     *error = path + ": " + std::strerror(readErrno);
     return LoadResult::kBad;
   }
+  return ParseEepromText(text, path, image, error) ? LoadResult::kLoaded : LoadResult::kBad;
+}
+
+bool ParseEepromText(const std::string& text, const std::string& path, EepromImage* image,
+                     std::string* error) {
   std::istringstream in(text);
   EepromImage words{};
   size_t count = 0;
@@ -36,22 +41,22 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
   while (in >> token) {
     if (count == kEepromWords) {
       *error = path + ": more than " + std::to_string(kEepromWords) + " words";
-      return LoadResult::kBad;
+      return false;
     }
     if (!ParseHexWord(token, &words[count])) {
       *error = path + ": word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
                token + "'";
-      return LoadResult::kBad;
+      return false;
     }
     ++count;
   }
   if (count != kEepromWords) {
-    *error =
-        path + ": " + std::to_string(count) + " words, expected " + std::to_string(kEepromWords);
-    return LoadResult::kBad;
+    *error = path + ": " + std::to_string(count) + (count == 1 ? " word" : " words") +
+             ", expected " + std::to_string(kEepromWords);
+    return false;
   }
   *image = words;
-  return LoadResult::kLoaded;
+  return true;
 }
 
 std::string FormatEepromImage(const EepromImage& image) {

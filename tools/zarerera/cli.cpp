@@ -61,8 +61,8 @@ void AddFormat(CLI::App* sub, Config& config) {
   AddChoice(sub, "--format", &config.format, kFormats,
             "the file's form: text (the console host's EEPROM file, 64 words of four "
             "hexadecimal digits), hex (byte offsets and bytes, each word high byte first) "
-            "or bin (the 128 bytes in that order)")
-      ->default_str("text");
+            "or bin (the 128 bytes in that order); an image read is told by its content "
+            "unless this is given, one written is text");
 }
 
 CLI::Option* AddGroup(CLI::App* sub, Config& config) {
@@ -190,7 +190,7 @@ void DefineEepromCommands(CLI::App& app, Config& config) {
                                 "write FILE's image: back up the EEPROM first, write only the "
                                 "words that differ and read each one back",
                                 config, Command::kEepromWrite);
-  ewrite->add_option("file", config.file, "the image to write")->required();
+  ewrite->add_option("file", config.file, "the image to write; - reads standard input")->required();
   AddFormat(ewrite, config);
   ewrite->add_flag("--no-backup", config.noBackup, "do not back up the EEPROM first");
   ewrite->add_option("--backup-dir", config.backupDir,
@@ -201,7 +201,8 @@ void DefineEepromCommands(CLI::App& app, Config& config) {
   CLI::App* verify =
       Subcommand(*eeprom, "verify", "compare the EEPROM with FILE; exit status 0 only when equal",
                  config, Command::kEepromVerify);
-  verify->add_option("file", config.file, "the image to compare with")->required();
+  verify->add_option("file", config.file, "the image to compare with; - reads standard input")
+      ->required();
   AddFormat(verify, config);
 }
 

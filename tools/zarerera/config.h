@@ -31,7 +31,8 @@ enum class Command {
   kWatch,
 };
 
-enum class EepromFormat { kText, kHex, kBin };
+// kDetect: an image read is told by its content, an image written is text.
+enum class EepromFormat { kDetect, kText, kHex, kBin };
 
 // The simulated machine: the options both tools take (machine/options.h), and a few of this
 // command's own for scripted tests and benchmarks.
@@ -78,7 +79,7 @@ struct Config {
   unsigned timeoutMs = 0;  // watch --irq: 0: no limit
   // eeprom
   std::string file;
-  EepromFormat format = EepromFormat::kText;
+  EepromFormat format = EepromFormat::kDetect;
   bool noBackup = false;
   bool force = false;
   std::string backupDir;  // empty: the current directory

@@ -99,10 +99,9 @@ int RunEepromWrite(Session& session, const Config& config) {
       // Each word write reads the word back and compares.
       if (!P9050_EEPROMWriteWord(board, static_cast<uint32_t>(2 * i), image[i])) {
         progress.Finish();
-        std::string message =
-            Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) +
-            LibraryError("failed") +
-            Format("; %zu of %zu words written before it", written.size(), differing.size());
+        std::string message = Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) +
+                              LibraryError("failed") + Format("; %zu of ", written.size()) +
+                              Count(differing.size(), "word") + " written before it";
         if (!backup.empty()) message += "; the former contents are in " + backup;
         throw Failure(message);
       }
@@ -121,8 +120,10 @@ int RunEepromWrite(Session& session, const Config& config) {
   } else {
     std::string text;
     if (!backup.empty()) text += "backup: " + backup + "\n";
-    text += Format("wrote %zu of %zu words, each read back and verified\n", written.size(),
-                   kEepromWords);
+    text += Format("wrote %zu of %zu words", written.size(), kEepromWords) +
+            (written.size() == 1 ? ", read back and verified\n"
+             : written.empty()   ? "\n"
+                                 : ", each read back and verified\n");
     Print(text);
   }
   return kExitOk;
@@ -151,8 +152,9 @@ int RunEepromVerify(Session& session, const Config& config) {
   }
   if (differences.empty()) return kExitOk;
   FlushOutput();
-  throw Failure(
-      Format("the EEPROM differs from %s in %zu words", config.file.c_str(), differences.size()));
+  throw Failure("the EEPROM differs from " +
+                (config.file == "-" ? std::string("standard input") : config.file) + " in " +
+                Count(differences.size(), "word"));
 }
 
 }  // namespace zcmd

@@ -20,7 +20,9 @@ constexpr size_t kEepromWords = machine::kEepromWords;
 
 std::string ImageText(const EepromImage& image, EepromFormat format);
 
-// Loads `path` (Failure when it is missing or malformed) / saves it (Failure when it cannot).
+// Loads `path`, "-" being standard input, in `format` or, with kDetect, in the form its content
+// shows: bytes other than text are bin, a first word "0000:" is hex, anything else text. A
+// Failure when it is missing or malformed. SaveImage: a Failure when it cannot.
 EepromImage LoadImage(const std::string& path, EepromFormat format);
 void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format);
 

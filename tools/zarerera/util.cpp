@@ -200,6 +200,10 @@ void PrintJsonError(const std::string& message, int status) {
   std::fflush(stdout);
 }
 
+std::string Count(size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string Hex(uint64_t value, int digits) {
   return Format("%0*llx", digits, static_cast<unsigned long long>(value));
 }

@@ -59,6 +59,8 @@ std::string IdsText(uint32_t vendorId, uint32_t deviceId);  // "vvvv:dddd"
 // A value in JSON documents: IDs, addresses, offsets and register values are hexadecimal strings
 // of `digits` digits (or more), as lspci -mm prints them; counts and sizes stay numbers.
 std::string Hex(uint64_t value, int digits);
+// "1 word", "2 words": `count` and the noun, plural unless the count is one.
+std::string Count(size_t count, const std::string& noun);
 
 // The local time of `t` (thread-safe).
 std::tm LocalTime(std::time_t t);
