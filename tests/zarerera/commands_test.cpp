@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                        2,
                        "",
                        "zarerera: a command is needed: list, regs, di, do, counters, "
-                       "counter-set, read, write, eeprom, watch\n" +
+                       "counter-set, read, write, eeprom, watch, config\n" +
                            kTryHelp},
         TranscriptCase{
             "DoValueTooBig",

@@ -44,7 +44,7 @@ TEST(HelpTest, ListsEveryOptionAndCommand) {
   CLI::App app{"", "zarerera"};
   zcmd::Config config;
   zcmd::DefineCommandLine(app, config);
-  ASSERT_EQ(app.get_subcommands({}).size(), 10u);
+  ASSERT_EQ(app.get_subcommands({}).size(), 11u);
   CheckHelp(app, {});
 }
 

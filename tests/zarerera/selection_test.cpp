@@ -18,7 +18,7 @@ using cmdtest::Zarerera;
 // from 01:00.0 to 01:05.0: two functions sit in slot 5.
 const std::vector<std::string> kMachine = {"--fast", "--boards=3", "--sim-functions=12"};
 
-struct Case {
+struct SelectionCase {
   const char* name;
   std::vector<std::string> args;
   int exitCode;
@@ -26,14 +26,14 @@ struct Case {
   std::string err;
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
+void PrintTo(const SelectionCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class SelectionTest : public ::testing::TestWithParam<Case> {};
+class SelectionTest : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(SelectionTest, OutputAndExitStatus) {
-  const Case& c = GetParam();
+  const SelectionCase& c = GetParam();
   std::vector<std::string> args = kMachine;
   args.insert(args.end(), c.args.begin(), c.args.end());
   const Result r = Zarerera(args);
@@ -48,143 +48,150 @@ INSTANTIATE_TEST_SUITE_P(
     Slots, SelectionTest,
     ::testing::Values(
         // The index stays the one --board takes, whatever -s leaves out.
-        Case{"SlotAndFunction", {"list", "-s", "06.0"}, 0, "1 00:06.0 9050:10b5\n", ""},
-        Case{"SlotOnly", {"list", "-s", "7"}, 0, "2 00:07.0 9050:10b5\n", ""},
-        Case{"BusAndSlot", {"list", "-s", "00:05"}, 0, "0 00:05.0 9050:10b5\n", ""},
-        Case{"Full", {"list", "-s", "0000:00:06.0"}, 0, "1 00:06.0 9050:10b5\n", ""},
-        Case{"SlotOnEveryBus", {"list", "-a", "-s", "05"}, 0, kAnySlot5, ""},
-        Case{"WildcardBus", {"list", "-a", "-s", "*:05.0"}, 0, kAnySlot5, ""},
-        Case{"EmptyBus", {"list", "-a", "-s", ":05.0"}, 0, kAnySlot5, ""},
-        Case{"BusOnly",
-             {"list", "-a", "-s", "01:"},
-             0,
-             "6 01:00.0 8086:100e\n7 01:01.0 8086:100e\n8 01:02.0 8086:100e\n"
-             "9 01:03.0 8086:100e\n10 01:04.0 8086:100e\n11 01:05.0 8086:100e\n",
-             ""},
-        Case{"FunctionOnly", {"list", "-a", "-s", ".2"}, 0, "5 00:1f.2 8086:1c02\n", ""},
+        SelectionCase{"SlotAndFunction", {"list", "-s", "06.0"}, 0, "1 00:06.0 9050:10b5\n", ""},
+        SelectionCase{"SlotOnly", {"list", "-s", "7"}, 0, "2 00:07.0 9050:10b5\n", ""},
+        SelectionCase{"BusAndSlot", {"list", "-s", "00:05"}, 0, "0 00:05.0 9050:10b5\n", ""},
+        SelectionCase{"Full", {"list", "-s", "0000:00:06.0"}, 0, "1 00:06.0 9050:10b5\n", ""},
+        SelectionCase{"SlotOnEveryBus", {"list", "-a", "-s", "05"}, 0, kAnySlot5, ""},
+        SelectionCase{"WildcardBus", {"list", "-a", "-s", "*:05.0"}, 0, kAnySlot5, ""},
+        SelectionCase{"EmptyBus", {"list", "-a", "-s", ":05.0"}, 0, kAnySlot5, ""},
+        SelectionCase{"BusOnly",
+                      {"list", "-a", "-s", "01:"},
+                      0,
+                      "6 01:00.0 8086:100e\n7 01:01.0 8086:100e\n8 01:02.0 8086:100e\n"
+                      "9 01:03.0 8086:100e\n10 01:04.0 8086:100e\n11 01:05.0 8086:100e\n",
+                      ""},
+        SelectionCase{"FunctionOnly", {"list", "-a", "-s", ".2"}, 0, "5 00:1f.2 8086:1c02\n", ""},
         // The records carry domain 0000 only.
-        Case{"OtherDomain", {"list", "-a", "-s", "0001:00:05.0"}, 0, "", ""},
-        Case{"NothingThere", {"list", "-s", "1e"}, 0, "", ""},
-        Case{"SlotTooBig",
-             {"list", "-s", "20"},
-             2,
-             "",
-             "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
-             "function 0-7; a part left out or * matches any), not '20'\n" +
-                 kTryHelp},
-        Case{"FunctionTooBig",
-             {"list", "-s", "05.8"},
-             2,
-             "",
-             "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
-             "function 0-7; a part left out or * matches any), not '05.8'\n" +
-                 kTryHelp},
-        Case{"TooManyParts",
-             {"list", "-s", "0:0:0:5"},
-             2,
-             "",
-             "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
-             "function 0-7; a part left out or * matches any), not '0:0:0:5'\n" +
-                 kTryHelp},
+        SelectionCase{"OtherDomain", {"list", "-a", "-s", "0001:00:05.0"}, 0, "", ""},
+        SelectionCase{"NothingThere", {"list", "-s", "1e"}, 0, "", ""},
+        SelectionCase{
+            "SlotTooBig",
+            {"list", "-s", "20"},
+            2,
+            "",
+            "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
+            "function 0-7; a part left out or * matches any), not '20'\n" +
+                kTryHelp},
+        SelectionCase{
+            "FunctionTooBig",
+            {"list", "-s", "05.8"},
+            2,
+            "",
+            "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
+            "function 0-7; a part left out or * matches any), not '05.8'\n" +
+                kTryHelp},
+        SelectionCase{
+            "TooManyParts",
+            {"list", "-s", "0:0:0:5"},
+            2,
+            "",
+            "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
+            "function 0-7; a part left out or * matches any), not '0:0:0:5'\n" +
+                kTryHelp},
         // A command works on the one board -s names.
-        Case{"BoardBySlot",
-             {"--json", "-s", "7", "di"},
-             0,
-             "{\n  \"slot\": \"00:07.0\",\n  \"di\": \"00\"\n}\n",
-             ""},
-        Case{"BoardByBusAndSlot", {"--sim-di=a5", "-s", "00:05", "di"}, 0, "a5\n", ""},
-        Case{"SecondBoardInputIsItsOwn", {"--sim-di=a5", "-s", "06", "di"}, 0, "00\n", ""},
-        Case{"TwoBoardsInTheSlot",
-             {"-d", ":", "-s", "05", "di"},
-             1,
-             "",
-             "zarerera: -s 05 matches 2 boards (00:05.0, 01:05.0); name one\n"},
-        Case{"NoBoardThere",
-             {"-s", "1e", "di"},
-             1,
-             "",
-             "zarerera: no board with IDs 9050:10b5 at 1e\n"},
-        Case{"BoardAndSlotDisagree",
-             {"--board", "0", "-s", "06", "di"},
-             2,
-             "",
-             "zarerera: --board 0 and -s 06 name different boards\n" + kTryHelp},
-        Case{"BoardAndSlotAgree",
-             {"--sim-di=3c", "--board", "0", "-s", "05", "di"},
-             0,
-             "3c\n",
-             ""}));
+        SelectionCase{"BoardBySlot",
+                      {"--json", "-s", "7", "di"},
+                      0,
+                      "{\n  \"slot\": \"00:07.0\",\n  \"di\": \"00\"\n}\n",
+                      ""},
+        SelectionCase{"BoardByBusAndSlot", {"--sim-di=a5", "-s", "00:05", "di"}, 0, "a5\n", ""},
+        SelectionCase{"SecondBoardInputIsItsOwn", {"--sim-di=a5", "-s", "06", "di"}, 0, "00\n", ""},
+        SelectionCase{"TwoBoardsInTheSlot",
+                      {"-d", ":", "-s", "05", "di"},
+                      1,
+                      "",
+                      "zarerera: -s 05 matches 2 boards (00:05.0, 01:05.0); name one\n"},
+        SelectionCase{"NoBoardThere",
+                      {"-s", "1e", "di"},
+                      1,
+                      "",
+                      "zarerera: no board with IDs 9050:10b5 at 1e\n"},
+        SelectionCase{"BoardAndSlotDisagree",
+                      {"--board", "0", "-s", "06", "di"},
+                      2,
+                      "",
+                      "zarerera: --board 0 and -s 06 name different boards\n" + kTryHelp},
+        SelectionCase{"BoardAndSlotAgree",
+                      {"--sim-di=3c", "--board", "0", "-s", "05", "di"},
+                      0,
+                      "3c\n",
+                      ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Ids, SelectionTest,
     ::testing::Values(
-        Case{"VendorOnly",
-             {"list", "-d", "8086:", "-s", "00:"},
-             0,
-             "0 00:00.0 8086:0104\n1 00:19.0 8086:1502\n2 00:1f.2 8086:1c02\n",
-             ""},
-        Case{"DeviceOnly", {"list", "-d", ":1502"}, 0, "0 00:19.0 8086:1502\n", ""},
-        Case{"StarIsAny",
-             {"list", "-d", "*:10b5"},
-             0,
-             "0 00:05.0 9050:10b5\n1 00:06.0 9050:10b5\n2 00:07.0 9050:10b5\n",
-             ""},
-        Case{
+        SelectionCase{"VendorOnly",
+                      {"list", "-d", "8086:", "-s", "00:"},
+                      0,
+                      "0 00:00.0 8086:0104\n1 00:19.0 8086:1502\n2 00:1f.2 8086:1c02\n",
+                      ""},
+        SelectionCase{"DeviceOnly", {"list", "-d", ":1502"}, 0, "0 00:19.0 8086:1502\n", ""},
+        SelectionCase{"StarIsAny",
+                      {"list", "-d", "*:10b5"},
+                      0,
+                      "0 00:05.0 9050:10b5\n1 00:06.0 9050:10b5\n2 00:07.0 9050:10b5\n",
+                      ""},
+        SelectionCase{
             "NoColon",
             {"list", "-d", "9050"},
             2,
             "",
             "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '9050'\n" + kTryHelp},
-        Case{"TooLong",
-             {"list", "-d", "90501:"},
-             2,
-             "",
-             "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '90501:'\n" +
-                 kTryHelp},
+        SelectionCase{
+            "TooLong",
+            {"list", "-d", "90501:"},
+            2,
+            "",
+            "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '90501:'\n" +
+                kTryHelp},
         // A board found by its vendor alone is opened by its own IDs.
-        Case{"BoardByVendor", {"--sim-di=77", "-d", "9050:", "di"}, 0, "77\n", ""}));
+        SelectionCase{"BoardByVendor", {"--sim-di=77", "-d", "9050:", "di"}, 0, "77\n", ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, SelectionTest,
     ::testing::Values(
-        Case{"Transposed",
-             {"lsit"},
-             2,
-             "",
-             "zarerera: unknown command 'lsit'; did you mean 'list'?\n" + kTryHelp},
-        Case{"AfterOptions",
-             {"--board", "1", "-s", "06", "regz"},
-             2,
-             "",
-             "zarerera: unknown command 'regz'; did you mean 'regs'?\n" + kTryHelp},
-        Case{"LetterLeftOut",
-             {"wach", "di"},
-             2,
-             "",
-             "zarerera: unknown command 'wach'; did you mean 'watch'?\n" + kTryHelp},
-        Case{"LongerNameTwoEdits",
-             {"countr-st", "1", "2", "3"},
-             2,
-             "",
-             "zarerera: unknown command 'countr-st'; did you mean 'counter-set'?\n" + kTryHelp},
-        Case{"EepromCommand",
-             {"eeprom", "dmp"},
-             2,
-             "",
-             "zarerera: unknown eeprom command 'dmp'; did you mean 'dump'?\n" + kTryHelp},
-        Case{"NothingClose",
-             {"frobnicate"},
-             2,
-             "",
-             "zarerera: unknown command 'frobnicate'\n" + kTryHelp},
-        Case{"ShortNameTwoEditsAway", {"ls"}, 2, "", "zarerera: unknown command 'ls'\n" + kTryHelp},
+        SelectionCase{"Transposed",
+                      {"lsit"},
+                      2,
+                      "",
+                      "zarerera: unknown command 'lsit'; did you mean 'list'?\n" + kTryHelp},
+        SelectionCase{"AfterOptions",
+                      {"--board", "1", "-s", "06", "regz"},
+                      2,
+                      "",
+                      "zarerera: unknown command 'regz'; did you mean 'regs'?\n" + kTryHelp},
+        SelectionCase{"LetterLeftOut",
+                      {"wach", "di"},
+                      2,
+                      "",
+                      "zarerera: unknown command 'wach'; did you mean 'watch'?\n" + kTryHelp},
+        SelectionCase{
+            "LongerNameTwoEdits",
+            {"countr-st", "1", "2", "3"},
+            2,
+            "",
+            "zarerera: unknown command 'countr-st'; did you mean 'counter-set'?\n" + kTryHelp},
+        SelectionCase{"EepromCommand",
+                      {"eeprom", "dmp"},
+                      2,
+                      "",
+                      "zarerera: unknown eeprom command 'dmp'; did you mean 'dump'?\n" + kTryHelp},
+        SelectionCase{"NothingClose",
+                      {"frobnicate"},
+                      2,
+                      "",
+                      "zarerera: unknown command 'frobnicate'\n" + kTryHelp},
+        SelectionCase{
+            "ShortNameTwoEditsAway", {"ls"}, 2, "", "zarerera: unknown command 'ls'\n" + kTryHelp},
         // An option's value is not taken for a command.
-        Case{"OptionValueIsNoCommand",
-             {"-s", "lsit", "list"},
-             2,
-             "",
-             "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
-             "function 0-7; a part left out or * matches any), not 'lsit'\n" +
-                 kTryHelp}));
+        SelectionCase{
+            "OptionValueIsNoCommand",
+            {"-s", "lsit", "list"},
+            2,
+            "",
+            "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, "
+            "function 0-7; a part left out or * matches any), not 'lsit'\n" +
+                kTryHelp}));
 
 }  // namespace

@@ -235,6 +235,21 @@ void DefineWatch(CLI::App& app, Config& config) {
   irq->excludes(what)->excludes(interval)->excludes(group);
 }
 
+void DefineConfig(CLI::App& app, Config& config) {
+  CLI::App* sub = Subcommand(app, "config",
+                             "dump a PCI function's configuration space as lspci -x does, or "
+                             "read and set its registers as setpci does; any function -s names",
+                             config, Command::kConfig);
+  sub->add_option("registers", config.configArgs,
+                  "NAME or OFFSET.B|W|L to show a register, NAME=VALUE[:MASK] or "
+                  "OFFSET.B|W|L=VALUE[:MASK] to set one (only the MASK bits change); names "
+                  "as setpci's: VENDOR_ID, COMMAND, LATENCY_TIMER, BASE_ADDRESS_0 ...");
+  sub->add_flag("-x", config.configDump,
+                "dump the configuration space (after any writes): -x the first 64 bytes, -xxx "
+                "256, -xxxx 4096 (the real bus shows more than 64 to root only)");
+  sub->add_flag("-n,--dry-run", config.dryRun, "show what would be written; write nothing");
+}
+
 using CommandRun = int (*)(Session&, const Config&);
 
 const std::map<Command, CommandRun> kRuns = {
@@ -250,6 +265,7 @@ const std::map<Command, CommandRun> kRuns = {
     {Command::kEepromWrite, RunEepromWrite},
     {Command::kEepromVerify, RunEepromVerify},
     {Command::kWatch, RunWatch},
+    {Command::kConfig, RunConfig},
 };
 
 // The edit distance of two words, a swap of neighbours counting as one edit (optimal string
@@ -342,6 +358,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
   DefineBoardCommands(app, config);
   DefineEepromCommands(app, config);
   DefineWatch(app, config);
+  DefineConfig(app, config);
 }
 
 int Run(const Config& config) {

@@ -18,6 +18,7 @@ int RunCounterSet(Session& session, const Config& config);
 int RunRead(Session& session, const Config& config);
 int RunWrite(Session& session, const Config& config);
 int RunWatch(Session& session, const Config& config);
+int RunConfig(Session& session, const Config& config);
 
 int RunEepromDump(Session& session, const Config& config);
 int RunEepromWrite(Session& session, const Config& config);

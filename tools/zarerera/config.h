@@ -29,6 +29,7 @@ enum class Command {
   kEepromWrite,
   kEepromVerify,
   kWatch,
+  kConfig,
 };
 
 // kDetect: an image read is told by its content, an image written is text.
@@ -77,6 +78,9 @@ struct Config {
   unsigned intervalMs = 1000;
   unsigned count = 0;      // 0: until interrupted
   unsigned timeoutMs = 0;  // watch --irq: 0: no limit
+  // config (and regs' -n)
+  int configDump = 0;  // how many -x: 64, 64, 256 or 4096 bytes
+  std::vector<std::string> configArgs;
   // eeprom
   std::string file;
   EepromFormat format = EepromFormat::kDetect;
