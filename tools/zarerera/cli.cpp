@@ -244,7 +244,7 @@ void DefineConfig(CLI::App& app, Config& config) {
                   "NAME or OFFSET.B|W|L to show a register, NAME=VALUE[:MASK] or "
                   "OFFSET.B|W|L=VALUE[:MASK] to set one (only the MASK bits change); names "
                   "as setpci's: VENDOR_ID, COMMAND, LATENCY_TIMER, BASE_ADDRESS_0 ...");
-  sub->add_flag("-x", config.configDump,
+  sub->add_flag("-x,--dump", config.configDump,
                 "dump the configuration space (after any writes): -x the first 64 bytes, -xxx "
                 "256, -xxxx 4096 (the real bus shows more than 64 to root only)");
   sub->add_flag("-n,--dry-run", config.dryRun, "show what would be written; write nothing");
