@@ -44,8 +44,11 @@ TEST(JsonTest, ListEveryFunctionWithRegionsAndIrq) {
   EXPECT_EQ(board["device_id"], "10b5");
   EXPECT_EQ(board["irq"], 10);
   ASSERT_EQ(board["regions"].size(), 3u);
-  EXPECT_EQ(board["regions"][1],
-            json({{"region", 1}, {"type", "io"}, {"address", "c080"}, {"size", 128}}));
+  EXPECT_EQ(board["regions"][1], json({{"region", 1},
+                                       {"type", "io"},
+                                       {"address", "c080"},
+                                       {"size", 128},
+                                       {"reachable", true}}));
   EXPECT_EQ(board["regions"][0]["type"], "memory");
   EXPECT_EQ(board["regions"][0]["address"], "fe021800");
   EXPECT_EQ(f[3]["device"], "1f");

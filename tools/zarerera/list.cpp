@@ -1,4 +1,5 @@
 // `list`: the boards on the bus, like lspci: one line each, and with -v their resources.
+#include <algorithm>
 #include <vector>
 
 #include "commands.h"
@@ -12,8 +13,9 @@ namespace {
 struct Region {
   uint32_t bar;
   bool memory;
-  uint32_t address;
-  uint32_t bytes;
+  uint64_t address;
+  uint64_t bytes;
+  bool reachable = true;  // false: above 4 GiB, where the driver's records cannot reach it
 };
 
 struct Function {
@@ -25,10 +27,10 @@ struct Function {
   uint32_t irq = 0;
 };
 
-// lspci's sizes: bytes, or K, M, G when the size is a whole number of them.
-std::string SizeText(uint32_t bytes) {
-  static const char* const kUnits[] = {"", "K", "M", "G"};
-  uint32_t value = bytes;
+// lspci's sizes: bytes, or K, M, G, T when the size is a whole number of them.
+std::string SizeText(uint64_t bytes) {
+  static const char* const kUnits[] = {"", "K", "M", "G", "T"};
+  uint64_t value = bytes;
   size_t unit = 0;
   while (value != 0 && value % 1024 == 0 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
     value /= 1024;
@@ -37,7 +39,7 @@ std::string SizeText(uint32_t bytes) {
   return std::to_string(value) + kUnits[unit];
 }
 
-void ReadResources(WdDeviceHandle device, Function* f) {
+void ReadResources(const Session& session, WdDeviceHandle device, Function* f) {
   WdPciCardInfo info;
   if (WdDriver_CardInfo(device, f->slot, &info) != 0) {
     throw Failure("cannot read the resources of " + SlotText(f->slot));
@@ -60,6 +62,11 @@ void ReadResources(WdDeviceHandle device, Function* f) {
         break;
     }
   }
+  for (const Session::HighRegion& r : session.HighRegions(f->slot)) {
+    f->regions.push_back({r.bar, r.memory, r.start, r.bytes, false});
+  }
+  std::stable_sort(f->regions.begin(), f->regions.end(),
+                   [](const Region& a, const Region& b) { return a.bar < b.bar; });
 }
 
 }  // namespace
@@ -84,7 +91,7 @@ int RunList(Session& session, const Config& config) {
       f.index = index;
       f.slot = scan.slots[i];
       f.ids = scan.ids[i];
-      if (config.verbose || config.json) ReadResources(device, &f);
+      if (config.verbose || config.json) ReadResources(session, device, &f);
       functions.push_back(f);
     }
   } catch (...) {
@@ -102,7 +109,8 @@ int RunList(Session& session, const Config& config) {
         regions.push_back({{"region", r.bar},
                            {"type", r.memory ? "memory" : "io"},
                            {"address", Hex(r.address, r.memory ? 8 : 4)},
-                           {"size", r.bytes}});
+                           {"size", r.bytes},
+                           {"reachable", r.reachable}});
       }
       list.push_back({{"index", f.index},
                       {"slot", SlotText(f.slot)},
@@ -125,10 +133,10 @@ int RunList(Session& session, const Config& config) {
                    IdsText(f.ids.vendorId, f.ids.deviceId).c_str());
     if (!config.verbose) continue;
     for (const Region& r : f.regions) {
-      text += r.memory ? Format("\tRegion %u: Memory at %08x [size=%s]\n", r.bar, r.address,
-                                SizeText(r.bytes).c_str())
-                       : Format("\tRegion %u: I/O ports at %04x [size=%s]\n", r.bar, r.address,
-                                SizeText(r.bytes).c_str());
+      text += Format(r.memory ? "\tRegion %u: Memory at %08llx [size=%s]"
+                              : "\tRegion %u: I/O ports at %04llx [size=%s]",
+                     r.bar, static_cast<unsigned long long>(r.address), SizeText(r.bytes).c_str());
+      text += r.reachable ? "\n" : " (above 4 GiB: not reachable)\n";
     }
     if (f.hasIrq) text += Format("\tIRQ %u\n", f.irq);
   }

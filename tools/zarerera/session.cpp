@@ -168,6 +168,20 @@ void Session::StopPulser() {
   pulser_.join();
 }
 
+std::vector<Session::HighRegion> Session::HighRegions(const WdPciSlot& slot) const {
+  std::vector<HighRegion> regions;
+#ifdef __linux__
+  if (sysfs_) {
+    for (const machine::HighRegion& r : machine::HighRegions(config_.sysfsRoot, slot)) {
+      regions.push_back({r.bar, r.memory, r.start, r.bytes});
+    }
+  }
+#else
+  (void)slot;
+#endif
+  return regions;
+}
+
 WdDeviceHandle Session::OpenDevice() {
   WdVersion version;
   uint32_t status = 0;
