@@ -231,9 +231,9 @@ TEST(HostTest, VcdRecordsTheEepromPins) {
 }
 
 // The bus scan over the sysfs driver, read-only, on a fabricated tree: a host bridge, a virtio
-// function whose 64-bit BAR above 4 GiB is left out, the board, and a function of another domain,
-// which the records cannot name. The board is found but, read-only, not opened: the driver's
-// reason goes to standard error.
+// function whose 64-bit BAR above 4 GiB the records cannot carry (shown as not reachable), the
+// board, and a function of another domain, which the records cannot name. The board is found but,
+// read-only, not opened: the driver's reason goes to standard error.
 TEST(HostTest, BusScanOnAFabricatedSysfsTree) {
   using Bar = testsupport::FakeSysfs::Bar;
   constexpr uint64_t kIo = testsupport::FakeSysfs::kIo;
