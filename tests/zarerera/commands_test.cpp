@@ -128,7 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
                        0,
                        "0 00:06.0 1234:abcd\n1 00:07.0 1234:abcd\n",
                        ""},
-        TranscriptCase{"ListNoBoard", {"--boards=0", "list"}, 0, "", ""},
+        TranscriptCase{"ListNoBoard",
+                       {"--boards=0", "list"},
+                       0,
+                       "",
+                       "zarerera: no function with IDs 9050:10b5 among the 3 functions on the bus; "
+                       "list --all shows them\n"},
         TranscriptCase{"RegsAll", {"regs"}, 0, kRegisters, ""},
         TranscriptCase{"RegsRaw", {"regs", "--raw"}, 0, kRegistersRaw, ""},
         TranscriptCase{"RegsOneByName", {"regs", "cntrl"}, 0, "18000000\n", ""},

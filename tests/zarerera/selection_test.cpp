@@ -42,6 +42,12 @@ TEST_P(SelectionTest, OutputAndExitStatus) {
   EXPECT_EQ(r.err, c.err);
 }
 
+std::string ChipIdsHint(const std::string& slot) {
+  return "zarerera: " + slot +
+         " is a PLX 9050 showing the chip's own IDs 10b5:9050, as it does when no EEPROM sets "
+         "the board's (this board's EEPROM gives 9050:10b5); -d 10b5:9050 reaches it\n";
+}
+
 const char kAnySlot5[] = "1 00:05.0 9050:10b5\n11 01:05.0 8086:100e\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -145,6 +151,27 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '90501:'\n" +
                 kTryHelp},
+        // No board: why, on standard error; a PLX 9050 whose EEPROM did not load the board's IDs.
+        SelectionCase{"NoBoardHint",
+                      {"list", "-d", "1234:5678"},
+                      0,
+                      "",
+                      "zarerera: no function with IDs 1234:5678 among the 12 functions on the "
+                      "bus; list --all shows them\n"},
+        SelectionCase{"ChipsOwnIdsHint",
+                      {"--ids=10b5:9050", "list"},
+                      0,
+                      "",
+                      "zarerera: no function with IDs 9050:10b5 among the 12 functions on the "
+                      "bus; list --all shows them\n" +
+                          ChipIdsHint("00:05.0") + ChipIdsHint("00:06.0") + ChipIdsHint("00:07.0")},
+        SelectionCase{"ChipsOwnIdsListed",
+                      {"--ids=10b5:9050", "list", "-d", "10b5:9050"},
+                      0,
+                      "0 00:05.0 10b5:9050\n1 00:06.0 10b5:9050\n2 00:07.0 10b5:9050\n",
+                      ""},
+        // A filter by slot finding nothing is an answer, not a puzzle.
+        SelectionCase{"NoHintForAnEmptySlot", {"list", "-s", "1e"}, 0, "", ""},
         // A board found by its vendor alone is opened by its own IDs.
         SelectionCase{"BoardByVendor", {"--sim-di=77", "-d", "9050:", "di"}, 0, "77\n", ""}));
 

@@ -91,6 +91,29 @@ TEST_F(SysfsTest, RegionsAbove4GiBShownAsNotReachable) {
   EXPECT_EQ(regions[3]["reachable"], false);
 }
 
+// With no board, list says why: a function whose BARs the driver cannot reach; an empty tree.
+TEST(SysfsHintTest, NoBoardSaysWhy) {
+  testsupport::FakeSysfs tree;
+  ASSERT_TRUE(tree.ok());
+  const Result empty = Zarerera({"--sysfs-root=" + tree.root(), "--read-only", "list"});
+  EXPECT_EQ(empty.exitCode, 0);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.err, "zarerera: the bus scan found no PCI function at all under " + tree.root() +
+                           ": is it the PCI devices directory, and is this user permitted to "
+                           "read it?\n");
+
+  tree.AddFunction("0000:00:00.0", 0x8086, 0x0d57);
+  tree.AddFunction("0000:00:03.0", 0x1af4, 0x1041, {Bar{0x4000100000ull, 0x80000, kMem}});
+  const Result r = Zarerera({"--sysfs-root=" + tree.root(), "--read-only", "list"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "zarerera: no function with IDs 9050:10b5 among the 2 functions on the bus; list "
+            "--all shows them\n"
+            "zarerera: 00:03.0 1af4:1041 has BARs above 4 GiB, which the driver cannot reach "
+            "(list --all -v shows them)\n");
+}
+
 TEST_F(SysfsTest, PortsReachTheBoardsIoFile) {
   std::string ports(32, '\0');
   ports[kDigitalIn] = '\x3c';

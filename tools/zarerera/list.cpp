@@ -1,5 +1,6 @@
 // `list`: the boards on the bus, like lspci: one line each, and with -v their resources.
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "commands.h"
@@ -69,6 +70,45 @@ void ReadResources(const Session& session, WdDeviceHandle device, Function* f) {
                    [](const Region& a, const Region& b) { return a.bar < b.bar; });
 }
 
+// The bridge chip's own IDs, which it shows when no EEPROM (or a blank one) loads the board's.
+constexpr uint32_t kChipVendorId = 0x10b5;
+constexpr uint32_t kChipDeviceId = 0x9050;
+
+// When `list` finds no board: why it may be, on standard error, one line each. Standard output
+// stays empty (or the empty JSON list), as a script expects of a bus without the board.
+void PrintNoBoardHints(const Session& session, const Config& config, const IdFilter& ids,
+                       const WdPciScan& scan) {
+  const uint32_t count = WdDriver_ScanCount(&scan);
+  std::vector<std::string> hints;
+  if (count == 0) {
+    hints.push_back(
+        config.driver == Driver::kSysfs
+            ? "the bus scan found no PCI function at all under " + config.sysfsRoot +
+                  ": is it the PCI devices directory, and is this user permitted to read it?"
+            : "the bus scan found no PCI function at all");
+  } else {
+    hints.push_back("no function with IDs " + IdFilterText(ids) + " among the " +
+                    Count(count, "function") + " on the bus; list --all shows them");
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    const WdPciSlot& slot = scan.slots[i];
+    const WdPciId& id = scan.ids[i];
+    if (id.vendorId == kChipVendorId && id.deviceId == kChipDeviceId &&
+        !ids.Matches(id.vendorId, id.deviceId)) {
+      hints.push_back(SlotText(slot) +
+                      " is a PLX 9050 showing the chip's own IDs 10b5:9050, as it does when no "
+                      "EEPROM sets the board's (this board's EEPROM gives 9050:10b5); -d "
+                      "10b5:9050 reaches it");
+    }
+    if (!session.HighRegions(slot).empty()) {
+      hints.push_back(SlotText(slot) + " " + IdsText(id.vendorId, id.deviceId) +
+                      " has BARs above 4 GiB, which the driver cannot reach (list --all -v "
+                      "shows them)");
+    }
+  }
+  for (const std::string& hint : hints) std::fprintf(stderr, "zarerera: %s\n", hint.c_str());
+}
+
 }  // namespace
 
 int RunList(Session& session, const Config& config) {
@@ -99,6 +139,9 @@ int RunList(Session& session, const Config& config) {
     throw;
   }
   WdChannel_Close(device);
+  if (functions.empty() && !config.all && config.slot.empty()) {
+    PrintNoBoardHints(session, config, ids, scan);
+  }
 
   if (config.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
