@@ -350,7 +350,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
       "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
       "unless they are counts; results go to standard output, one JSON document with --json. "
       "Exit status: 0 success, 1 the operation failed, 2 usage error.");
-  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
+  app.set_version_flag("-V,--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
   app.require_subcommand(1, 1);
   app.fallthrough();
   DefineGlobalOptions(app, config);
