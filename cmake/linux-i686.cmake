@@ -1,6 +1,6 @@
-# 32-bit Linux build with the host compiler and -m32 (g++-multilib). The machine cannot execute
-# 32-bit programs itself, so the preset runs them under qemu-i386-static through
-# CMAKE_CROSSCOMPILING_EMULATOR. Host packages built for 64 bits (GoogleTest, Google Benchmark)
+# 32-bit Linux build with the host compiler and -m32 (g++-multilib). The preset names
+# qemu-i386-static as CMAKE_CROSSCOMPILING_EMULATOR for kernels that cannot execute 32-bit programs
+# themselves; where they can, the build runs them directly (cmake/i386_native.cmake). Host packages built for 64 bits (GoogleTest, Google Benchmark)
 # cannot be linked here: GoogleTest is built from its sources instead.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)

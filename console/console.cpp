@@ -162,7 +162,3 @@ extern "C" int DiagConsole_ReadHex(uint32_t* value) {
 extern "C" int DiagConsole_ReadHexLong(uint32_t* value) {
   return ReadNumber(DIAGCONSOLE_HEX, value);
 }
-
-extern "C" void DiagConsole_ParseHex(uint32_t* value) {
-  (void)DiagConsole_ParseNumber(P9050_LineBuf, DIAGCONSOLE_HEX, value);
-}

@@ -93,10 +93,6 @@ int DiagConsole_ReadUnsigned(uint32_t* value); /* "%u" */
 int DiagConsole_ReadHex(uint32_t* value);      /* "%x" */
 int DiagConsole_ReadHexLong(uint32_t* value);  /* "%lx" */
 
-/* Parses the line already in P9050_LineBuf with "%x" into *value, which keeps its value when the
- * line holds no hexadecimal number in range (for prompts that look at the line before parsing). */
-void DiagConsole_ParseHex(uint32_t* value);
-
 #ifdef __cplusplus
 }
 #endif

@@ -1,4 +1,4 @@
-// The frame of the console menus.
+// The frame of the console menus, and the check of every answer that is written.
 #include "diag/menu.h"
 
 #include <cstdarg>
@@ -24,4 +24,28 @@ void DiagMenu_Foot(const char* exitText) {
   DiagMenu_Option(kDiagMenuExit, "%s", exitText);
   DiagConsole_Printf("\n");
   DiagConsole_Printf("Enter option: ");
+}
+
+DiagAnswer DiagMenu_ParseWritten(const char* line, const char* what, uint32_t max,
+                                 const char* limit, uint32_t* value) {
+  uint32_t parsed = 0;
+  switch (DiagConsole_ParseNumber(line, DIAGCONSOLE_HEX, &parsed)) {
+    case DIAGCONSOLE_PARSED_NONE:
+      DiagConsole_Printf("Error: no hexadecimal %s given; nothing written\n", what);
+      return DiagAnswer::kRefused;
+    case DIAGCONSOLE_PARSED_TOO_BIG:
+      break;
+    case DIAGCONSOLE_PARSED_NUMBER:
+      if (parsed > max) break;
+      *value = parsed;
+      return DiagAnswer::kTaken;
+  }
+  DiagConsole_Printf("Error: %s too big for %s\n", what, limit);
+  return DiagAnswer::kRefused;
+}
+
+DiagAnswer DiagMenu_ReadWritten(const char* what, uint32_t max, const char* limit,
+                                uint32_t* value) {
+  if (!DiagConsole_ReadLine()) return DiagAnswer::kEnd;
+  return DiagMenu_ParseWritten(P9050_LineBuf, what, max, limit, value);
 }

@@ -1,7 +1,8 @@
 // The bridge's console menus. Each menu is a loop of passes (draw, preset the choice, read, act)
 // that ends after a pass whose choice was 99; every read goes through console/console.h, and when
-// the input has ended the menu leaves as it would for 99. Values entered go to the bridge library
-// unchecked: the menus are for someone who knows the card.
+// the input has ended the menu leaves as it would for 99. A value to be written is written only
+// when the line holds a number that fits (DiagMenu_ReadWritten); beyond that it goes to the bridge
+// library unchecked: the menus are for someone who knows the card.
 #include "diag/p9050_diag.h"
 
 #include <cctype>
@@ -31,6 +32,9 @@ const int kRegisterRows = P9050DIAG_REGISTERS / 2 + P9050DIAG_REGISTERS % 2;
 // Address-space menu.
 enum { kWidthByte = 0, kWidthWord = 1, kWidthDword = 2, kWidthCount = 3 };
 const char* const kWidthText[kWidthCount] = {"BYTE (8 bit)", "WORD (16 bit)", "DWORD (32 bit)"};
+const uint32_t kWidthMax[kWidthCount] = {0xFFu, 0xFFFFu, 0xFFFFFFFFu};
+const uint32_t kAnyDword = 0xFFFFFFFFu;
+const char kDwordLimit[] = "32 bits";
 const int32_t kSpaceChooserPreset = 99;  // an empty line changes nothing
 
 enum { kSpacesOption = 1, kWidthOption = 2, kReadOption = 3, kWriteOption = 4 };
@@ -94,6 +98,36 @@ void WriteSpace(P9050_Handle* handle, BOOL localMode, uint32_t space, int width,
   }
 }
 
+// The address-space menu's write: the address, then the data, each written only when it fits.
+// The address and data taken stay the presets of the next read. FALSE when the input has ended.
+BOOL WriteToSpace(P9050_Handle* handle, BOOL localMode, uint32_t space, int width,
+                  uint32_t* address, uint32_t* data) {
+  const char* mode = localMode ? "local address" : "offset";
+  DiagConsole_Printf("Enter %s to write to: ", mode);
+  DiagAnswer answer = DiagMenu_ReadWritten(mode, kAnyDword, kDwordLimit, address);
+  if (answer != DiagAnswer::kTaken) return answer == DiagAnswer::kRefused;
+  DiagConsole_Printf("Enter data to write %s: ", kWidthText[width]);
+  answer = DiagMenu_ReadWritten("data", kWidthMax[width], kWidthText[width], data);
+  if (answer != DiagAnswer::kTaken) return answer == DiagAnswer::kRefused;
+  WriteSpace(handle, localMode, space, width, *address, *data);
+  return TRUE;
+}
+
+// The EEPROM menu's dword write; FALSE when the input has ended.
+BOOL WriteEepromDword(P9050_Handle* handle, uint32_t* address, uint32_t* data) {
+  DiagConsole_Printf("Enter address to write to (0-7f): ");
+  DiagAnswer answer = DiagMenu_ReadWritten("address", kAnyDword, kDwordLimit, address);
+  if (answer != DiagAnswer::kTaken) return answer == DiagAnswer::kRefused;
+  DiagConsole_Printf("Enter data to write: ");
+  answer = DiagMenu_ReadWritten("data", kAnyDword, kDwordLimit, data);
+  if (answer != DiagAnswer::kTaken) return answer == DiagAnswer::kRefused;
+  // A failed write is reported in the same words as a failed read.
+  if (!P9050_EEPROMWriteDword(handle, *address, *data)) {
+    DiagConsole_Printf("Error occurred reading serial EEPROM - %s\n", P9050_ErrorText);
+  }
+  return TRUE;
+}
+
 // The space chooser of the address-space menu. Returns FALSE when the input has ended.
 BOOL ChooseSpace(P9050_Handle* handle, uint32_t* current) {
   DiagMenu_Head("Choose memory space:", "--------------------");
@@ -155,8 +189,10 @@ extern "C" void P9050Diag_EditRegisters(P9050_Handle* handle) {
     if (!DiagConsole_ReadLine()) break;
     if (toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == 'X') continue;
     uint32_t value = 0;
-    DiagConsole_ParseHex(&value);
-    P9050_WriteReg(handle, entry->offset, value);
+    if (DiagMenu_ParseWritten(P9050_LineBuf, "value", kAnyDword, "register", &value) ==
+        DiagAnswer::kTaken) {
+      P9050_WriteReg(handle, entry->offset, value);
+    }
   }
   DiagConsole_Flush();
 }
@@ -190,7 +226,7 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
   }
 
   int width = kWidthDword;
-  // Kept between passes: an empty line at an address or data prompt reuses the last value.
+  // Kept between passes: an empty line at the read's address prompt reuses the last address.
   uint32_t address = 0;
   uint32_t data = 0;
   for (;;) {
@@ -215,11 +251,7 @@ extern "C" void P9050Diag_AccessSpaces(P9050_Handle* handle, BOOL localMode) {
       data = ReadSpace(handle, localMode, space, width, address);
       DiagConsole_Printf("Value read: %x\n", static_cast<unsigned>(data));
     } else if (choice == kWriteOption) {
-      DiagConsole_Printf("Enter %s to write to: ", mode);
-      if (!DiagConsole_ReadHex(&address)) break;
-      DiagConsole_Printf("Enter data to write %s: ", kWidthText[width]);
-      if (!DiagConsole_ReadHex(&data)) break;
-      WriteSpace(handle, localMode, space, width, address, data);
+      if (!WriteToSpace(handle, localMode, space, width, &address, &data)) break;
     }
   }
   DiagConsole_Flush();
@@ -262,7 +294,7 @@ extern "C" void P9050Diag_Interrupts(P9050_Handle* handle) {
 }
 
 extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
-  // Kept between passes: an empty line at an address or data prompt reuses the last value.
+  // Kept between passes: an empty line at the read's address prompt reuses the last address.
   uint32_t address = 0;
   uint32_t data = 0;
   for (;;) {
@@ -286,14 +318,7 @@ extern "C" void P9050Diag_EEPROM(P9050_Handle* handle) {
         DiagConsole_Printf("Error occurred reading serial EEPROM - %s\n", P9050_ErrorText);
       }
     } else if (choice == kWriteDwordOption) {
-      DiagConsole_Printf("Enter address to write to (0-7f): ");
-      if (!DiagConsole_ReadHex(&address)) break;
-      DiagConsole_Printf("Enter data to write: ");
-      if (!DiagConsole_ReadHex(&data)) break;
-      // A failed write is reported in the same words as a failed read.
-      if (!P9050_EEPROMWriteDword(handle, address, data)) {
-        DiagConsole_Printf("Error occurred reading serial EEPROM - %s\n", P9050_ErrorText);
-      }
+      if (!WriteEepromDword(handle, &address, &data)) break;
     }
   }
   DiagConsole_Flush();

@@ -42,15 +42,6 @@ BOOL StartsWith(char upper) {
   return toupper(static_cast<unsigned char>(P9050_LineBuf[0])) == upper ? TRUE : FALSE;
 }
 
-// Reads the editor's value as "%x" does (no number leaves 0), but refuses with FALSE a number
-// beyond 32 bits rather than treating it as no number: the refusal says why nothing is written.
-BOOL ParseHexValue(const char* line, uint32_t* value) {
-  *value = 0;
-  return DiagConsole_ParseNumber(line, DIAGCONSOLE_HEX, value) != DIAGCONSOLE_PARSED_TOO_BIG
-             ? TRUE
-             : FALSE;
-}
-
 // A memory or I/O item's range: start and last byte, computed in 32 bits (a length of 0 shows
 // an end one below the start).
 void PrintRange(const char* kind, uint32_t start, uint32_t bytes) {
@@ -218,11 +209,10 @@ extern "C" void PciBus_EditConfig(WdPciSlot pciSlot) {
     if (!DiagConsole_ReadLine()) break;
     if (StartsWith('X')) continue;
     uint32_t value = 0;
-    if (!ParseHexValue(P9050_LineBuf, &value) || value > pci::AllOnes(r->bytes)) {
-      DiagConsole_Printf("Error: value too big for register\n");
-      continue;
+    if (DiagMenu_ParseWritten(P9050_LineBuf, "value", pci::AllOnes(r->bytes), "register", &value) ==
+        DiagAnswer::kTaken) {
+      (void)PciBus_WriteConfig(device, pciSlot, r->offset, r->bytes, value);
     }
-    (void)PciBus_WriteConfig(device, pciSlot, r->offset, r->bytes, value);
   }
   WdChannel_Close(device);
 }

@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <string>
 
-#include "eeprom_file.h"
 #include "fuzz_console.h"
+#include "machine/eeprom_file.h"
 
 namespace {
 
-using p9050diag::EepromImage;
-using p9050diag::LoadResult;
+using machine::EepromImage;
+using machine::LoadResult;
 
 const std::string& Dir() {
   static const std::string dir = [] {
@@ -32,9 +32,9 @@ const std::string& Dir() {
 void RoundTrip(const EepromImage& image) {
   const std::string path = Dir() + "/saved.txt";
   std::string error;
-  fuzz::Check(p9050diag::SaveEepromFile(path, image, &error), "eeprom_file", "save failed");
+  fuzz::Check(machine::SaveEepromFile(path, image, &error), "eeprom_file", "save failed");
   EepromImage back{};
-  fuzz::Check(p9050diag::LoadEepromFile(path, &back, &error) == LoadResult::kLoaded, "eeprom_file",
+  fuzz::Check(machine::LoadEepromFile(path, &back, &error) == LoadResult::kLoaded, "eeprom_file",
               "a saved image does not load");
   fuzz::Check(back == image, "eeprom_file", "a saved image loads different");
 }
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   EepromImage image{};
   std::string error;
-  switch (p9050diag::LoadEepromFile(path, &image, &error)) {
+  switch (machine::LoadEepromFile(path, &image, &error)) {
     case LoadResult::kLoaded:
       RoundTrip(image);
       break;

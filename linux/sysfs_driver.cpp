@@ -164,9 +164,12 @@ uint32_t SysfsDriver::FailErrno(int error, const char* doing, const std::string&
     case EBUSY:
       return Fail(WD_STATUS_RESOURCE_BUSY, std::string("busy: ") + doing + " " + path);
     case ENOENT:
-    case ENODEV:
     case ENXIO:
       return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no such file: ") + doing + " " + path);
+    case ENODEV:
+      // A file opened before its function was removed from the bus (echo 1 > .../remove): the
+      // kernel answers every later access on it so.
+      return Fail(WD_STATUS_NO_SUCH_CARD, std::string("device removed: ") + doing + " " + path);
     case ENOMEM:
       return Fail(WD_STATUS_NO_MEMORY, std::string("out of memory: ") + doing + " " + path);
     default: {

@@ -28,6 +28,9 @@
 // Errors answer with the statuses of driver/wd_status.h, leave the record as it came, and keep the
 // system's reason as text, e.g. "permission denied: reading
 // /sys/bus/pci/devices/0000:00:05.0/config needs root" (LastError, and a reporter the host sets).
+// A function removed from the bus while registered (echo 1 > .../remove) fails every later port
+// access with "device removed: reading .../resourceN"; unregistering it still releases everything.
+// The kernel leaves a memory BAR's mapping in place then, so accesses through it are not refused.
 //
 // Not served: interrupts (registration hands out an interrupt handle, nothing waits on it), DMA,
 // domains other than 0000, and the extra requests of the hosted channel.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the packages into build/packages/:
-#   deb    zarerera_<version>_<arch>.deb: the Linux release build (libraries, headers, CMake and
-#          pkg-config files, the tools with their manual pages, the example), under /usr, its
-#          Depends computed by dpkg-shlibdeps (build tree build/package-deb, which test.sh's
-#          clang-link step builds first);
+#   deb    the Linux release build under /usr as five Debian packages, <package>_<version>_<arch>.deb:
+#          libzarerera1 (the shared library), libzarerera-dev (headers, CMake package, pkg-config
+#          file, .so link, README and example), libzarerera-sim1 and libzarerera-sim-dev (the
+#          same for the simulated board's library), zarerera-tools (p9050diag, zarerera and their
+#          manual pages), their Depends computed by dpkg-shlibdeps (build tree build/package-deb,
+#          which test.sh's clang-link step builds first);
 #   win32  zarerera-<version>-win32.zip: the product, zarerera.dll for 32-bit Windows, with its
 #          import library, .def, headers and CMake package (the dll-i686 preset's build tree);
 #   win64  zarerera-<version>-win64.zip: the same for 64-bit Windows (the dll-win64 preset's build
@@ -23,6 +25,7 @@ for kind in "${kinds[@]}"; do
   case "${kind}" in
     deb)
       dir=build/package-deb
+      rm -f "${out}"/*.deb  # the packages of an earlier split must not be checked as this one's
       cmake --preset package-deb >/dev/null
       ;;
     win32)

@@ -111,7 +111,8 @@ run_preset() {
       for program in zarerera p9050diag; do
         scripts/check_dll.sh --program "build/$1/tools/${program}.exe"
       done
-      count 1 0
+      # The DLL's tests under wine32 start the test driver in a prefix of their own.
+      run_ctest "$1" --no-tests=error
       ;;
     dll-win64)
       scripts/check_dll.sh "build/$1/zarerera.dll"
@@ -119,19 +120,24 @@ run_preset() {
       ;;
     # Under wine a test program now and then fails to start at all (no output, a few ms): such a
     # program gets one more run; a test that fails on its own fails both.
-    win64) run_ctest "$1" --no-tests=error --repeat until-pass:2 ;;
+    win64 | win32) run_ctest "$1" --no-tests=error --repeat until-pass:2 ;;
     *) run_ctest "$1" --no-tests=error ;;
   esac
 }
 
-# The two Windows suites share wine's server for the prefix build/wineprefix: one at a time, each
-# starting it and stopping it at its end.
+# The two 64-bit Windows suites share wine's server for the prefix build/wineprefix: one at a
+# time, each starting it and stopping it at its end. The 32-bit suite has a prefix of its own in
+# the i386 tree (build/wine32prefix).
 with_wine() {
-  exec 9>"${logs}/wine.lock"
-  flock 9
-  echo "==> starting wine64 (prefix build/wineprefix)"
-  trap 'scripts/wine64-run.sh --stop' EXIT
-  scripts/wine64-run.sh --start
+  local wine=$1
+  shift
+  if [ "${wine}" = wine64 ]; then
+    exec 9>"${logs}/wine.lock"
+    flock 9
+  fi
+  echo "==> starting ${wine}"
+  trap 'scripts/${wine}-run.sh --stop' EXIT
+  "scripts/${wine}-run.sh" --start
   "$@"
 }
 
@@ -146,7 +152,7 @@ run_step() {
       ;;
     clang-link)
       echo "==> clang-link: the release preset's static libraries, linked from a program built by clang"
-      # In the tree the .deb is built in: the package step then finds these libraries built.
+      # In the tree the .debs are built in: the package step then finds these libraries built.
       cmake --preset package-deb >/dev/null
       cmake --build build/package-deb -j "${jobs}" --target zarerera_board zarerera_sim
       scripts/clang-link.sh build/package-deb
@@ -163,7 +169,11 @@ run_step() {
       ;;
     win64 | dll-win64)
       echo "==> ${step}: configure, build, test"
-      with_wine run_preset "${step}"
+      with_wine wine64 run_preset "${step}"
+      ;;
+    win32)
+      echo "==> ${step}: configure, build, test"
+      with_wine wine32 run_preset "${step}"
       ;;
     *)
       echo "==> ${step}: configure, build, test"

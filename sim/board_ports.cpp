@@ -30,8 +30,28 @@ void BoardPorts::WriteByte(uint32_t offset, uint8_t value) {
     groups_[offset / port_window::kGroupStride].Write(offset % port_window::kGroupStride, value, 1);
   } else if (offset == port_window::kDigitalOut) {
     digital_out_ = value;
+    if (latch_history_.size() < port_window::kLatchHistory) {
+      latch_history_.push_back(value);
+    } else {
+      latch_history_[latch_oldest_] = value;
+      latch_oldest_ = (latch_oldest_ + 1) % port_window::kLatchHistory;
+    }
     ++digital_out_writes_;
   }
+}
+
+std::vector<uint8_t> BoardPorts::digital_out_history() const {
+  const auto oldest = static_cast<std::ptrdiff_t>(latch_oldest_);
+  std::vector<uint8_t> ordered(latch_history_.begin() + oldest, latch_history_.end());
+  ordered.insert(ordered.end(), latch_history_.begin(), latch_history_.begin() + oldest);
+  return ordered;
+}
+
+void BoardPorts::RestoreDigitalOut(uint8_t value, uint64_t writes) {
+  digital_out_ = value;
+  digital_out_writes_ = writes;
+  latch_history_.clear();
+  latch_oldest_ = 0;
 }
 
 uint32_t BoardPorts::Read(uint32_t offset, unsigned size) {

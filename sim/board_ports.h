@@ -14,6 +14,7 @@
 #define ZARERERA_SIM_BOARD_PORTS_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,7 @@ constexpr uint32_t kGroupStride = 4;  // group g at 4 * g
 constexpr uint32_t kDigitalIn = 0x10;
 constexpr uint32_t kDigitalOut = 0x14;
 constexpr uint8_t kUndriven = 0xFF;
+constexpr size_t kLatchHistory = 4096;  // output latch writes kept for inspection
 }  // namespace port_window
 
 class BoardPorts : public Region {
@@ -56,6 +58,10 @@ class BoardPorts : public Region {
   uint8_t digital_in() const { return digital_in_; }
   uint8_t digital_out() const { return digital_out_; }
   uint64_t digital_out_writes() const { return digital_out_writes_; }
+  // The values written to the output latch, oldest first: the latest kLatchHistory of them.
+  std::vector<uint8_t> digital_out_history() const;
+  // Restores the latch and its write count (a saved machine); the history starts empty.
+  void RestoreDigitalOut(uint8_t value, uint64_t writes);
 
   // Byte accesses, when logging is on (off by default: a console session may run for hours).
   void set_logging(bool on) { logging_ = on; }
@@ -70,6 +76,8 @@ class BoardPorts : public Region {
   uint8_t digital_in_ = 0;
   uint8_t digital_out_ = 0;
   uint64_t digital_out_writes_ = 0;
+  std::vector<uint8_t> latch_history_;  // a ring once full, its oldest entry at latch_oldest_
+  size_t latch_oldest_ = 0;
   bool logging_ = false;
   std::vector<Access> log_;
 };

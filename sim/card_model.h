@@ -52,54 +52,17 @@ struct BarConfig {
 // Configuration space of one function.
 using ConfigSpace = std::array<uint8_t, pci::kConfigSize>;
 
-// The device behind a PCI function's BARs.
-//
-// Requests reach it through BarRead and BarWrite. A memory window (a BAR mapped into the process)
-// reaches it through BarPeek, which must have no side effects (the window is read back after
-// requests), and BarStore, one dword the window's user changed with what it showed before; by
-// default these are BarRead and a dword BarWrite.
+class WindowModel;
+
+// The device behind a PCI function's BARs: requests reach it through BarRead and BarWrite. A model
+// whose BARs a memory window (a BAR mapped into the process) should see other than through plain
+// reads and writes opts in to window support (window_model.h) by returning it from windows().
 class CardModel {
  public:
   virtual ~CardModel() = default;
   // Access at `offset` of BAR `bar` (0-5).
   virtual uint32_t BarRead(int bar, uint32_t offset, unsigned size) = 0;
   virtual void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) = 0;
-  virtual uint32_t BarPeek(int bar, uint32_t offset, unsigned size) {
-    return BarRead(bar, offset, size);
-  }
-  virtual void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) {
-    (void)before;
-    BarWrite(bar, offset, value, 4);
-  }
-  // `count` dwords from `offset` as BarPeek shows them, into `out`: what a window's read-back
-  // calls, once per window (a model may answer a whole register block faster than dword by dword).
-  virtual void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) out[i] = BarPeek(bar, offset + 4 * i, 4);
-  }
-  // The plain memory region that holds [offset, offset + bytes) of BAR `bar` now, from its start;
-  // null when there is none. A window over it may have the region adopt its pages.
-  virtual Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) {
-    (void)bar;
-    (void)offset;
-    (void)bytes;
-    return nullptr;
-  }
-  // A number that changes whenever what BarPeek shows of BAR `bar` may have changed; 0 when the
-  // model cannot tell (a window over it is then read back after every request that syncs it).
-  virtual uint64_t WindowVersion(int bar) {
-    (void)bar;
-    return 0;
-  }
-  // Which dwords of BAR `bar` may show differently at WindowVersion `now` than they did at
-  // `since` (both non-zero values it returned): bit i for the dword at offset 4 * i. A model
-  // answers only for a BAR of at most 64 dwords; the default, all ones, means it cannot tell (a
-  // window over it is then read back whole whenever the version moved).
-  virtual uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) {
-    (void)bar;
-    (void)since;
-    (void)now;
-    return ~uint64_t{0};
-  }
   // Called after every write to the function's configuration space.
   virtual void ConfigWritten(const ConfigSpace& config) { (void)config; }
   // Level of the card's PCI interrupt line (asserted = true).
@@ -107,6 +70,10 @@ class CardModel {
   // Whether a source on the card asks for an interrupt, whether or not the card's own enable lets
   // it reach the line (by default: only when it does).
   virtual bool InterruptRequested() const { return InterruptAsserted(); }
+  // The model's window support; null (the default): a window reads the model with BarRead,
+  // hands each changed dword to BarWrite, and is read back whole after every request that syncs
+  // it.
+  virtual WindowModel* windows() { return nullptr; }
 };
 
 }  // namespace sim

@@ -29,6 +29,11 @@ void Clock::Sleep(uint32_t microseconds) {
   WdWaitUntilNs(WdMonotonicNs() + ns);
 }
 
+void Clock::Restore(uint64_t ns) {
+  virtual_ns_ = ns;
+  if (mode_ == Mode::kReal) origin_ns_ = WdMonotonicNs() - ns;
+}
+
 void Clock::Advance(uint64_t nanoseconds) {
   if (mode_ == Mode::kVirtual) virtual_ns_ += nanoseconds;
 }

@@ -21,6 +21,9 @@ class Clock {
   void Sleep(uint32_t microseconds);
   // Moves virtual time on (tests); no effect in real mode.
   void Advance(uint64_t nanoseconds);
+  // Makes NowNs() read `ns` now, in either mode (a machine resumed where it stopped). Call it
+  // before anything reads the clock: what already holds a time of it is not moved.
+  void Restore(uint64_t ns);
 
   uint64_t sleep_count() const { return sleep_count_; }
   uint64_t slept_us() const { return slept_us_; }

@@ -146,6 +146,69 @@ void Counter8254::Load() {
   }
 }
 
+void Counter8254::Preload(uint16_t raw) {
+  const uint32_t m = modulus();
+  uint32_t value = Decode(raw) % m;
+  const bool periodic = mode_ == CounterMode::kRateGenerator || mode_ == CounterMode::kSquareWave;
+  // Modes 2 and 3 never hold 0: their top count is the modulus, which reads as 0.
+  if (periodic && value == 0) value = m;
+  if (state_ == State::kLoadPending) Load();
+  value_ = value;
+  terminal_seen_ = false;
+}
+
+Counter8254::Snapshot Counter8254::snapshot() const {
+  Snapshot s;
+  s.control = control_;
+  s.mode = static_cast<uint8_t>(mode_);
+  s.state = static_cast<uint8_t>(state_);
+  s.count_register = count_register_;
+  s.pending_lsb = pending_lsb_;
+  s.write_msb_next = write_msb_next_;
+  s.read_msb_next = read_msb_next_;
+  s.value = value_;
+  s.period = period_;
+  s.high_half = high_half_;
+  s.terminal_seen = terminal_seen_;
+  s.out = out_;
+  s.gate = gate_;
+  s.null_count = null_count_;
+  s.count_latched = count_latched_;
+  s.latched_count = latched_count_;
+  s.status_latched = status_latched_;
+  s.latched_status = latched_status_;
+  return s;
+}
+
+bool Counter8254::Restore(const Snapshot& s) {
+  const uint32_t m = (s.control & i8254::kBcd) != 0 ? i8254::kBcdModulus : i8254::kBinaryModulus;
+  if (s.control > i8254::kProgramMask ||
+      s.mode > static_cast<uint8_t>(CounterMode::kHardwareStrobe) ||
+      s.state > static_cast<uint8_t>(State::kWaitTrigger) || s.count_register == 0 ||
+      s.count_register > m || s.period == 0 || s.period > m || s.value > m) {
+    return false;
+  }
+  control_ = s.control;
+  mode_ = static_cast<CounterMode>(s.mode);
+  state_ = static_cast<State>(s.state);
+  count_register_ = s.count_register;
+  pending_lsb_ = s.pending_lsb;
+  write_msb_next_ = s.write_msb_next;
+  read_msb_next_ = s.read_msb_next;
+  value_ = s.value;
+  period_ = s.period;
+  high_half_ = s.high_half;
+  terminal_seen_ = s.terminal_seen;
+  out_ = s.out;
+  gate_ = s.gate;
+  null_count_ = s.null_count;
+  count_latched_ = s.count_latched;
+  latched_count_ = s.latched_count;
+  status_latched_ = s.status_latched;
+  latched_status_ = s.latched_status;
+  return true;
+}
+
 void Counter8254::Pulse(uint64_t pulses) {
   while (pulses > 0) {
     switch (state_) {
@@ -321,6 +384,26 @@ void CounterGroup8254::SetClockRate(uint64_t hz) {
   base_ticks_ = applied_ticks_;
   origin_ns_ = clock_ != nullptr ? clock_->NowNs() : 0;
   hz_ = hz;
+}
+
+CounterGroup8254::Snapshot CounterGroup8254::snapshot() {
+  Sync();
+  Snapshot s;
+  s.hz = hz_;
+  for (size_t i = 0; i < counters_.size(); ++i) s.counters[i] = counters_[i].snapshot();
+  return s;
+}
+
+bool CounterGroup8254::Restore(const Snapshot& s) {
+  std::array<Counter8254, 3> restored;
+  for (size_t i = 0; i < restored.size(); ++i) {
+    if (!restored[i].Restore(s.counters[i])) return false;
+  }
+  counters_ = restored;
+  hz_ = s.hz;
+  origin_ns_ = synced_ns_ = clock_ != nullptr ? clock_->NowNs() : 0;
+  base_ticks_ = applied_ticks_ = 0;
+  return true;
 }
 
 void CounterGroup8254::Pulse(uint64_t pulses) {

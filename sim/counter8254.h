@@ -93,8 +93,42 @@ class Counter8254 {
   CounterMode mode() const { return mode_; }
   bool bcd() const { return (control_ & i8254::kBcd) != 0; }
   bool null_count() const { return null_count_; }
+  // The control word's bits 5-0 as last programmed (0 before any).
+  uint8_t control() const { return control_; }
   // The counting element as it would be read (BCD-encoded in BCD mode).
   uint16_t count() const;
+  // Sets the counting element to `raw` (as it reads, BCD-encoded in BCD mode; 0 is the top count)
+  // without a port access, as a test fixture does. A counter that had a count written but not yet
+  // loaded counts on from there, as if the load had happened; one never given a count, or waiting
+  // for its GATE trigger, only shows the value. OUT, the count register and the latches stay; the
+  // count expires again when it reaches zero.
+  void Preload(uint16_t raw);
+
+  // Everything the counter holds, to keep it across runs of a program. Restore refuses (false,
+  // nothing changed) a snapshot no counter could be in: a mode, state or flag out of range, or a
+  // count beyond the modulus of its BCD setting.
+  struct Snapshot {
+    uint8_t control = 0;
+    uint8_t mode = 0;
+    uint8_t state = 0;
+    uint32_t count_register = i8254::kBinaryModulus;
+    uint8_t pending_lsb = 0;
+    bool write_msb_next = false;
+    bool read_msb_next = false;
+    uint32_t value = 0;
+    uint32_t period = i8254::kBinaryModulus;
+    bool high_half = true;
+    bool terminal_seen = false;
+    bool out = false;
+    bool gate = true;
+    bool null_count = false;
+    bool count_latched = false;
+    uint16_t latched_count = 0;
+    bool status_latched = false;
+    uint8_t latched_status = 0;
+  };
+  Snapshot snapshot() const;
+  bool Restore(const Snapshot& s);
 
  private:
   enum class State {
@@ -159,6 +193,14 @@ class CounterGroup8254 : public Region {
   // Extra CLK pulses for every counter, beside those from the clock.
   void Pulse(uint64_t pulses);
   void SetGate(int counter, bool high);
+  // The group's rate and counters as of now; restored, the group counts on from the clock's
+  // present time (the fraction of a pulse under way when the snapshot was taken is dropped).
+  struct Snapshot {
+    uint64_t hz = kDefaultClockHz;
+    std::array<Counter8254::Snapshot, 3> counters;
+  };
+  Snapshot snapshot();
+  bool Restore(const Snapshot& s);
   Counter8254& counter(int index) {
     Sync();
     return counters_[index];

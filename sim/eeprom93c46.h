@@ -78,6 +78,8 @@ class Eeprom93C46 : public SerialEeprom {
   void set_write_time_ns(uint64_t ns) { write_time_ns_ = ns; }
   uint64_t write_time_ns() const { return write_time_ns_; }
   bool write_enabled() const { return write_enabled_; }
+  // The write-enable latch as EWEN / EWDS would leave it (a part resumed across runs).
+  void set_write_enabled(bool enabled) { write_enabled_ = enabled; }
   bool busy() const;
 
   // What the part was asked: commands taken, start bits ignored while busy, programming commands

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "sim/pci_config.h"
+#include "sim/window_model.h"
 
 namespace sim {
 
@@ -46,7 +47,10 @@ bool IsBarByte(uint32_t offset) {
 PciFunction::PciFunction(const WdPciSlot& slot, const FunctionConfig& cfg,
                          std::shared_ptr<CardModel> model,
                          const std::array<uint32_t, pci::kBarCount>& bar_addresses)
-    : slot_(slot), cfg_(cfg), model_(std::move(model)) {
+    : slot_(slot),
+      cfg_(cfg),
+      model_(std::move(model)),
+      windows_(model_ ? model_->windows() : nullptr) {
   auto put = [this](uint32_t offset, uint32_t value, unsigned size) {
     for (unsigned i = 0; i < size; ++i)
       config_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -143,20 +147,43 @@ void PciFunction::BarWrite(int bar, uint32_t offset, uint32_t value, unsigned si
   if (model_) model_->BarWrite(bar, offset, value, size);
 }
 
+// A model without window support is peeked by reading it and stored into a dword at a time.
 uint32_t PciFunction::BarPeek(int bar, uint32_t offset, unsigned size) const {
-  return model_ ? model_->BarPeek(bar, offset, size) : pci::AllOnes(size);
+  if (windows_) return windows_->BarPeek(bar, offset, size);
+  return model_ ? model_->BarRead(bar, offset, size) : pci::AllOnes(size);
 }
 
 void PciFunction::BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const {
-  if (model_) {
-    model_->BarPeekDwords(bar, offset, out, count);
+  if (windows_) {
+    windows_->BarPeekDwords(bar, offset, out, count);
+  } else if (model_) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = model_->BarRead(bar, offset + 4 * i, 4);
   } else {
     std::fill(out, out + count, 0xFFFFFFFFu);
   }
 }
 
 void PciFunction::BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const {
-  if (model_) model_->BarStore(bar, offset, value, before);
+  if (windows_) {
+    windows_->BarStore(bar, offset, value, before);
+  } else if (model_) {
+    model_->BarWrite(bar, offset, value, 4);
+  }
+}
+
+Region* PciFunction::PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
+  return windows_ ? windows_->PlainMemory(bar, offset, bytes) : nullptr;
+}
+
+// Without a model a BAR reads all ones for ever; a model without window support cannot tell.
+uint64_t PciFunction::WindowVersion(int bar) const {
+  if (windows_) return windows_->WindowVersion(bar);
+  return model_ ? 0 : 1;
+}
+
+uint64_t PciFunction::WindowChanges(int bar, uint64_t since, uint64_t now) const {
+  if (windows_) return windows_->WindowChanges(bar, since, now);
+  return model_ ? ~uint64_t{0} : 0;
 }
 
 }  // namespace sim

@@ -72,17 +72,14 @@ class PciFunction {
   // Reads and writes of the model behind a BAR; all ones without a model.
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) const;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) const;
-  // What a memory window sees of the model (CardModel::BarPeek, BarStore).
+  // What a memory window sees of the model (window_model.h; through BarRead and BarWrite when the
+  // model has no window support).
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) const;
   void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) const;
   void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) const;
-  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const {
-    return model_ ? model_->PlainMemory(bar, offset, bytes) : nullptr;
-  }
-  uint64_t WindowVersion(int bar) const { return model_ ? model_->WindowVersion(bar) : 1; }
-  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) const {
-    return model_ ? model_->WindowChanges(bar, since, now) : 0;
-  }
+  Region* PlainMemory(int bar, uint32_t offset, uint32_t bytes) const;
+  uint64_t WindowVersion(int bar) const;
+  uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) const;
 
  private:
   void StoreBar(int bar, uint32_t value);
@@ -90,6 +87,7 @@ class PciFunction {
   WdPciSlot slot_;
   FunctionConfig cfg_;
   std::shared_ptr<CardModel> model_;
+  WindowModel* windows_;  // the model's window support; null: none
   ConfigSpace config_{};
   std::array<uint32_t, pci::kBarCount>
       base_{};  // decoded BAR addresses, kept with the BARs: decoding is hot

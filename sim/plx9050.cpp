@@ -3,7 +3,6 @@
 #include "sim/plx9050.h"
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 #include "sim/pci_config.h"
@@ -118,7 +117,7 @@ uint32_t Plx9050::BarPeek(int bar, uint32_t offset, unsigned size) {
 // read 0), then the two that show pins, rather than byte by byte.
 void Plx9050::BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) {
   if (!IsRegisterBar(bar) || offset % kRegisterStride != 0) {
-    CardModel::BarPeekDwords(bar, offset, out, count);
+    WindowModel::BarPeekDwords(bar, offset, out, count);
     return;
   }
   if (bar == 0 && !RegistersReachableThroughBar0()) {
@@ -171,48 +170,30 @@ uint64_t Plx9050::WindowVersion(int bar) {
   // INTCSR's status bits follow the pins, and a board source may move a pin without anything
   // being written: their levels are part of the version, as the EEPROM's data out is.
   const bool data_out = eeprom_ != nullptr ? eeprom_->DataOut() : true;
-  return generation_ << 3 | (PinLevel(0) ? kVersionPin1 : 0u) | (PinLevel(1) ? kVersionPin2 : 0u) |
-         (data_out ? kVersionDataOut : 0u);
+  return changes_.generation() << 3 | (PinLevel(0) ? kVersionPin1 : 0u) |
+         (PinLevel(1) ? kVersionPin2 : 0u) | (data_out ? kVersionDataOut : 0u);
 }
 
 uint64_t Plx9050::WindowChanges(int bar, uint64_t since, uint64_t now) {
-  if (!IsRegisterBar(bar)) return CardModel::WindowChanges(bar, since, now);
-  const uint64_t seen = since >> 3;
-  if (reachability_changed_in_ > seen) return CardModel::WindowChanges(bar, since, now);
-  uint64_t changed = 0;
-  if (generation_ - seen <= kRecent) {
-    for (uint64_t g = seen + 1; g <= generation_; ++g) {
-      const uint8_t dword = recent_[g % kRecent];
-      if (dword < std::size(changed_in_)) changed |= uint64_t{1} << dword;
-    }
-  } else {
-    for (uint32_t i = 0; i < std::size(changed_in_); ++i) {
-      if (changed_in_[i] > seen) changed |= uint64_t{1} << i;
-    }
-  }
+  if (!IsRegisterBar(bar)) return WindowModel::WindowChanges(bar, since, now);
+  uint64_t changed = changes_.ChangedSince(since >> 3);
   if ((since ^ now) & (kVersionPin1 | kVersionPin2)) changed |= uint64_t{1} << Index(kIntcsr);
   if ((since ^ now) & kVersionDataOut) changed |= uint64_t{1} << Index(kCntrl);
   return changed;
 }
 
 void Plx9050::Changed(uint32_t offset) {
-  ++generation_;
   const uint32_t index = Index(offset);
-  if (index < std::size(changed_in_)) changed_in_[index] = generation_;
-  recent_[generation_ % kRecent] =
-      index < std::size(changed_in_) ? static_cast<uint8_t>(index) : kNoDword;
+  changes_.Changed(index < kRegisterBlockSize / kRegisterStride ? index : ChangeLog::kNone);
 }
 
 void Plx9050::ConfigWritten(const ConfigSpace& config) {
-  ++generation_;
-  recent_[generation_ % kRecent] = kNoDword;
+  changes_.Changed(ChangeLog::kNone);
   const bool reachable = RegistersReachableThroughBar0();
   uint32_t bar0 = 0;
   for (unsigned i = 0; i < 4; i++) bar0 |= static_cast<uint32_t>(config[pci::kBar0 + i]) << (8 * i);
   bar0_address_ = bar0 & pci::kBarMemAddressMask;
-  if (RegistersReachableThroughBar0() != reachable) {
-    reachability_changed_in_ = generation_;
-  }
+  if (RegistersReachableThroughBar0() != reachable) changes_.ChangedEverything();
 }
 
 std::shared_ptr<Ram> Plx9050::AttachRam(uint32_t base, uint32_t size) {

@@ -52,10 +52,12 @@
 
 #include "driver/board_ids.h"
 #include "sim/card_model.h"
+#include "sim/change_log.h"
 #include "sim/interrupt_service.h"
 #include "sim/local_bus.h"
 #include "sim/ram.h"
 #include "sim/serial_eeprom.h"
+#include "sim/window_model.h"
 
 namespace sim {
 
@@ -133,7 +135,7 @@ struct Plx9050Config {
   uint32_t bar0_address = 0;
 };
 
-class Plx9050 : public CardModel {
+class Plx9050 : public CardModel, public WindowModel {
  public:
   struct RegisterWrite {
     int bar;          // 0 or 1
@@ -146,6 +148,7 @@ class Plx9050 : public CardModel {
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  WindowModel* windows() override { return this; }
   // A window over a local space peeks and stores through the local bus.
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override;
   void BarPeekDwords(int bar, uint32_t offset, uint32_t* out, uint32_t count) override;
@@ -159,6 +162,8 @@ class Plx9050 : public CardModel {
   // moved, CNTRL when the EEPROM's data out did; everything when BAR0's reachability changed.
   uint64_t WindowChanges(int bar, uint64_t since, uint64_t now) override;
   void ConfigWritten(const ConfigSpace& config) override;
+
+  const Plx9050Config& config() const { return cfg_; }
 
   // The local bus behind spaces 0-3; board devices and RAM attach here.
   LocalBus& local_bus() { return local_bus_; }
@@ -181,6 +186,8 @@ class Plx9050 : public CardModel {
   // Where pin changes go first (the simulator that holds the card); null: applied at once.
   void set_interrupt_sources(InterruptSources* sources) { sources_ = sources; }
   bool InterruptAsserted() const override;
+  // INTCSR as a read shows it: the stored bits with each input's status.
+  uint32_t InterruptControl() const { return ReadIntcsr(); }
   bool InterruptRequested() const override;
 
   // Backdoor for tests: the stored register, and setting it without side effects (no pins
@@ -229,15 +236,9 @@ class Plx9050 : public CardModel {
   std::vector<RegisterWrite> writes_;
   size_t oldest_write_ = 0;
   size_t write_capacity_ = SIZE_MAX;
-  uint64_t generation_ = 1;  // counts what changes the registers beside the EEPROM's data out
-  // The generation in which each dword of the register block last changed.
-  uint64_t changed_in_[plx9050::kRegisterBlockSize / plx9050::kRegisterStride] = {};
-  uint64_t reachability_changed_in_ = 0;  // ... and BAR0's reachability (the whole BAR)
-  // The dword each of the latest generations changed (kNoDword: none), so that a window a few
-  // generations behind learns what changed without looking at every stamp.
-  static constexpr uint32_t kRecent = 16;
-  static constexpr uint8_t kNoDword = 0xFE;
-  uint8_t recent_[kRecent] = {};
+  // What changed the registers, beside the EEPROM's data out and the pins; BAR0's reachability
+  // changes everything.
+  ChangeLog changes_;
 };
 
 }  // namespace sim

@@ -11,10 +11,11 @@
 
 #include "sim/card_model.h"
 #include "sim/pci_function.h"
+#include "sim/window_model.h"
 
 namespace sim {
 
-class RegisterFileCard : public CardModel {
+class RegisterFileCard : public CardModel, public WindowModel {
  public:
   struct Access {
     int bar;
@@ -30,8 +31,14 @@ class RegisterFileCard : public CardModel {
 
   uint32_t BarRead(int bar, uint32_t offset, unsigned size) override;
   void BarWrite(int bar, uint32_t offset, uint32_t value, unsigned size) override;
+  // A window peeks the storage and hands each changed dword on as a write.
+  WindowModel* windows() override { return this; }
   uint32_t BarPeek(int bar, uint32_t offset, unsigned size) override {
     return Peek(bar, offset, size);
+  }
+  void BarStore(int bar, uint32_t offset, uint32_t value, uint32_t before) override {
+    (void)before;
+    BarWrite(bar, offset, value, 4);
   }
   uint64_t WindowVersion(int bar) override {
     (void)bar;

@@ -53,6 +53,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "driver/request_driver.h"
@@ -61,7 +62,10 @@
 #include "sim/card_model.h"
 #include "sim/clock.h"
 #include "sim/interrupt_service.h"
+#include "sim/pci_bus.h"
 #include "sim/pci_function.h"
+#include "sim/recording_driver.h"
+#include "sim/window_sync.h"
 
 namespace sim {
 
@@ -93,31 +97,24 @@ class Simulator : public wd::RequestDriver {
   std::vector<PciFunction*> functions() const;
   Clock& clock() { return clock_; }
 
-  // The request log: every request, with the record as the driver left it.
-  struct Request {
-    uint32_t code;
-    std::vector<uint8_t> record;
-    uint32_t status;  // as written, or WD_STATUS_NONE when not written
-    bool answered;    // false when the status was left untouched
-    template <class T>
-    T As() const {
-      T out{};
-      std::memcpy(&out, record.data(), record.size() < sizeof out ? record.size() : sizeof out);
-      return out;
-    }
-  };
-  const std::vector<Request>& log() const { return log_; }
-  void ClearLog() { log_.clear(); }
-  size_t Count(uint32_t code) const;
-  void set_logging(bool on) { logging_ = on; }  // benchmarks switch it off
+  // The request log: every request, with the record as the driver left it (recording_driver.h).
+  using Request = LoggedRequest;
+  const std::vector<Request>& log() const { return recorder_.log(); }
+  void ClearLog() { recorder_.ClearLog(); }
+  size_t Count(uint32_t code) const { return recorder_.Count(code); }
+  void set_logging(bool on) { recorder_.set_logging(on); }  // benchmarks switch it off
   // The log keeps the latest `requests` requests (0: none), so that a long-running host stays in
   // bounded memory; unbounded until set.
-  void set_log_capacity(size_t requests);
+  void set_log_capacity(size_t requests) { recorder_.set_log_capacity(requests); }
 
   // Faults.
   void SetVersion(uint32_t version) { version_ = version; }
-  void FailRequests(uint32_t code, uint32_t status);  // error status, record untouched
-  void SilenceRequests(uint32_t code);                // status not written, record untouched
+  void FailRequests(uint32_t code, uint32_t status) {  // error status, record untouched
+    recorder_.FailRequests(code, status);
+  }
+  void SilenceRequests(uint32_t code) {  // status not written, record untouched
+    recorder_.SilenceRequests(code);
+  }
   void ClearFaults();  // every fault here back to normal, the version included
   void RefuseRegistration(bool refuse) { refuse_registration_ = refuse; }
   // Card information for `slot` answers with `card` as given (any item count, kinds, BAR numbers),
@@ -138,8 +135,21 @@ class Simulator : public wd::RequestDriver {
   bool WaitInterruptSettled(uint32_t int_handle, std::chrono::milliseconds timeout);
 
  private:
-  struct Impl;
   struct Sources;
+  // What the request log wraps: the requests as this driver's handlers serve them.
+  struct Served : WdHostedDriver {
+    explicit Served(Simulator& s) : simulator(s) {}
+    bool Control(uint32_t code, void* record, uint32_t size, uint32_t* status) override {
+      return ControlOn(wd::kNoDevice, code, record, size, status);
+    }
+    bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
+                   uint32_t* status) override {
+      *status = simulator.Serve(device, code, record, size);
+      return true;
+    }
+    Simulator& simulator;
+  };
+
   uint32_t Version(WdVersion& r) override;
   uint32_t Scan(WdPciScan& r) override;
   uint32_t CardInfo(WdPciCardInfo& r) override;
@@ -152,12 +162,22 @@ class Simulator : public wd::RequestDriver {
   uint32_t IntEnable(WdIntRequest& r) override;
   uint32_t IntWait(WdIntRequest& r) override;
   uint32_t IntDisable(WdIntRequest& r) override;
+  // Maps the memory items of `r` and hands out its interrupt handles into `reg`.
+  uint32_t Acquire(WdCardRegister& r, Registration& reg);
 
-  std::unique_ptr<Impl> impl_;
+  mutable std::mutex lock_;  // held while a request is served
+  PciBus bus_;
+  WindowSync sync_{bus_};
   Clock clock_;
-  std::vector<Request> log_;
-  bool logging_ = true;
-  size_t log_capacity_ = SIZE_MAX;
+  std::unique_ptr<InterruptService> interrupts_;
+  std::unique_ptr<Sources> sources_;
+  Served served_{*this};
+  RecordingDriver recorder_{served_, RecordingDriver::Serialised::kByCaller};
+  std::unique_lock<std::mutex>* serving_lock_ = nullptr;  // the request being served holds it
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, WdCard> item_overrides_;  // by slot
+  std::optional<WdPciScan> scan_override_;
+  uint32_t next_card_handle_ = 1;
+  uint32_t next_int_handle_ = 1;
   uint32_t version_ = kDefaultVersion;
   bool refuse_registration_ = false;
   bool interrupt_service_ = false;

@@ -17,4 +17,8 @@ CheckFn zarerera_header_check = tamrelcheck;
 CloseFn zarerera_header_close = tamrelclose;
 CountersFn zarerera_header_counters = tamreljs;
 void (*zarerera_header_set_input)(uint8_t) = ZarereraSim_SetDigitalIn;
+ZarereraSimResult (*zarerera_header_advance)(uint64_t) = ZarereraSim_AdvanceMicroseconds;
+ZarereraSimResult (*zarerera_header_state)(unsigned, unsigned, unsigned,
+                                           ZarereraSimCounterState*) = ZarereraSim_GetCounterState;
+ZarereraSimResult (*zarerera_header_open_fault)(ZarereraSimOpenFault) = ZarereraSim_FailNextOpen;
 const char zarerera_header_version[] = ZARERERA_VERSION_STRING;

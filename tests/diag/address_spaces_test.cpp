@@ -2,6 +2,7 @@
 // and width, the space chooser, reads and writes of each width by offset and by local address,
 // the values kept between passes, and the end of input at every prompt.
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -107,9 +108,9 @@ TEST_F(AddressSpacesTest, ReadsAndWritesEachWidthByOffset) {
           "Enter offset to read from: «20»\n"
           "Value read: cafef00d\n" +
           OffsetMenu(kSpace0, kDword) + "«2»\n" + OffsetMenu(kSpace0, kByte) + "«4»\n" +
-          // A byte write keeps the low eight bits of the data.
+          // A byte write writes one byte.
           "Enter offset to write to: «30»\n"
-          "Enter data to write BYTE (8 bit): «1234»\n" +
+          "Enter data to write BYTE (8 bit): «34»\n" +
           // Numbers the menu does not offer redraw it silently.
           OffsetMenu(kSpace0, kByte) + "«5»\n" + OffsetMenu(kSpace0, kByte) + "«0»\n" +
           OffsetMenu(kSpace0, kByte) + "«-3»\n" + OffsetMenu(kSpace0, kByte) + "«99»\n",
@@ -191,7 +192,7 @@ TEST_F(AddressSpacesTest, LocalAddressesMoveTheWindowBeforeEachAccess) {
                     LocalMenu(kSpace0, kDword) + "«2»\n" + LocalMenu(kSpace0, kByte) + "«2»\n" +
                     LocalMenu(kSpace0, kWord) + "«4»\n" +
                     "Enter local address to write to: «10004»\n"
-                    "Enter data to write WORD (16 bit): «1beef»\n" +
+                    "Enter data to write WORD (16 bit): «beef»\n" +
                     LocalMenu(kSpace0, kWord) + "«99»\n",
                 [&] { P9050Diag_AccessSpaces(handle_, TRUE); });
   Settle();
@@ -211,6 +212,95 @@ TEST_F(AddressSpacesTest, RegisterEditorShowsTheMovedWindow) {
   EXPECT_NE(screen.find(" 6.  LAS0BA : 00010101     17. CS1BASE : 00000000     \n"),
             std::string::npos)
       << screen;
+}
+
+// A write's offset or data that is no number, or that does not fit (the offset 32 bits, the data
+// the access width), writes nothing: one line says so and the menu goes on. Nothing reaches the
+// card: no transfer, no store in a window, no move of the local window.
+struct RefusedWrite {
+  const char* name;
+  BOOL local;
+  const char* widthToggles;  // menu choices of 2 before the write: "" dword, "2" byte, "22" word
+  const char* offset;
+  const char* data;  // nullptr: refused at the offset
+  const char* refusal;
+};
+
+void PrintTo(const RefusedWrite& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RefusedWriteTest : public AddressSpacesTest,
+                         public ::testing::WithParamInterface<RefusedWrite> {};
+
+TEST_P(RefusedWriteTest, WritesNothingAndGoesOn) {
+  const RefusedWrite& c = GetParam();
+  Build(IoRegisters());
+  const std::string mode = c.local ? "local address" : "offset";
+  const char* const widths[] = {kDword.c_str(), kByte.c_str(), kWord.c_str()};
+  const std::string toggles = c.widthToggles;
+  std::string session = Menu(mode, kSpace0, kDword);
+  for (size_t i = 0; i < toggles.size(); ++i) {
+    session += "«2»\n" + Menu(mode, kSpace0, widths[i + 1]);
+  }
+  const std::string width = widths[toggles.size()];
+  session += "«4»\nEnter " + mode + " to write to: «" + c.offset + "»\n";
+  if (c.data != nullptr) {
+    session += "Enter data to write " + width + ": «" + c.data + "»\n";
+  }
+  session += std::string(c.refusal) + Menu(mode, kSpace0, width) + "«99»\n";
+  const std::vector<uint8_t> before(ram0_->bytes().begin(), ram0_->bytes().end());
+  ExpectSession(session, [&] { P9050Diag_AccessSpaces(handle_, c.local); });
+  Settle();
+  EXPECT_EQ(std::vector<uint8_t>(ram0_->bytes().begin(), ram0_->bytes().end()), before);
+  EXPECT_EQ(simulator_.Count(WD_CODE_TRANSFER), 0u);
+  EXPECT_TRUE(card_->register_writes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RefusedWriteTest,
+    ::testing::Values(RefusedWrite{"EmptyOffset", FALSE, "", "", nullptr,
+                                   "Error: no hexadecimal offset given; nothing written\n"},
+                      RefusedWrite{"WordAsOffset", FALSE, "", "zz", nullptr,
+                                   "Error: no hexadecimal offset given; nothing written\n"},
+                      RefusedWrite{"OffsetBeyond32Bits", FALSE, "", "100000010", nullptr,
+                                   "Error: offset too big for 32 bits\n"},
+                      RefusedWrite{"EmptyData", FALSE, "", "20", "",
+                                   "Error: no hexadecimal data given; nothing written\n"},
+                      RefusedWrite{"WordAsData", FALSE, "", "20", "zz",
+                                   "Error: no hexadecimal data given; nothing written\n"},
+                      RefusedWrite{"DataBeyond32Bits", FALSE, "", "20", "1ffffffff",
+                                   "Error: data too big for DWORD (32 bit)\n"},
+                      RefusedWrite{"DataBeyondAByte", FALSE, "2", "20", "100",
+                                   "Error: data too big for BYTE (8 bit)\n"},
+                      RefusedWrite{"DataBeyondAWord", FALSE, "22", "20", "10000",
+                                   "Error: data too big for WORD (16 bit)\n"},
+                      RefusedWrite{"EmptyLocalAddress", TRUE, "", "", nullptr,
+                                   "Error: no hexadecimal local address given; nothing written\n"},
+                      RefusedWrite{"LocalAddressBeyond32Bits", TRUE, "", "-100000000", nullptr,
+                                   "Error: local address too big for 32 bits\n"},
+                      RefusedWrite{"WordAsDataByLocalAddress", TRUE, "2", "10004", "x1",
+                                   "Error: no hexadecimal data given; nothing written\n"}),
+    [](const ::testing::TestParamInfo<RefusedWrite>& info) {
+      return std::string(info.param.name);
+    });
+
+// After a refusal the next write goes through, and a read's empty address reads where the last
+// write went.
+TEST_F(AddressSpacesTest, WritesAfterARefusedOne) {
+  Build();
+  ExpectSession(OffsetMenu(kSpace0, kDword) + "«4»\n" + "Enter offset to write to: «24»\n" +
+                    "Enter data to write DWORD (32 bit): «»\n" +
+                    "Error: no hexadecimal data given; nothing written\n" +
+                    OffsetMenu(kSpace0, kDword) + "«4»\n" + "Enter offset to write to: «20»\n" +
+                    "Enter data to write DWORD (32 bit): «cafef00d»\n" +
+                    OffsetMenu(kSpace0, kDword) + "«3»\n" + "Enter offset to read from: «»\n" +
+                    "Value read: cafef00d\n" + OffsetMenu(kSpace0, kDword) + "«99»\n",
+                [&] { P9050Diag_AccessSpaces(handle_, FALSE); });
+  Settle();
+  const std::span<uint8_t> ram = ram0_->bytes();
+  EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 0x20, ram.begin() + 0x28),
+            (std::vector<uint8_t>{0x0d, 0xf0, 0xfe, 0xca, 0x24, 0x25, 0x26, 0x27}));
 }
 
 // The end of input leaves the menu as 99 does, at every prompt, and nothing more is accessed.

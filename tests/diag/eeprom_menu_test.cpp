@@ -1,6 +1,7 @@
 // The EEPROM menu against a simulated 9050 with a 93C46 on its CNTRL pins: the display of 64
 // dwords, reads and writes that reach the part's cells, the error texts, the valid-bit note, and
 // the end of input at every prompt.
+#include <ostream>
 #include <string>
 
 #include "diag_fixture.h"
@@ -103,6 +104,66 @@ TEST_F(EepromMenuTest, MissingPartFailsTheWrite) {
                     "Error occurred reading serial EEPROM - Write 0x1234, Read 0xffff\n\n" +
                     EepromMenu(kNote) + "«99»\n",
                 [&] { P9050Diag_EEPROM(handle_); });
+}
+
+// A write's address or data that is no number, or beyond 32 bits, writes nothing: one line says
+// so and the menu goes on, and the part sees no write.
+struct RefusedDword {
+  const char* name;
+  const char* address;
+  const char* data;  // nullptr: refused at the address
+  const char* refusal;
+};
+
+void PrintTo(const RefusedDword& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RefusedDwordTest : public EepromMenuTest,
+                         public ::testing::WithParamInterface<RefusedDword> {};
+
+TEST_P(RefusedDwordTest, WritesNothingAndGoesOn) {
+  const RefusedDword& c = GetParam();
+  card_ = &AddCard();
+  sim::Eeprom93C46& part = AddEeprom(*card_, Pattern());
+  handle_ = Open();
+  std::string session =
+      EepromMenu() + "«3»\nEnter address to write to (0-7f): «" + c.address + "»\n";
+  if (c.data != nullptr) session += std::string("Enter data to write: «") + c.data + "»\n";
+  ExpectSession(session + c.refusal + EepromMenu() + "«99»\n", [&] { P9050Diag_EEPROM(handle_); });
+  EXPECT_EQ(part.counters().writes, 0u);
+  EXPECT_EQ(part.image(), Pattern());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RefusedDwordTest,
+    ::testing::Values(
+        RefusedDword{"EmptyAddress", "", nullptr,
+                     "Error: no hexadecimal address given; nothing written\n"},
+        RefusedDword{"WordAsAddress", "zz", nullptr,
+                     "Error: no hexadecimal address given; nothing written\n"},
+        RefusedDword{"AddressBeyond32Bits", "100000010", nullptr,
+                     "Error: address too big for 32 bits\n"},
+        RefusedDword{"EmptyData", "10", "", "Error: no hexadecimal data given; nothing written\n"},
+        RefusedDword{"WordAsData", "2c", "zz",
+                     "Error: no hexadecimal data given; nothing written\n"},
+        RefusedDword{"DataBeyond32Bits", "10", "1fedcba98", "Error: data too big for 32 bits\n"}),
+    [](const ::testing::TestParamInfo<RefusedDword>& info) {
+      return std::string(info.param.name);
+    });
+
+// After a read the next write with a word as its data writes nothing, not the value read.
+TEST_F(EepromMenuTest, RefusedDataDoesNotWriteTheLastValue) {
+  card_ = &AddCard();
+  sim::Eeprom93C46& part = AddEeprom(*card_, Pattern());
+  handle_ = Open();
+  ExpectSession(EepromMenu() + "«2»\n" + "Enter address to read from (0-7f): «10»\n" +
+                    "Value read: 5a085a09\n" + EepromMenu() + "«3»\n" +
+                    "Enter address to write to (0-7f): «2c»\n" + "Enter data to write: «q»\n" +
+                    "Error: no hexadecimal data given; nothing written\n" + EepromMenu() + "«99»\n",
+                [&] { P9050Diag_EEPROM(handle_); });
+  EXPECT_EQ(part.counters().writes, 0u);
+  EXPECT_EQ(part.image(), Pattern());
 }
 
 class EepromEndTest : public EepromMenuTest, public ::testing::WithParamInterface<const char*> {};

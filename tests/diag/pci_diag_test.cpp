@@ -424,9 +424,12 @@ struct ValueCase {
   const char* choice;
   const char* name;
   const char* answer;
-  bool refused;
+  const char* refusal;  // the line that says why nothing is written; "" when written or cancelled
   std::vector<WriteTap::Write> writes;
 };
+
+const char kTooBig[] = "Error: value too big for register\n";
+const char kNoNumber[] = "Error: no hexadecimal value given; nothing written\n";
 
 void PrintTo(const ValueCase& c, std::ostream* os) {
   *os << c.name << " answered \"" << c.answer << '"';
@@ -439,27 +442,28 @@ TEST_P(EditorValue, ValueIsCheckedAgainstTheRegisterWidth) {
   sim::AddTypicalMachine(sim_);
   const std::string input = std::string(c.choice) + "\n" + c.answer + "\n99\n";
   EXPECT_EQ(Run(input, [] { PciBus_EditConfig(kEthernet); }),
-            kGrid + ValuePrompt(c.name) + (c.refused ? "Error: value too big for register\n" : "") +
-                kGrid);
+            kGrid + ValuePrompt(c.name) + c.refusal + kGrid);
   EXPECT_EQ(tap_.writes, c.writes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, EditorValue,
-    ::testing::Values(ValueCase{"5", "RID", "ff", false, {{0x08, 1, 0xff}}},
-                      ValueCase{"5", "RID", "100", true, {}},
-                      ValueCase{"1", "VID", "ffff", false, {{0x00, 2, 0xffff}}},
-                      ValueCase{"1", "VID", "10000", true, {}},
-                      ValueCase{"6", "CLCD", "ffffff", false, {{0x09, 3, 0xffffff}}},
-                      ValueCase{"6", "CLCD", "1000000", true, {}},
-                      ValueCase{"17", "EXROM", "ffffffff", false, {{0x30, 4, 0xffffffff}}},
-                      ValueCase{"17", "EXROM", "-1", false, {{0x30, 4, 0xffffffff}}},
-                      // Beyond 32 bits: refused, not cut to the low bits.
-                      ValueCase{"17", "EXROM", "100000000", true, {}},
-                      ValueCase{"1", "VID", "x", false, {}},
-                      ValueCase{"1", "VID", "Xylophone", false, {}},
-                      ValueCase{"1", "VID", " X", false, {{0x00, 2, 0}}},
-                      ValueCase{"1", "VID", "", false, {{0x00, 2, 0}}}),
+    ::testing::Values(
+        ValueCase{"5", "RID", "ff", "", {{0x08, 1, 0xff}}},
+        ValueCase{"5", "RID", "100", kTooBig, {}},
+        ValueCase{"1", "VID", "ffff", "", {{0x00, 2, 0xffff}}},
+        ValueCase{"1", "VID", "10000", kTooBig, {}},
+        ValueCase{"6", "CLCD", "ffffff", "", {{0x09, 3, 0xffffff}}},
+        ValueCase{"6", "CLCD", "1000000", kTooBig, {}},
+        ValueCase{"17", "EXROM", "ffffffff", "", {{0x30, 4, 0xffffffff}}},
+        ValueCase{"17", "EXROM", "-1", "", {{0x30, 4, 0xffffffff}}},
+        // Beyond 32 bits: refused, not cut to the low bits.
+        ValueCase{"17", "EXROM", "100000000", kTooBig, {}}, ValueCase{"1", "VID", "x", "", {}},
+        ValueCase{"1", "VID", "Xylophone", "", {}},
+        // A line without a number writes nothing (a blank before the X makes it no
+        // cancel).
+        ValueCase{"1", "VID", " X", kNoNumber, {}}, ValueCase{"1", "VID", "", kNoNumber, {}},
+        ValueCase{"8", "LAT", "zz", kNoNumber, {}}, ValueCase{"8", "LAT", "g5", kNoNumber, {}}),
     [](const auto& info) {
       return std::string(info.param.name) + "_" + testsupport::NameFromText(info.param.answer);
     });

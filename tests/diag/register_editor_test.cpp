@@ -31,6 +31,7 @@ const std::string kScreen =
     "Choose register to write to, or 99 to exit: ";
 
 const std::string kValuePrompt = "Enter value to write to CS0BASE register (or 'X' to cancel): ";
+const std::string kNoValue = "Error: no hexadecimal value given; nothing written\n";
 
 // kScreen with the shown values of some registers replaced.
 std::string ScreenWith(std::initializer_list<std::pair<std::string, std::string>> values) {
@@ -95,16 +96,32 @@ INSTANTIATE_TEST_SUITE_P(
         EditorCase{"MinusOne", "«-1»\n" + kScreen + "«99»\n", {}},
         EditorCase{"Word", "«registers»\n" + kScreen + "«99»\n", {}},
         EditorCase{"EmptyLine", "«»\n" + kScreen + "«99»\n", {}},
-        // At the value prompt: an empty line writes 0; x or X cancels; a blank before the X makes
-        // it no cancel and no number, so 0 is written.
-        EditorCase{"EmptyValueWritesZero",
-                   "«16»\n" + kValuePrompt + "«»\n" + kScreen + "«99»\n",
-                   {{0, P9050_CS0BASE, 0}}},
+        // At the value prompt x or X cancels; a line without a number (a blank before the X
+        // makes it no cancel) or with one beyond 32 bits writes nothing and says so.
+        EditorCase{"EmptyValueWritesNothing",
+                   "«16»\n" + kValuePrompt + "«»\n" + kNoValue + kScreen + "«99»\n",
+                   {}},
         EditorCase{"LowerXCancels", "«16»\n" + kValuePrompt + "«x»\n" + kScreen + "«99»\n", {}},
         EditorCase{"UpperXCancels", "«16»\n" + kValuePrompt + "«X1234»\n" + kScreen + "«99»\n", {}},
-        EditorCase{"BlankThenXWritesZero",
-                   "«16»\n" + kValuePrompt + "« X»\n" + kScreen + "«99»\n",
-                   {{0, P9050_CS0BASE, 0}}},
+        EditorCase{"BlankThenXWritesNothing",
+                   "«16»\n" + kValuePrompt + "« X»\n" + kNoValue + kScreen + "«99»\n",
+                   {}},
+        EditorCase{"WordWritesNothing",
+                   "«16»\n" + kValuePrompt + "«zz»\n" + kNoValue + kScreen + "«99»\n",
+                   {}},
+        EditorCase{"SignOnlyWritesNothing",
+                   "«16»\n" + kValuePrompt + "«-»\n" + kNoValue + kScreen + "«99»\n",
+                   {}},
+        EditorCase{"BeyondThirtyTwoBitsWritesNothing",
+                   "«21»\nEnter value to write to CNTRL register (or 'X' to cancel): «1ffffffff»\n"
+                   "Error: value too big for register\n" +
+                       kScreen + "«99»\n",
+                   {}},
+        // The editor goes on after a refusal: the next answer is written.
+        EditorCase{"WritesAfterARefusal",
+                   "«16»\n" + kValuePrompt + "«zz»\n" + kNoValue + kScreen + "«16»\n" +
+                       kValuePrompt + "«7f»\n" + ScreenWith({{"CS0BASE", "0000007f"}}) + "«99»\n",
+                   {{0, P9050_CS0BASE, 0x7F}}},
         EditorCase{
             "HexValue",
             "«16»\n" + kValuePrompt + "«7f»\n" + ScreenWith({{"CS0BASE", "0000007f"}}) + "«99»\n",
@@ -116,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A 300-character line is read in pieces of at most 255 characters: the register number comes
 // from the first piece and the value from the rest of the line. Where the cut falls decides what
-// is written: at 254 the value line would start with 'z' (writes 0), at 256 with 'f' (writes
-// 0xf), and reading whole lines would take "99" as the value.
+// is written: at 254 the value line would start with 'z' (writes nothing), at 256 with 'f'
+// (writes 0xf), and reading whole lines would take "99" as the value.
 TEST_F(RegisterEditorTest, LongLineIsSplitAt255Characters) {
   const std::string line = "16" + std::string(253, 'z') + "7f" + std::string(43, 'z');
   ASSERT_EQ(line.size(), 300u);

@@ -3,6 +3,8 @@
 // missing or malformed files and in read-only mode. What reached the files is read back from them.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -683,6 +685,92 @@ TEST_F(SysfsDriverTest, TheReporterHearsEveryFailure) {
   EXPECT_EQ(heard[1], "no such file: reading " + tree_.root() + "/0000:00:09.1/resource");
   EXPECT_EQ(driver_.LastError(), heard[1]);
 }
+
+// The system's calls, except that port reads and writes on I/O BARs' resourceN files fail with
+// one errno: what a real kernel answers on a file whose function is gone, or that was never ours.
+class FailingPortFiles : public sysfs::SysfsFiles {
+ public:
+  explicit FailingPortFiles(int error) : error_(error) {}
+  int Open(const std::string& path, bool write) override {
+    const int fd = sysfs::SystemFiles().Open(path, write);
+    const size_t name = path.rfind("/resource");
+    if (fd >= 0 && name != std::string::npos && name + 9 < path.size()) port_fds_.push_back(fd);
+    return fd;
+  }
+  long Read(int fd, void* buffer, size_t bytes, uint64_t offset) override {
+    return Failing(fd) ? -error_ : sysfs::SystemFiles().Read(fd, buffer, bytes, offset);
+  }
+  long Write(int fd, const void* buffer, size_t bytes, uint64_t offset) override {
+    return Failing(fd) ? -error_ : sysfs::SystemFiles().Write(fd, buffer, bytes, offset);
+  }
+  void* Map(int fd, size_t length, int* error) override {
+    return sysfs::SystemFiles().Map(fd, length, error);
+  }
+  void Unmap(void* address, size_t length) override { sysfs::SystemFiles().Unmap(address, length); }
+  void Close(int fd) override {
+    std::erase(port_fds_, fd);
+    sysfs::SystemFiles().Close(fd);
+  }
+  int List(const std::string& path, std::vector<std::string>* names) override {
+    return sysfs::SystemFiles().List(path, names);
+  }
+
+ private:
+  bool Failing(int fd) const {
+    return std::find(port_fds_.begin(), port_fds_.end(), fd) != port_fds_.end();
+  }
+  int error_;
+  std::vector<int> port_fds_;
+};
+
+struct PortError {
+  const char* label;
+  int error;
+  uint32_t status;
+  const char* reason;  // before " reading PATH" / " writing PATH"
+  const char* after;   // after it
+};
+
+void PrintTo(const PortError& e, std::ostream* os) {
+  *os << e.label;
+}
+
+class PortErrorTest : public SysfsDriverTest, public ::testing::WithParamInterface<PortError> {};
+
+// Each errno a port access meets is named in the reason, with the file; the record is left as it
+// came, and unregistering still closes everything.
+TEST_P(PortErrorTest, PortAccessFailureNamesTheReasonAndTheFile) {
+  const PortError& e = GetParam();
+  FailingPortFiles files(e.error);
+  sysfs::SysfsDriver driver(tree_.root(), sysfs::Access::kFull, &files);
+  WdCardRegister reg{};
+  reg.card = Items({0, 5, 0});
+  ASSERT_EQ(Request(WD_CODE_CARD_REGISTER, &reg, &driver), 0u) << driver.LastError();
+  const std::string path = tree_.root() + "/0000:00:05.0/resource3";
+  for (const bool write : {false, true}) {
+    WdTransfer t{};
+    t.address = kBar3;
+    t.command = write ? WD_WP_DWORD : WD_RP_DWORD;
+    t.data.dword = 0x600df00d;
+    EXPECT_EQ(Request(WD_CODE_TRANSFER, &t, &driver), e.status);
+    EXPECT_EQ(t.data.dword, 0x600df00du);
+    EXPECT_EQ(driver.LastError(),
+              std::string(e.reason) + (write ? " writing " : " reading ") + path + e.after);
+  }
+  EXPECT_EQ(Request(WD_CODE_CARD_UNREGISTER, &reg, &driver), 0u);
+  EXPECT_EQ(driver.open_files(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, PortErrorTest,
+    ::testing::Values(
+        PortError{"FunctionRemoved", ENODEV, WD_STATUS_NO_SUCH_CARD, "device removed:", ""},
+        PortError{"NoSuchDeviceOrAddress", ENXIO, WD_STATUS_NO_SUCH_CARD, "no such file:", ""},
+        PortError{"NotPermitted", EPERM, WD_STATUS_RESOURCE_BUSY,
+                  "permission denied:", " needs root"},
+        PortError{"Busy", EBUSY, WD_STATUS_RESOURCE_BUSY, "busy:", ""},
+        PortError{"InputOutputError", EIO, WD_STATUS_INVALID_PARAMETER, "input/output error:", ""}),
+    [](const ::testing::TestParamInfo<PortError>& info) { return std::string(info.param.label); });
 
 // The sysfs driver services no interrupts: it refuses the library's own interrupt requests, so
 // the library enables the card's interrupt and does nothing more.

@@ -113,12 +113,14 @@ void PrintTo(const WayOut& w, std::ostream* os) {
 class WayOutTest : public ::testing::TestWithParam<WayOut> {};
 
 // After an EEPROM write, waiting at the EEPROM menu's prompt (input still open), the way out ends
-// the program at once with the write in the file: one Ctrl-C, not one per menu.
+// the program at once with the write in the file, and in the machine's state file: one Ctrl-C,
+// not one per menu.
 TEST_P(WayOutTest, EndsTheProgramAndSavesTheImage) {
   const WayOut& w = GetParam();
   TempDir dir;
   const std::string eeprom = dir / "eeprom.txt";
-  HostProcess host(P9050DIAG_PATH, {"--fast", "-e", eeprom});
+  const std::string state = dir / "machine.state";
+  HostProcess host(P9050DIAG_PATH, {"--fast", "-e", eeprom, "--sim-state", state});
   ASSERT_TRUE(host.started());
   host.Type(kWriteDword);
   ASSERT_TRUE(host.WaitForOutput(kEepromMenuPrompt, 2)) << host.output();
@@ -135,8 +137,15 @@ TEST_P(WayOutTest, EndsTheProgramAndSavesTheImage) {
   }
   EXPECT_EQ(Describe(host.Wait()), w.ends);
   EXPECT_EQ(ReadFile(eeprom), ImageWith("1234", "5678"));
-  EXPECT_EQ(host.errors(), MissingNote(eeprom));
-  EXPECT_EQ(dir.Names(), std::set<std::string>{"eeprom.txt"});  // no temporary file left
+  EXPECT_NE(ReadFile(state).find("\neeprom 10b5 9050 0680 0001 0000 0000 0100 0000 1234 5678 "),
+            std::string::npos)
+      << ReadFile(state);
+  EXPECT_EQ(host.errors(), "p9050diag: " + state +
+                               " does not exist: the machine starts fresh, and the file is made "
+                               "when the program ends\n" +
+                               MissingNote(eeprom));
+  // No temporary file left.
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"eeprom.txt", "machine.state"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -279,7 +288,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"NotARegularFile", "-e", "/dev/null", "not a regular file"},
                       BadFile{"RecordingInNoDirectory", "--vcd", "none/pins.vcd",
                               "No such file or directory"},
-                      BadFile{"ReadOnlyRecording", "--vcd", "readonly", "Permission denied"}),
+                      BadFile{"ReadOnlyRecording", "--vcd", "readonly", "Permission denied"},
+                      BadFile{"StateInNoDirectory", "--sim-state", "none/machine.state",
+                              "No such file or directory"},
+                      BadFile{"ReadOnlyState", "--sim-state", "readonly", "Permission denied"}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
 // One file for two purposes is refused, however it is named.

@@ -130,7 +130,7 @@ TEST(HostTest, HelpListsTheOptions) {
   EXPECT_EQ(run.exitCode, 0);
   for (const char* option :
        {"--boards", "--ids", "--space0", "--real-time", "--fast", "--eeprom-file", "--vcd",
-        "--help", "--driver", "--sysfs-root", "--read-only"}) {
+        "--help", "--driver", "--sysfs-root", "--read-only", "--sim-state"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
 }
@@ -192,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"--b", "option --boards needs a value"},
         BadCommandLine{"--driver=wd", "--driver takes 'sim' or 'sysfs', not 'wd'"},
         BadCommandLine{"--read-only", "--read-only needs --driver=sysfs"},
+        BadCommandLine{"--driver=sysfs --sim-state=f", "--sim-state needs --driver=sim"},
         BadCommandLine{"--sysfs-root=/tmp --driver=sim", "--sysfs-root needs --driver=sysfs"}),
     // Several lines differ only in punctuation, so the index keeps the names apart.
     [](const ::testing::TestParamInfo<BadCommandLine>& info) {

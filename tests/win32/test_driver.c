@@ -176,7 +176,7 @@ static NTSTATUS TestControl(IRP* irp, IO_STACK_LOCATION* stack) {
   return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
-static NTSTATUS Dispatch(DEVICE_OBJECT* device, IRP* irp) {
+static NTSTATUS NTAPI Dispatch(DEVICE_OBJECT* device, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   if (device == g_controlDevice) {
     if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) return TestControl(irp, stack);
@@ -194,7 +194,7 @@ static NTSTATUS Dispatch(DEVICE_OBJECT* device, IRP* irp) {
   }
 }
 
-static void Unload(DRIVER_OBJECT* driver) {
+static void NTAPI Unload(DRIVER_OBJECT* driver) {
   (void)driver;
   SetLink(0);
   IoDeleteSymbolicLink(&g_controlLink);
@@ -202,7 +202,7 @@ static void Unload(DRIVER_OBJECT* driver) {
   if (g_wdDevice != NULL) IoDeleteDevice(g_wdDevice);
 }
 
-NTSTATUS DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath) {
+NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath) {
   /* A driver that imports KERNEL32 is first called here as a DLL entry, with the reason code
    * where the registry path goes. */
   if ((ULONG_PTR)registryPath < 0x10000) return STATUS_SUCCESS;

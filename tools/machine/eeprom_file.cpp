@@ -11,17 +11,17 @@
 
 namespace machine {
 
-LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
+LoadResult ReadTextFile(const std::string& path, std::string* text, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) {
     if (errno == ENOENT) return LoadResult::kMissing;
     *error = path + ": " + std::strerror(errno);
     return LoadResult::kBad;
   }
-  std::string text;
+  text->clear();
   char chunk[4096];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
   const bool readError = std::ferror(file) != 0;
   const int readErrno = errno;
   std::fclose(file);
@@ -29,6 +29,13 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
     *error = path + ": " + std::strerror(readErrno);
     return LoadResult::kBad;
   }
+  return LoadResult::kLoaded;
+}
+
+LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
+  std::string text;
+  const LoadResult read = ReadTextFile(path, &text, error);
+  if (read != LoadResult::kLoaded) return read;
   return ParseEepromText(text, path, image, error) ? LoadResult::kLoaded : LoadResult::kBad;
 }
 

@@ -14,6 +14,10 @@ using EepromImage = std::array<uint16_t, kEepromWords>;
 
 enum class LoadResult { kLoaded, kMissing, kBad };
 
+// The whole of the file at `path`: kMissing when there is no such file, kBad with "path: reason"
+// when it cannot be read.
+LoadResult ReadTextFile(const std::string& path, std::string* text, std::string* error);
+
 // Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else). kMissing
 // when there is no such file; kBad with "path: reason" when it cannot be read or is not an image.
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error);

@@ -143,6 +143,11 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                "record a board's EEPROM pins (chip select, clock, data in, data out) to FILE in "
                "VCD format; once per board, in board order",
                [&o](const std::string& v) { o.vcdFiles.push_back(v); }),
+      AddValue(app, "--sim-state", "FILE",
+               "keep the whole simulated machine in FILE (bridge registers, ports, counters, "
+               "EEPROM, clock): loaded at start when it exists, saved however the program ends; "
+               "without it each run starts a fresh machine",
+               [&o](const std::string& v) { o.simState = v; }),
   };
   if (!names.group.empty()) {
     for (CLI::Option* option : added) option->group(names.group);

@@ -49,6 +49,7 @@ struct SimMachineOptions {
   bool realTime = true;       // sleeps take real time, as on the hardware
   std::vector<std::string> eepromFiles;  // one per board, in board order
   std::vector<std::string> vcdFiles;     // one per board, in board order
+  std::string simState;  // the whole machine, loaded at start and saved at the end; empty: none
 
   BoardIds IdsOf(int board) const;
 };
@@ -62,7 +63,8 @@ struct SimOptionNames {
   std::string group;
 };
 
-// Defines --boards, --ids, --space0, --fast, --real-time, --eeprom-file and --vcd on `app`,
+// Defines --boards, --ids, --space0, --fast, --real-time, --eeprom-file, --vcd and --sim-state on
+// `app`,
 // parsed into `options`. --fast and --real-time set one value: the later one counts. Returns the
 // options defined, so that a tool can tell whether any was given or add rules of its own.
 std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions& options,

@@ -7,6 +7,7 @@
 #include "files.h"
 #include "sim/eeprom93c46.h"
 #include "sim/typical_machine.h"
+#include "sim_state.h"
 
 namespace machine {
 
@@ -23,6 +24,7 @@ bool NamesTwice(const SimMachineOptions& options, std::string* error) {
   std::vector<Named> files;
   for (const std::string& f : options.eepromFiles) files.push_back({&f, "--eeprom-file"});
   for (const std::string& f : options.vcdFiles) files.push_back({&f, "--vcd"});
+  if (!options.simState.empty()) files.push_back({&options.simState, "--sim-state"});
   for (size_t i = 0; i < files.size(); ++i) {
     for (size_t j = i + 1; j < files.size(); ++j) {
       if (SameFile(*files[i].path, *files[j].path)) {
@@ -73,6 +75,10 @@ bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string
     bool there = false;
     if (!CheckReplaceable(path, &there, error)) return false;
   }
+  bool stateThere = false;
+  if (!options.simState.empty() && !CheckReplaceable(options.simState, &stateThere, error)) {
+    return false;
+  }
   if (NamesTwice(options, error)) return false;
 
   simulator_ = std::make_unique<sim::Simulator>(options.realTime ? sim::Clock::Mode::kReal
@@ -94,6 +100,22 @@ bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string
     boards_.push_back(sim::AddBoard(*simulator_, cfg));
     boards_.back().bridge->set_register_write_capacity(0);
     boards_.back().ports->set_logging(false);
+  }
+
+  stateFile_ = options.simState;
+  if (!stateFile_.empty()) {
+    switch (stateThere ? LoadSimStateFile(stateFile_, *simulator_, boards_, error)
+                       : LoadResult::kMissing) {
+      case LoadResult::kLoaded:
+        break;
+      case LoadResult::kMissing:
+        notes->push_back(stateFile_ +
+                         " does not exist: the machine starts fresh, and the file is made when "
+                         "the program ends");
+        break;
+      case LoadResult::kBad:
+        return false;
+    }
   }
 
   eepromFiles_ = options.eepromFiles;
@@ -145,6 +167,13 @@ bool SimMachine::Stop(std::vector<std::string>* errors) {
     if (SaveEepromFile(eepromFiles_[i], image, &message)) {
       onDisk_[i] = image;
     } else {
+      errors->push_back(message);
+      ok = false;
+    }
+  }
+  if (!stateFile_.empty()) {
+    std::string message;
+    if (!ReplaceFile(stateFile_, FormatSimState(*simulator_, boards_), &message)) {
       errors->push_back(message);
       ok = false;
     }

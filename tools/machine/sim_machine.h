@@ -59,6 +59,7 @@ class SimMachine {
   std::vector<std::string> eepromFiles_;
   std::vector<std::optional<EepromImage>> onDisk_;  // per EEPROM file; none when missing
   std::vector<std::string> vcdFiles_;
+  std::string stateFile_;  // --sim-state; empty: none
   bool stopped_ = false;
 };
 

@@ -53,7 +53,7 @@ void AddDriverOption(CLI::App& app, Options& o) {
       ->trigger_on_parse();
 }
 
-void DefineCommandLine(CLI::App& app, Options& o, SysfsOnly& sysfsOnly) {
+void DefineCommandLine(CLI::App& app, Options& o, [[maybe_unused]] SysfsOnly& sysfsOnly) {
   app.set_help_flag();  // --help is an option like the others: the host prints the text
   app.description(
       "Console diagnostics for PLX 9050 cards, run on a simulated PCI bus. The menus read one "
@@ -251,6 +251,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
   }
   if (!sysfsOnly.given.empty() && options->driver != Driver::kSysfs) {
     *error = sysfsOnly.given + " needs --driver=sysfs";
+    return false;
+  }
+  if (!options->simState.empty() && options->driver != Driver::kSim) {
+    *error = "--sim-state needs --driver=sim";
     return false;
   }
   return machine::CheckSimMachineOptions(*options, error);

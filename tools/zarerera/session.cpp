@@ -131,7 +131,7 @@ void Session::StartSim() {
   }
   if (!machine_->boards().empty()) {
     const sim::SimBoard& first = machine_->boards().front();
-    first.ports->set_digital_in(digitalIn);
+    if (!s.digitalIn.empty()) first.ports->set_digital_in(digitalIn);
     first.ports->set_logging(!s.portLog.empty());
     for (unsigned word : s.wornOutWords) first.eeprom->set_worn_out(word, true);
     if (!s.registerLog.empty()) first.bridge->set_register_write_capacity(kRegisterLogWrites);
