@@ -179,8 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
         BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
         BadCommandLine{"-b 0 --vcd a", "more --vcd options than boards"},
-        BadCommandLine{"-v a", "unknown option -v"},
-        BadCommandLine{"-s io", "unknown option -s"},
+        BadCommandLine{"-v a", "unknown option -v"}, BadCommandLine{"-s io", "unknown option -s"},
         BadCommandLine{"stray", "unexpected argument 'stray'"},
         BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
         // The option of a cluster that failed, not the program or the cluster.
