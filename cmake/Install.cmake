@@ -71,25 +71,66 @@ if(_tools)
   install(TARGETS ${_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   find_program(ZARERERA_HELP2MAN help2man)
   if(ZARERERA_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+    # Each page is help2man's rendering of a --help text, with the examples, exit status, files and
+    # related commands of tools/man/<page>.h2m. zarerera has a page per command as well
+    # (zarerera-list, zarerera-eeprom-write, ...), made through a small script that runs the
+    # command, so that help2man reads that command's --help.
     set(_pages)
+    set(_plain_pages)
+    set(_man_sources ${PROJECT_SOURCE_DIR}/tools/man)
     set(_summary_p9050diag "console diagnostics for PLX 9050 PCI cards")
     set(_summary_zarerera_cmd "one-shot commands for PLX 9050 I/O boards")
+    set(_commands list config regs di do counters counter-set read write "eeprom dump"
+                  "eeprom write" "eeprom verify" watch)
     foreach(tool IN LISTS _tools)
       get_target_property(_name ${tool} OUTPUT_NAME)
       if(NOT _name)
         set(_name ${tool})
       endif()
+      set(_includes --include=${_man_sources}/${_name}.h2m)
+      if(_name STREQUAL "zarerera")
+        list(APPEND _includes --include=${_man_sources}/zarerera-common.h2m)
+      endif()
       # Compressed as Debian's policy asks, without a name or time stamp in the gzip header, so
-      # that the same build gives the same bytes.
+      # that the same build gives the same bytes; the plain page is kept for the check below.
       set(_page ${PROJECT_BINARY_DIR}/man/${_name}.1)
       add_custom_command(OUTPUT ${_page}.gz
                          COMMAND ${ZARERERA_HELP2MAN} --no-info --name=${_summary_${tool}}
-                                 --output=${_page} $<TARGET_FILE:${tool}>
-                         COMMAND gzip -9nf ${_page}
-                         DEPENDS ${tool} VERBATIM)
+                                 ${_includes} --output=${_page} $<TARGET_FILE:${tool}>
+                         COMMAND gzip -9nkf ${_page}
+                         DEPENDS ${tool} ${_man_sources}/${_name}.h2m VERBATIM)
       list(APPEND _pages ${_page}.gz)
+      list(APPEND _plain_pages ${_page})
+      if(NOT _name STREQUAL "zarerera")
+        continue()
+      endif()
+      foreach(command IN LISTS _commands)
+        string(REPLACE " " "-" _page_name "zarerera-${command}")
+        set(_runner ${PROJECT_BINARY_DIR}/man/run/${_page_name})
+        file(GENERATE OUTPUT ${_runner}
+             CONTENT "#!/bin/sh\nexec '$<TARGET_FILE:${tool}>' ${command} \"$@\"\n"
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+        set(_page ${PROJECT_BINARY_DIR}/man/${_page_name}.1)
+        add_custom_command(OUTPUT ${_page}.gz
+                           COMMAND ${ZARERERA_HELP2MAN} --no-info "--name=zarerera ${command}"
+                                   "--version-string=${_page_name} ${PROJECT_VERSION}"
+                                   --include=${_man_sources}/${_page_name}.h2m
+                                   --include=${_man_sources}/zarerera-common.h2m
+                                   --output=${_page} ${_runner}
+                           COMMAND gzip -9nkf ${_page}
+                           DEPENDS ${tool} ${_man_sources}/${_page_name}.h2m
+                                   ${_man_sources}/zarerera-common.h2m VERBATIM)
+        list(APPEND _pages ${_page}.gz)
+        list(APPEND _plain_pages ${_page})
+      endforeach()
     endforeach()
     add_custom_target(zarerera_man_pages ALL DEPENDS ${_pages})
+    if(ZARERERA_TESTS)
+      add_test(NAME tools.ManualPagesHaveTheirSections
+               COMMAND ${CMAKE_COMMAND} "-DPAGES=${_plain_pages}"
+                       -P ${PROJECT_SOURCE_DIR}/tests/tools/man_pages_check.cmake)
+    endif()
     install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   elseif(NOT CMAKE_CROSSCOMPILING)
     message(STATUS "help2man not found: the tools are installed without manual pages")

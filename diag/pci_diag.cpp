@@ -128,6 +128,15 @@ extern "C" void PciBus_PrintCardItems(const WdCard* card, const char* prefix) {
   }
 }
 
+namespace {
+PciBus_HighRegionSource g_highRegions = nullptr;
+constexpr uint32_t kMaxHighRegions = 6;  // one per BAR
+}  // namespace
+
+extern "C" void PciBus_SetHighRegionSource(PciBus_HighRegionSource source) {
+  g_highRegions = source;
+}
+
 extern "C" void PciBus_PrintSlotResources(WdPciSlot pciSlot) {
   WdDeviceHandle device;
   if (!PciBus_OpenDriver(&device)) return;
@@ -136,6 +145,16 @@ extern "C" void PciBus_PrintSlotResources(WdPciSlot pciSlot) {
     PciBus_PrintCardItems(&info.card, kIndent);
   }
   WdChannel_Close(device);
+  if (g_highRegions == nullptr) return;
+  PciBus_HighRegion regions[kMaxHighRegions];
+  const uint32_t count = g_highRegions(pciSlot, regions, kMaxHighRegions);
+  for (uint32_t i = 0; i < count && i < kMaxHighRegions; ++i) {
+    const PciBus_HighRegion& r = regions[i];
+    DiagConsole_Printf(
+        "%sItem %s: range 0x%llx-0x%llx (BAR %lu above 4 GiB: not reachable)\n", kIndent,
+        r.memory ? "Memory" : "IO", static_cast<unsigned long long>(r.start),
+        static_cast<unsigned long long>(r.start + r.bytes - 1), static_cast<unsigned long>(r.bar));
+  }
 }
 
 extern "C" void PciBus_ListCards(void) {

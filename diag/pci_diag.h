@@ -41,7 +41,25 @@ extern const PciBus_RegDesc PciBus_ConfigRegs[PCIBUS_CONFIG_REGS];
  * has been printed (unless the version query itself was refused) and nothing is left open. */
 BOOL PciBus_OpenDriver(WdDeviceHandle* handleOut);
 
-/* Prints the resource items of one slot, one line each, behind three spaces. */
+/* A BAR the driver's items cannot carry: one not wholly below 4 GiB. */
+typedef struct PciBus_HighRegion {
+  uint32_t bar;
+  uint32_t memory; /* non-zero: a memory range; zero: I/O */
+  uint64_t start;
+  uint64_t bytes;
+} PciBus_HighRegion;
+
+/* Fills up to `max` high regions of the slot and returns how many it has. */
+typedef uint32_t (*PciBus_HighRegionSource)(WdPciSlot pciSlot, PciBus_HighRegion* regions,
+                                            uint32_t max);
+
+/* The host that knows such regions (the real bus, from its sysfs tree) sets a source; the
+ * resource lists then show them after the items, marked as not reachable. Null (the default):
+ * none. */
+void PciBus_SetHighRegionSource(PciBus_HighRegionSource source);
+
+/* Prints the resource items of one slot, one line each, behind three spaces, then its high
+ * regions. */
 void PciBus_PrintSlotResources(WdPciSlot pciSlot);
 
 /* Scans the whole bus and lists every card with its resources, pausing after each card. */

@@ -84,7 +84,12 @@ deb_files() {
         "${lib}/cmake/zarerera/zarereraSimTargets.cmake" ;;
     zarerera-tools)
       printf '%s\n' ./usr/bin/p9050diag ./usr/bin/zarerera ./usr/share/man/man1/p9050diag.1.gz \
-        ./usr/share/man/man1/zarerera.1.gz ./usr/lib/udev/rules.d/70-zarerera-vfio.rules ;;
+        ./usr/share/man/man1/zarerera.1.gz ./usr/lib/udev/rules.d/70-zarerera-vfio.rules
+      # A page per zarerera command.
+      for command in list config regs di do counters counter-set read write eeprom-dump \
+        eeprom-write eeprom-verify watch; do
+        printf '%s\n' "./usr/share/man/man1/zarerera-${command}.1.gz"
+      done ;;
   esac
   printf '%s\n' "./usr/share/doc/$1/copyright" "./usr/share/doc/$1/changelog.gz"
 }

@@ -178,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
                        "separated by commas, not '9050:10b5,12345:1'"},
         BadCommandLine{"--space0 rom", "--space0 takes 'mem' or 'io', not 'rom'"},
         BadCommandLine{"-b 1 -e a -e b", "more --eeprom-file options than boards"},
-        BadCommandLine{"-b 0 -v a", "more --vcd options than boards"},
+        BadCommandLine{"-b 0 --vcd a", "more --vcd options than boards"},
+        BadCommandLine{"-v a", "unknown option -v"}, BadCommandLine{"-s io", "unknown option -s"},
         BadCommandLine{"stray", "unexpected argument 'stray'"},
         BadCommandLine{"-f -- stray", "unexpected argument 'stray'"},
         // The option of a cluster that failed, not the program or the cluster.
@@ -232,9 +233,9 @@ TEST(HostTest, VcdRecordsTheEepromPins) {
 }
 
 // The bus scan over the sysfs driver, read-only, on a fabricated tree: a host bridge, a virtio
-// function whose 64-bit BAR above 4 GiB is left out, the board, and a function of another domain,
-// which the records cannot name. The board is found but, read-only, not opened: the driver's
-// reason goes to standard error.
+// function whose 64-bit BAR above 4 GiB the records cannot carry (shown as not reachable), the
+// board, and a function of another domain, which the records cannot name. The board is found but,
+// read-only, not opened: the driver's reason goes to standard error.
 TEST(HostTest, BusScanOnAFabricatedSysfsTree) {
   using Bar = testsupport::FakeSysfs::Bar;
   constexpr uint64_t kIo = testsupport::FakeSysfs::kIo;

@@ -141,7 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
                        0,
                        "0 00:06.0 1234:abcd\n1 00:07.0 1234:abcd\n",
                        ""},
-        TranscriptCase{"ListNoBoard", {"--boards=0", "list"}, 0, "", ""},
+        TranscriptCase{"ListNoBoard",
+                       {"--boards=0", "list"},
+                       0,
+                       "",
+                       "zarerera: no function with IDs 9050:10b5 among the 3 functions on the bus; "
+                       "list --all shows them\n"},
         TranscriptCase{"RegsAll", {"regs"}, 0, kRegisters, ""},
         TranscriptCase{"RegsRaw", {"regs", "--raw"}, 0, kRegistersRaw, ""},
         TranscriptCase{"RegsOneByName", {"regs", "cntrl"}, 0, "18000000\n", ""},
@@ -223,7 +228,13 @@ INSTANTIATE_TEST_SUITE_P(
                        "",
                        "zarerera: /nonexistent/image.txt: No such file or directory\n"},
         // Usage errors: exit status 2, nothing done.
-        TranscriptCase{"NoCommand", {}, 2, "", "zarerera: A subcommand is required\n" + kTryHelp},
+        TranscriptCase{"NoCommand",
+                       {},
+                       2,
+                       "",
+                       "zarerera: a command is needed: list, regs, di, do, counters, "
+                       "counter-set, read, write, eeprom, watch, bind, unbind, config\n" +
+                           kTryHelp},
         TranscriptCase{
             "DoValueTooBig",
             {"do", "1ff"},
@@ -255,17 +266,18 @@ INSTANTIATE_TEST_SUITE_P(
                        "",
                        "zarerera: --dry-run goes with a register write\n" + kTryHelp},
         TranscriptCase{"BadSlot",
-                       {"-s", "0:5", "di"},
+                       {"-s", "00:20.0", "di"},
                        2,
                        "",
-                       "zarerera: -s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not "
-                       "'0:5'\n" +
+                       "zarerera: -s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot "
+                       "00-1f, function 0-7; a part left out or * matches any), not '00:20.0'\n" +
                            kTryHelp},
-        TranscriptCase{"BadIds",
-                       {"-d", "9050", "list"},
-                       2,
-                       "",
-                       "zarerera: -d takes VVVV:DDDD in hexadecimal, not '9050'\n" + kTryHelp},
+        TranscriptCase{
+            "BadIds",
+            {"-d", "9050", "list"},
+            2,
+            "",
+            "zarerera: -d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '9050'\n" + kTryHelp},
         TranscriptCase{"GroupOutOfRange",
                        {"counters", "-g", "4"},
                        2,
@@ -316,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"eeprom"},
                        2,
                        "",
-                       "zarerera: A subcommand is required\n" + kTryHelp},
+                       "zarerera: eeprom needs a command: dump, write, verify\n" + kTryHelp},
         TranscriptCase{"UnknownFormat",
                        {"eeprom", "dump", "--format=xml"},
                        2,

@@ -37,9 +37,9 @@ class EepromTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(backups_); }
 
-  Result Machine(std::vector<std::string> args) {
+  Result Machine(std::vector<std::string> args, const std::string& stdinPath = "") {
     args.insert(args.begin(), {"--fast", "--eeprom-file", eeprom_.path()});
-    return Zarerera(args);
+    return Zarerera(args, "", false, stdinPath);
   }
   std::vector<std::filesystem::path> Backups() const {
     std::vector<std::filesystem::path> files;
@@ -93,8 +93,7 @@ TEST_F(EepromTest, WriteBacksUpFirstThenWritesOnlyTheDifferingWords) {
   // A second backup in the same second gets a name of its own.
   r = Machine({"eeprom", "write", image_.path(), "--backup-dir", backups_.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1),
-            "wrote 0 of 64 words, each read back and verified\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "wrote 0 of 64 words\n");
   EXPECT_EQ(Backups().size(), 2u);
 }
 
@@ -120,8 +119,9 @@ TEST_F(EepromTest, FailingWordStopsTheWrite) {
   EXPECT_EQ(r.exitCode, 1);
   const nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["equal"], false);
-  EXPECT_EQ(doc["differences"], nlohmann::json({{{"word", 16}, {"file", 0x2222}, {"eeprom", 0}},
-                                                {{"word", 17}, {"file", 0x3333}, {"eeprom", 0}}}));
+  EXPECT_EQ(doc["differences"],
+            nlohmann::json({{{"word", 16}, {"file", "2222"}, {"eeprom", "0000"}},
+                            {{"word", 17}, {"file", "3333"}, {"eeprom", "0000"}}}));
 }
 
 // The backup comes before any change: when it cannot be written, nothing is.
@@ -134,7 +134,7 @@ TEST_F(EepromTest, NoBackupNoWrite) {
 
   r = Machine({"eeprom", "write", image_.path(), "--no-backup"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "wrote 1 of 64 words, each read back and verified\n");
+  EXPECT_EQ(r.out, "wrote 1 of 64 words, read back and verified\n");
   EXPECT_EQ(eeprom_.Read(), WithWord(original_, 5, "abcd"));
 }
 
@@ -274,8 +274,31 @@ TEST_P(FormatTest, DumpedImageRoundTrips) {
   ASSERT_EQ(Machine({"eeprom", "write", "--no-backup", image_.path()}).exitCode, 0);
   r = Machine({"eeprom", "write", "--no-backup", dumped.path(), format});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "wrote 1 of 64 words, each read back and verified\n");
+  EXPECT_EQ(r.out, "wrote 1 of 64 words, read back and verified\n");
   EXPECT_EQ(eeprom_.Read(), WithWord(original_, 20, "5a5a"));
+}
+
+// Without --format the form is told by the content, on standard input too ("-").
+TEST_P(FormatTest, FormDetectedOnStandardInput) {
+  image_.Write(WithWord(original_, 7, "0bad"));
+  ASSERT_EQ(Machine({"eeprom", "write", "--no-backup", image_.path()}).exitCode, 0);
+  TempFile dumped("dumped");
+  ASSERT_EQ(Machine({"eeprom", "dump", dumped.path(), std::string("--format=") + GetParam().format})
+                .exitCode,
+            0);
+  image_.Write(original_);
+  ASSERT_EQ(Machine({"eeprom", "write", "--no-backup", image_.path()}).exitCode, 0);
+
+  Result r = Machine({"eeprom", "verify", "-"}, dumped.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "word  7 (offset 0x0e): file 0bad, EEPROM 0000\n");
+  EXPECT_EQ(r.err, "zarerera: the EEPROM differs from standard input in 1 word\n");
+  r = Machine({"eeprom", "write", "--no-backup", "-"}, dumped.path());
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "wrote 1 of 64 words, read back and verified\n");
+  EXPECT_EQ(eeprom_.Read(), WithWord(original_, 7, "0bad"));
+  r = Machine({"eeprom", "verify", dumped.path()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, FormatTest,
@@ -284,6 +307,41 @@ INSTANTIATE_TEST_SUITE_P(Forms, FormatTest,
                          [](const ::testing::TestParamInfo<FormatCase>& info) {
                            return std::string(info.param.format);
                          });
+
+// What a malformed image on standard input is told, counts in the singular or plural; nothing
+// is written.
+struct BadInputCase {
+  const char* name;
+  std::string content;
+  std::string error;
+};
+
+void PrintTo(const BadInputCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BadInputTest : public EepromTest, public ::testing::WithParamInterface<BadInputCase> {};
+
+TEST_P(BadInputTest, RefusedBeforeAnyWrite) {
+  image_.Write(GetParam().content);
+  const Result r = Machine({"eeprom", "write", "--no-backup", "-"}, image_.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "zarerera: standard input: " + GetParam().error + "\n");
+  EXPECT_EQ(eeprom_.Read(), original_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadInputTest,
+    ::testing::Values(
+        BadInputCase{"OneWord", "10b5\n", "1 word, expected 64"},
+        BadInputCase{"NoWords", "", "0 words, expected 64"},
+        BadInputCase{"OneByteOfBinary", std::string(1, '\x01'), "1 byte, expected 128"},
+        BadInputCase{"BinaryOneShort", std::string(127, '\xff'), "127 bytes, expected 128"},
+        BadInputCase{"HexOneByte", "0000: 10\n", "1 byte, expected 128"},
+        BadInputCase{"HexWrongOffset", "0000: 10 b5\n0004: 00\n",
+                     "line 2: expected the offset '0002:', not '0004:'"}),
+    [](const ::testing::TestParamInfo<BadInputCase>& info) { return info.param.name; });
 
 // The bar shows on a terminal, with words done and time left, and ends with its line.
 TEST_F(EepromTest, ProgressBarOnATerminalOnly) {

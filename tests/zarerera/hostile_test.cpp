@@ -433,9 +433,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadNumber{"IrqEveryNegative",
                   {"--sim-irq-every=-5", "di"},
                   "--sim-irq-every takes a number from 1 to 3600000, not '-5'"},
-        BadNumber{"SlotEmpty",
-                  {"-s", "", "di"},
-                  "-s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not ''"},
+        BadNumber{
+            "SlotEmpty",
+            {"-s", "", "di"},
+            "-s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, function 0-7; a "
+            "part left out or * matches any), not ''"},
         BadNumber{"IntervalNegative",
                   {"watch", "di", "-i", "-5"},
                   "--interval takes a number from 0 to 4294967295, not '-5'"},
@@ -456,7 +458,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "what: " + std::string(40, 'w') + "... not in {di,counters}"},
         BadNumber{"LongIdsCut",
                   {"-d", std::string(60, 'f'), "list"},
-                  "-d takes VVVV:DDDD in hexadecimal, not '" + std::string(40, 'f') + "...'"}),
+                  "-d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '" +
+                      std::string(40, 'f') + "...'"}),
     [](const ::testing::TestParamInfo<BadNumber>& info) { return std::string(info.param.name); });
 
 // The smallest and largest values are taken.

@@ -89,8 +89,8 @@ inline Result Zarerera(const std::vector<std::string>& args, const std::string& 
                        bool ctrlC = false, const std::string& stdinPath = "/dev/null") {
   testsupport::TempFile out("cmd_out");
   testsupport::TempFile err("cmd_err");
-  const pid_t pid =
-      Spawn(args, stdoutPath.empty() ? out.path() : stdoutPath, err.path(), stdinPath);
+  const pid_t pid = Spawn(args, stdoutPath.empty() ? out.path() : stdoutPath, err.path(),
+                          stdinPath.empty() ? "/dev/null" : stdinPath);
   Result r;
   if (pid > 0) {
     if (ctrlC) {

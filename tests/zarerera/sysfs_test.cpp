@@ -61,6 +61,59 @@ TEST_F(SysfsTest, ListsTheTreesBoardByDefault) {
 }
 
 // The port accesses land in the board's I/O file at the board's offsets, one byte each.
+// A BAR placed above 4 GiB cannot be carried by the driver's records: it is listed in its place,
+// marked as not reachable, never dropped; one that ends past 4 GiB too.
+TEST_F(SysfsTest, RegionsAbove4GiBShownAsNotReachable) {
+  tree_.AddFunction("0000:00:06.0", 0x9050, 0x10b5,
+                    {Bar{0xfe001000, 128, kMem}, Bar{0xc200, 128, kIo},
+                     Bar{0x4000000000, uint64_t{1} << 30, kMem}, Bar{0xfff00000, 0x200000, kMem}},
+                    11);
+  const Result r = Run({"--read-only", "-s", "06", "list", "-v"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1 00:06.0 9050:10b5\n"
+            "\tRegion 0: Memory at fe001000 [size=128]\n"
+            "\tRegion 1: I/O ports at c200 [size=128]\n"
+            "\tRegion 2: Memory at 4000000000 [size=1G] (above 4 GiB: not reachable)\n"
+            "\tRegion 3: Memory at fff00000 [size=2M] (above 4 GiB: not reachable)\n"
+            "\tIRQ 11\n");
+
+  const Result json = Run({"--read-only", "--json", "-s", "06", "list"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  const nlohmann::json regions = nlohmann::json::parse(json.out)["functions"][0]["regions"];
+  ASSERT_EQ(regions.size(), 4u);
+  EXPECT_EQ(regions[0]["reachable"], true);
+  EXPECT_EQ(regions[2], nlohmann::json({{"region", 2},
+                                        {"type", "memory"},
+                                        {"address", "4000000000"},
+                                        {"size", uint64_t{1} << 30},
+                                        {"reachable", false}}));
+  EXPECT_EQ(regions[3]["reachable"], false);
+}
+
+// With no board, list says why: a function whose BARs the driver cannot reach; an empty tree.
+TEST(SysfsHintTest, NoBoardSaysWhy) {
+  testsupport::FakeSysfs tree;
+  ASSERT_TRUE(tree.ok());
+  const Result empty = Zarerera({"--sysfs-root=" + tree.root(), "--read-only", "list"});
+  EXPECT_EQ(empty.exitCode, 0);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.err, "zarerera: the bus scan found no PCI function at all under " + tree.root() +
+                           ": is it the PCI devices directory, and is this user permitted to "
+                           "read it?\n");
+
+  tree.AddFunction("0000:00:00.0", 0x8086, 0x0d57);
+  tree.AddFunction("0000:00:03.0", 0x1af4, 0x1041, {Bar{0x4000100000ull, 0x80000, kMem}});
+  const Result r = Zarerera({"--sysfs-root=" + tree.root(), "--read-only", "list"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "zarerera: no function with IDs 9050:10b5 among the 2 functions on the bus; list "
+            "--all shows them\n"
+            "zarerera: 00:03.0 1af4:1041 has BARs above 4 GiB, which the driver cannot reach "
+            "(list --all -v shows them)\n");
+}
+
 TEST_F(SysfsTest, PortsReachTheBoardsIoFile) {
   std::string ports(32, '\0');
   ports[kDigitalIn] = '\x3c';

@@ -19,33 +19,30 @@ LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::stri
     case ReadResult::kBad:
       return LoadResult::kBad;
   }
-  std::string reason;
-  if (!ParseEepromText(text, image, &reason)) {
-    *error = path + ": " + reason;
-    return LoadResult::kBad;
-  }
-  return LoadResult::kLoaded;
+  return ParseEepromText(text, path, image, error) ? LoadResult::kLoaded : LoadResult::kBad;
 }
 
-bool ParseEepromText(const std::string& text, EepromImage* image, std::string* error) {
+bool ParseEepromText(const std::string& text, const std::string& path, EepromImage* image,
+                     std::string* error) {
   std::istringstream in(text);
   EepromImage words{};
   size_t count = 0;
   std::string token;
   while (in >> token) {
     if (count == kEepromWords) {
-      *error = "more than " + std::to_string(kEepromWords) + " words";
+      *error = path + ": more than " + std::to_string(kEepromWords) + " words";
       return false;
     }
     if (!ParseHexWord(token, &words[count])) {
-      *error = "word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
+      *error = path + ": word " + std::to_string(count) + " is not 1-4 hexadecimal digits: '" +
                Shown(token) + "'";
       return false;
     }
     ++count;
   }
   if (count != kEepromWords) {
-    *error = std::to_string(count) + " words, expected " + std::to_string(kEepromWords);
+    *error = path + ": " + std::to_string(count) + (count == 1 ? " word" : " words") +
+             ", expected " + std::to_string(kEepromWords);
     return false;
   }
   *image = words;

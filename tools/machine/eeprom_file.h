@@ -23,8 +23,9 @@ enum class LoadResult { kLoaded, kMissing, kBad };
 // "path: reason" when it cannot be read or is not an image.
 LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error);
 
-// The same for a text already read; false with the reason (without a file name).
-bool ParseEepromText(const std::string& text, EepromImage* image, std::string* error);
+// The same for the text itself, named `name` in the error ("name: reason").
+bool ParseEepromText(const std::string& text, const std::string& name, EepromImage* image,
+                     std::string* error);
 
 // The file's text for `image`: eight words a line.
 std::string FormatEepromImage(const EepromImage& image);

@@ -139,7 +139,7 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                                               "'");
                  }
                }),
-      AddValue(app, Names(s, 'i', "ids"), "V:D[,V:D...]",
+      AddValue(app, "--ids", "V:D[,V:D...]",
                "vendor and device ID of each board in hexadecimal; the last pair is used for the "
                "remaining boards (default 9050:10b5)",
                [&o](const std::string& v) {
@@ -149,7 +149,7 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                        Shown(v) + "'");
                  }
                }),
-      AddValue(app, Names(s, 's', "space0"), "mem|io",
+      AddValue(app, "--space0", "mem|io",
                "decode the bridge registers (space 0, BAR0) as a memory or an I/O range "
                "(default mem)",
                [&o](const std::string& v) {
@@ -170,7 +170,7 @@ std::vector<CLI::Option*> AddSimMachineOptions(CLI::App& app, SimMachineOptions&
                "work or input, Ctrl-C, SIGTERM, SIGHUP, a closed output), if changed; once per "
                "board, in board order",
                [&o](const std::string& v) { o.eepromFiles.push_back(v); }),
-      AddValue(app, Names(s, 'v', "vcd"), "FILE",
+      AddValue(app, "--vcd", "FILE",
                "record a board's EEPROM pins (chip select, clock, data in, data out) to FILE in "
                "VCD format; once per board, in board order",
                [&o](const std::string& v) { o.vcdFiles.push_back(v); }),

@@ -65,8 +65,10 @@ struct SimMachineOptions {
   BoardIds IdsOf(int board) const;
 };
 
-// How a tool names the options: with the console host's one-letter forms (-b, -i, -s, -f, -r, -e,
-// -v) or long names only, and the help group they are listed under (empty: the tool's options).
+// How a tool names the options: with the console host's one-letter forms (-b, -f, -r, -e) or long
+// names only, and the help group they are listed under (empty: the tool's options). --ids,
+// --space0 and --vcd have none: -i, -s and -v mean interval, slot and verbose in zarerera (as in
+// lspci), and a letter means one thing in both tools.
 struct SimOptionNames {
   bool shortNames = false;
   std::string group;

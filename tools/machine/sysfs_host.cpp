@@ -2,10 +2,32 @@
 #include "sysfs_host.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "driver/hosted_driver.h"
+#include "linux/sysfs_tree.h"
 
 namespace machine {
+
+std::vector<HighRegion> HighRegions(const std::string& root, const WdPciSlot& slot) {
+  const sysfs::FunctionAddress address{0, slot.bus, slot.slot, slot.function};
+  std::ifstream in(root + "/" + sysfs::FunctionName(address) + "/resource");
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<sysfs::ResourceLine> lines;
+  unsigned badLine = 0;
+  std::vector<HighRegion> regions;
+  if (!in || !sysfs::ParseResource(text.str(), &lines, &badLine)) return regions;
+  constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+  for (unsigned bar = 0; bar < sysfs::kBarLines && bar < lines.size(); ++bar) {
+    const sysfs::ResourceLine& line = lines[bar];
+    if (line.used() && line.end >= kFourGiB) {
+      regions.push_back({bar, !line.io(), line.start, line.bytes()});
+    }
+  }
+  return regions;
+}
 
 SysfsHost::SysfsHost(const std::string& root, bool readOnly, const std::string& program,
                      Driver driver)

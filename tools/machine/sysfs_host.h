@@ -6,15 +6,31 @@
 #ifndef ZARERERA_TOOLS_MACHINE_SYSFS_HOST_H
 #define ZARERERA_TOOLS_MACHINE_SYSFS_HOST_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "driver/wd_records.h"
 #include "linux/sysfs_driver.h"
 #include "machine/options.h"
 #include "vfio/linux_driver.h"
 #include "vfio/vfio_driver.h"
 
 namespace machine {
+
+// A BAR the driver's records cannot carry: one not wholly below 4 GiB (a 64-bit BAR placed high).
+// The driver leaves it out of a card's items; the tools still show it, as not reachable.
+struct HighRegion {
+  unsigned bar;
+  bool memory;
+  uint64_t start;
+  uint64_t bytes;
+};
+
+// The high BARs of the function in `slot` (domain 0000) under `root`, read from its `resource`
+// file; none when the file cannot be read or parsed.
+std::vector<HighRegion> HighRegions(const std::string& root, const WdPciSlot& slot);
 
 class SysfsHost {
  public:

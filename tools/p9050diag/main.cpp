@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "diag/pci_diag.h"
 #include "machine/sim_machine.h"
 #include "main_menu.h"
 #include "options.h"
@@ -24,6 +25,20 @@
 #endif
 
 namespace {
+
+#ifdef __linux__
+// --driver=sysfs: the tree the high regions are read from.
+std::string g_sysfsRoot;
+
+uint32_t HighRegions(WdPciSlot slot, PciBus_HighRegion* regions, uint32_t max) {
+  uint32_t count = 0;
+  for (const machine::HighRegion& r : machine::HighRegions(g_sysfsRoot, slot)) {
+    if (count == max) break;
+    regions[count++] = {r.bar, r.memory ? 1u : 0u, r.start, r.bytes};
+  }
+  return count;
+}
+#endif
 
 // Flushes the output and saves the files; the exit status.
 int Finish(machine::SimMachine* simMachine) {
@@ -87,6 +102,9 @@ int main(int argc, char** argv) {
   if (machine::IsLinuxDriver(options.driver)) {
     realBus = std::make_unique<machine::SysfsHost>(options.sysfsRoot, options.readOnly, "p9050diag",
                                                    options.driver);
+    // The resource lists show the BARs the driver's records leave out, from the same tree.
+    g_sysfsRoot = options.sysfsRoot;
+    PciBus_SetHighRegionSource(HighRegions);
   }
 #endif
   // The kernel driver (Windows) needs nothing started: the library opens its device.

@@ -60,32 +60,35 @@ struct Target {
 
 // The function the options name: -s, or the board with -d's IDs at --board's index.
 Target Choose(const Config& config) {
-  if (!config.slot.empty()) {
-    const WdPciSlot s = ParseSlot(config.slot);
-    const std::string name = sysfs::FunctionName({0, s.bus, s.slot, s.function});
-    const std::string dir = config.sysfsRoot + "/" + name;
-    if (access(dir.c_str(), F_OK) != 0)
-      throw Failure("no function " + name + " under " + config.sysfsRoot);
-    return {name, dir};
-  }
-  const PciIds ids = ParseIds(config.ids);
+  const SlotFilter slots = config.slot.empty() ? SlotFilter{} : ParseSlot(config.slot);
+  // With -s the IDs do not matter (as with lspci); without it, -d's IDs at --board's index.
+  const IdFilter ids = config.slot.empty() ? ParseIds(config.ids) : IdFilter{};
   const unsigned index = config.board < 0 ? 0 : static_cast<unsigned>(config.board);
-  unsigned seen = 0;
+  std::vector<Target> found;
   for (const std::string& name : ListDir(config.sysfsRoot)) {
     sysfs::FunctionAddress a;
     uint32_t vendor = 0;
     uint32_t device = 0;
     const std::string dir = config.sysfsRoot + "/" + name;
     if (!sysfs::ParseFunctionName(name, &a) || a.domain != 0 ||
+        !slots.Matches(WdPciSlot{a.bus, a.slot, a.function}) ||
         !sysfs::ParseNumberFile(ReadSmall(dir + "/vendor"), &vendor) ||
-        !sysfs::ParseNumberFile(ReadSmall(dir + "/device"), &device) || vendor != ids.vendorId ||
-        device != ids.deviceId) {
+        !sysfs::ParseNumberFile(ReadSmall(dir + "/device"), &device) ||
+        !ids.Matches(vendor, device)) {
       continue;
     }
-    if (seen++ == index) return {name, dir};
+    found.push_back({name, dir});
   }
-  throw Failure("no board " + std::to_string(index) + " with IDs " +
-                IdsText(ids.vendorId, ids.deviceId) + " under " + config.sysfsRoot);
+  if (!config.slot.empty()) {
+    if (found.size() == 1) return found.front();
+    if (found.empty())
+      throw Failure("no function at " + config.slot + " under " + config.sysfsRoot);
+    throw Failure("-s " + config.slot + " matches " + std::to_string(found.size()) +
+                  " functions; name one");
+  }
+  if (index < found.size()) return found[index];
+  throw Failure("no board " + std::to_string(index) + " with IDs " + IdFilterText(ids) + " under " +
+                config.sysfsRoot);
 }
 
 std::string DriverText(const std::string& driver) {

@@ -221,15 +221,17 @@ int WatchInterrupts(Session& session, const Config& config) {
       if (config.count != 0 && printed == config.count) break;
       const std::string time = Timestamp(i.time);
       const P9050_IntResult& r = i.result;
-      Print(config.json ? JsonText(nlohmann::ordered_json{{"time", time},
-                                                          {"interrupt", r.counter},
-                                                          {"lost", r.lost},
-                                                          {"intcsr", r.status}},
-                                   -1) +
-                              "\n"
-                        : Format("%s interrupt %u lost %u INTCSR %08x\n", time.c_str(),
-                                 static_cast<unsigned>(r.counter), static_cast<unsigned>(r.lost),
-                                 static_cast<unsigned>(r.status)));
+      if (config.json) {
+        PrintJsonLine({{"time", time},
+                       {"slot", SlotText(session.BoardSlot())},
+                       {"interrupt", r.counter},
+                       {"lost", r.lost},
+                       {"intcsr", Hex(r.status, 8)}});
+      } else {
+        Print(Format("%s interrupt %u lost %u INTCSR %08x\n", time.c_str(),
+                     static_cast<unsigned>(r.counter), static_cast<unsigned>(r.lost),
+                     static_cast<unsigned>(r.status)));
+      }
       ++printed;
     }
     FlushOutput();
@@ -261,14 +263,15 @@ int RunRegs(Session& session, const Config& config) {
   nlohmann::ordered_json writes = nlohmann::ordered_json::array();
   std::string text;
   auto show = [&](const Register& r, uint32_t value, bool alone) {
-    registers.push_back({{"name", r.name}, {"offset", r.offset}, {"value", value}});
+    registers.push_back({{"name", r.name}, {"offset", Hex(r.offset, 2)}, {"value", Hex(value, 8)}});
     text += alone ? Format("%08x\n", value) : Format("%02x %-7s %08x\n", r.offset, r.name, value);
   };
 
   if (ops.empty() && config.raw) {
     for (const Register& r : P9050Diag_Registers) {
       const uint32_t value = P9050_ReadReg(board, r.offset);
-      registers.push_back({{"name", r.name}, {"offset", r.offset}, {"value", value}});
+      registers.push_back(
+          {{"name", r.name}, {"offset", Hex(r.offset, 2)}, {"value", Hex(value, 8)}});
       if (r.offset % 16 == 0) text += Format("%02x:", r.offset);
       text += Format(" %08x", value);
       if (r.offset % 16 == 12 || r.offset == P9050_CNTRL) text += "\n";
@@ -284,9 +287,9 @@ int RunRegs(Session& session, const Config& config) {
     }
     const uint32_t value = (old & ~op.mask) | (op.value & op.mask);
     nlohmann::ordered_json w = {{"name", op.reg->name},
-                                {"offset", op.reg->offset},
-                                {"old", old},
-                                {"new", value},
+                                {"offset", Hex(op.reg->offset, 2)},
+                                {"old", Hex(old, 8)},
+                                {"new", Hex(value, 8)},
                                 {"written", !config.dryRun}};
     text += Format("%02x %-7s %08x -> %08x", op.reg->offset, op.reg->name, old, value);
     if (config.dryRun) {
@@ -294,7 +297,7 @@ int RunRegs(Session& session, const Config& config) {
     } else {
       P9050_WriteReg(board, op.reg->offset, value);
       const uint32_t readBack = P9050_ReadReg(board, op.reg->offset);
-      w["read_back"] = readBack;
+      w["read_back"] = Hex(readBack, 8);
       text += Format(", reads %08x\n", readBack);
     }
     writes.push_back(w);
@@ -313,7 +316,8 @@ int RunRegs(Session& session, const Config& config) {
 int RunDi(Session& session, const Config& config) {
   const int value = tamreldi(session.Board());
   if (config.json) {
-    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"di", value}});
+    PrintJson(
+        {{"slot", SlotText(session.BoardSlot())}, {"di", Hex(static_cast<uint32_t>(value), 2)}});
   } else {
     Print(Format("%02x\n", static_cast<unsigned>(value)));
   }
@@ -323,7 +327,7 @@ int RunDi(Session& session, const Config& config) {
 int RunDo(Session& session, const Config& config) {
   const uint32_t value = ParseHex(config.value, 0xFF, "do");
   tamreldo(session.Board(), 0, value);
-  if (config.json) PrintJson({{"slot", SlotText(session.BoardSlot())}, {"do", value}});
+  if (config.json) PrintJson({{"slot", SlotText(session.BoardSlot())}, {"do", Hex(value, 2)}});
   return kExitOk;
 }
 
@@ -351,7 +355,7 @@ int RunCounterSet(Session& session, const Config& config) {
   if (config.json) {
     PrintJson({{"slot", SlotText(session.BoardSlot())},
                {"group", group},
-               {"controls", {controls[0], controls[1], controls[2]}}});
+               {"controls", {Hex(controls[0], 2), Hex(controls[1], 2), Hex(controls[2], 2)}}});
   }
   return kExitOk;
 }
@@ -362,7 +366,9 @@ int RunRead(Session& session, const Config& config) {
   CheckPort(board, offset);
   const int value = tamrelread(board, 0, offset);
   if (config.json) {
-    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"offset", offset}, {"value", value}});
+    PrintJson({{"slot", SlotText(session.BoardSlot())},
+               {"offset", Hex(offset, 2)},
+               {"value", Hex(static_cast<uint32_t>(value), 2)}});
   } else {
     Print(Format("%02x\n", static_cast<unsigned>(value)));
   }
@@ -376,7 +382,9 @@ int RunWrite(Session& session, const Config& config) {
   CheckPort(board, offset);
   tamrelwrite(board, 0, offset, value);
   if (config.json) {
-    PrintJson({{"slot", SlotText(session.BoardSlot())}, {"offset", offset}, {"value", value}});
+    PrintJson({{"slot", SlotText(session.BoardSlot())},
+               {"offset", Hex(offset, 2)},
+               {"value", Hex(value, 2)}});
   }
   return kExitOk;
 }
@@ -389,6 +397,7 @@ int RunWatch(Session& session, const Config& config) {
   P9050_Handle* board = session.Board();
   const bool counters = config.watchWhat == "counters";
   const uint32_t group = counters ? CheckGroup(board, config.group) : 0;
+  const std::string slot = SlotText(session.BoardSlot());
 
   const CatchStopSignals signals;
 
@@ -408,14 +417,19 @@ int RunWatch(Session& session, const Config& config) {
     const std::string time = Timestamp();
     if (counters) {
       const std::array<uint32_t, 3> v = ReadCounters(board, group);
-      Print(config.json
-                ? nlohmann::ordered_json{{"time", time}, {"group", group}, {"counters", v}}.dump() +
-                      "\n"
-                : Format("%s %u %u %u\n", time.c_str(), v[0], v[1], v[2]));
+      if (config.json) {
+        PrintJsonLine({{"time", time}, {"slot", slot}, {"group", group}, {"counters", v}});
+      } else {
+        Print(Format("%s %u %u %u\n", time.c_str(), v[0], v[1], v[2]));
+      }
     } else {
       const int value = tamreldi(board);
-      Print(config.json ? nlohmann::ordered_json{{"time", time}, {"di", value}}.dump() + "\n"
-                        : Format("%s %02x\n", time.c_str(), static_cast<unsigned>(value)));
+      if (config.json) {
+        PrintJsonLine(
+            {{"time", time}, {"slot", slot}, {"di", Hex(static_cast<uint32_t>(value), 2)}});
+      } else {
+        Print(Format("%s %02x\n", time.c_str(), static_cast<unsigned>(value)));
+      }
     }
     FlushOutput();
   }

@@ -70,8 +70,8 @@ void AddFormat(CLI::App* sub, Config& config) {
   AddChoice(sub, "--format", &config.format, kFormats,
             "the file's form: text (the console host's EEPROM file, 64 words of four "
             "hexadecimal digits), hex (byte offsets and bytes, each word high byte first) "
-            "or bin (the 128 bytes in that order)")
-      ->default_str("text");
+            "or bin (the 128 bytes in that order); an image read is told by its content "
+            "unless this is given, one written is text");
 }
 
 CLI::Option* AddGroup(CLI::App* sub, Config& config) {
@@ -128,10 +128,12 @@ void DefineGlobalOptions(CLI::App& app, Config& config) {
            }
            config.slot = value;
          },
-         "the board at bus:slot.function BB:SS.F, as `list` shows")
-      ->type_name("BB:SS.F");
+         "the board (or with `list`, the functions) at [[DDDD:]BB:]SS[.F] as lspci "
+         "takes it, a part left out matching any: 05.0, 00:05, 0000:00:05.0")
+      ->type_name("[[DDDD:]BB:]SS[.F]");
   app.add_option("-d,--device", config.ids,
-                 "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5)");
+                 "vendor and device ID VVVV:DDDD of the boards (default 9050:10b5); VVVV: or "
+                 ":DDDD leaves the other any");
   app.add_flag("--json", config.json, "print the result as one JSON document");
   app.add_flag("--force", config.anyFunction,
                "work on a function whose resources are not a PLX 9050 bridge's (registers in "
@@ -240,7 +242,7 @@ void DefineEepromCommands(CLI::App& app, Config& config) {
                                 "write FILE's image: back up the EEPROM first, write only the "
                                 "words that differ and read each one back",
                                 config, Command::kEepromWrite);
-  ewrite->add_option("file", config.file, "the image to write")->required();
+  ewrite->add_option("file", config.file, "the image to write; - reads standard input")->required();
   AddFormat(ewrite, config);
   ewrite->add_flag("--no-backup", config.noBackup, "do not back up the EEPROM first");
   ewrite->add_option("--backup-dir", config.backupDir,
@@ -251,7 +253,8 @@ void DefineEepromCommands(CLI::App& app, Config& config) {
   CLI::App* verify =
       Subcommand(*eeprom, "verify", "compare the EEPROM with FILE; exit status 0 only when equal",
                  config, Command::kEepromVerify);
-  verify->add_option("file", config.file, "the image to compare with")->required();
+  verify->add_option("file", config.file, "the image to compare with; - reads standard input")
+      ->required();
   AddFormat(verify, config);
 }
 
@@ -285,6 +288,21 @@ void DefineWatch(CLI::App& app, Config& config) {
   irq->excludes(what)->excludes(interval)->excludes(group);
 }
 
+void DefineConfig(CLI::App& app, Config& config) {
+  CLI::App* sub = Subcommand(app, "config",
+                             "dump a PCI function's configuration space as lspci -x does, or "
+                             "read and set its registers as setpci does; any function -s names",
+                             config, Command::kConfig);
+  sub->add_option("registers", config.configArgs,
+                  "NAME or OFFSET.B|W|L to show a register, NAME=VALUE[:MASK] or "
+                  "OFFSET.B|W|L=VALUE[:MASK] to set one (only the MASK bits change); names "
+                  "as setpci's: VENDOR_ID, COMMAND, LATENCY_TIMER, BASE_ADDRESS_0 ...");
+  sub->add_flag("-x,--dump", config.configDump,
+                "dump the configuration space (after any writes): -x the first 64 bytes, -xxx "
+                "256, -xxxx 4096 (the real bus shows more than 64 to root only)");
+  sub->add_flag("-n,--dry-run", config.dryRun, "show what would be written; write nothing");
+}
+
 using CommandRun = int (*)(Session&, const Config&);
 
 const std::map<Command, CommandRun> kRuns = {
@@ -304,7 +322,81 @@ const std::map<Command, CommandRun> kRuns = {
     {Command::kBind, RunBind},
     {Command::kUnbind, RunUnbind},
 #endif
+    {Command::kConfig, RunConfig},
 };
+
+// The edit distance of two words, a swap of neighbours counting as one edit (optimal string
+// alignment), so that "lsit" is one edit from "list".
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The option `name` ("-s", "--board") of `app` or of the commands it falls through to.
+const CLI::Option* FindOption(const CLI::App* app, const std::string& name) {
+  for (; app != nullptr; app = app->get_parent()) {
+    if (const CLI::Option* option = app->get_option_no_throw(name)) return option;
+  }
+  return nullptr;
+}
+
+// When the words of `args` name a command that does not exist: the message that says so, with
+// the closest command's name when one is near (an edit for short names, two for longer ones).
+// Without a command word where one is needed (`commandMissing`: the parser found none), the
+// message naming the commands. Empty otherwise: the parser's own error is the one to show.
+std::string UnknownCommand(const CLI::App& app, const std::vector<std::string>& args,
+                           bool commandMissing) {
+  const CLI::App* level = &app;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") return "";
+    if (arg.size() > 1 && arg[0] == '-') {
+      const bool joined = arg.find('=') != std::string::npos || (arg[1] != '-' && arg.size() > 2);
+      const CLI::Option* option = joined ? nullptr : FindOption(level, arg);
+      if (option != nullptr && option->get_items_expected_min() > 0) ++i;  // its value
+      continue;
+    }
+    const std::vector<const CLI::App*> commands = level->get_subcommands({});
+    const auto known = std::find_if(commands.begin(), commands.end(),
+                                    [&arg](const CLI::App* c) { return c->get_name() == arg; });
+    if (known != commands.end()) {
+      if ((*known)->get_subcommands({}).empty()) return "";
+      level = *known;
+      continue;
+    }
+    std::string closest;
+    size_t best = arg.size() <= 4 ? 2 : 3;  // farther is no suggestion
+    for (const CLI::App* c : commands) {
+      const size_t distance = EditDistance(arg, c->get_name());
+      if (distance < best) {
+        best = distance;
+        closest = c->get_name();
+      }
+    }
+    const std::string what = level == &app ? "command" : level->get_name() + " command";
+    return "unknown " + what + " '" + arg + "'" +
+           (closest.empty() ? "" : "; did you mean '" + closest + "'?");
+  }
+  // No command word at all where one is needed.
+  if (!commandMissing) return "";
+  std::string names;
+  for (const CLI::App* c : level->get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + c->get_name();
+  return (level == &app ? std::string("a command is needed")
+                        : level->get_name() + " needs a command") +
+         ": " + names;
+}
 
 }  // namespace
 
@@ -315,7 +407,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
       "and verify the serial EEPROM. Numbers and values are hexadecimal (with or without 0x) "
       "unless they are counts; results go to standard output, one JSON document with --json. "
       "Exit status: 0 success, 1 the operation failed, 2 usage error.");
-  app.set_version_flag("--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
+  app.set_version_flag("-V,--version", std::string("zarerera ") + ZARERERA_VERSION_STRING);
   app.require_subcommand(1, 1);
   app.fallthrough();
   DefineGlobalOptions(app, config);
@@ -326,6 +418,7 @@ void DefineCommandLine(CLI::App& app, Config& config) {
 #ifdef __linux__
   DefineBindCommands(app, config);
 #endif
+  DefineConfig(app, config);
 }
 
 namespace {
@@ -397,9 +490,13 @@ int Run(const Config& config) {
   if (readerGone) return ReaderGone();
   if (usage) {
     std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n", error.c_str());
+    if (config.json) PrintJsonError(error, kExitUsage);
     return kExitUsage;
   }
-  if (!error.empty()) std::fprintf(stderr, "zarerera: %s\n", error.c_str());
+  if (!error.empty()) {
+    std::fprintf(stderr, "zarerera: %s\n", error.c_str());
+    if (config.json) PrintJsonError(error, status);
+  }
   return status;
 }
 
@@ -416,8 +513,16 @@ int Main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0) {
+      const std::string unknown =
+          UnknownCommand(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc),
+                         dynamic_cast<const CLI::RequiredError*>(&e) != nullptr);
+      const std::string message = unknown.empty() ? ShownMessage(e.what()) : unknown;
       std::fprintf(stderr, "zarerera: %s\nRun with --help for more information.\n",
-                   ShownMessage(e.what()).c_str());
+                   message.c_str());
+      // The parse may have stopped before --json: the words tell.
+      if (config.json || std::find(argv, argv + argc, std::string("--json")) != argv + argc) {
+        PrintJsonError(message, kExitUsage);
+      }
       return kExitUsage;
     }
     app.exit(e);  // the help or version text, on standard output

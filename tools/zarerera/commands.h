@@ -20,6 +20,7 @@ int RunWrite(Session& session, const Config& config);
 int RunWatch(Session& session, const Config& config);
 int RunBind(Session& session, const Config& config);
 int RunUnbind(Session& session, const Config& config);
+int RunConfig(Session& session, const Config& config);
 
 int RunEepromDump(Session& session, const Config& config);
 int RunEepromWrite(Session& session, const Config& config);

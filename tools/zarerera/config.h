@@ -31,9 +31,11 @@ enum class Command {
   kWatch,
   kBind,
   kUnbind,
+  kConfig,
 };
 
-enum class EepromFormat { kText, kHex, kBin };
+// kDetect: an image read is told by its content, an image written is text.
+enum class EepromFormat { kDetect, kText, kHex, kBin };
 
 // The simulated machine: the options both tools take (machine/options.h), and a few of this
 // command's own for scripted tests and benchmarks.
@@ -79,9 +81,12 @@ struct Config {
   unsigned intervalMs = 1000;
   unsigned count = 0;      // 0: until interrupted
   unsigned timeoutMs = 0;  // watch --irq: 0: no limit
+  // config (and regs' -n)
+  int configDump = 0;  // how many -x: 64, 64, 256 or 4096 bytes
+  std::vector<std::string> configArgs;
   // eeprom
   std::string file;
-  EepromFormat format = EepromFormat::kText;
+  EepromFormat format = EepromFormat::kDetect;
   bool noBackup = false;
   bool force = false;     // eeprom write; bind: take the function from the driver that holds it
   std::string backupDir;  // empty: the current directory

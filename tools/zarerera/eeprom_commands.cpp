@@ -39,7 +39,9 @@ EepromImage ReadEeprom(P9050_Handle* board) {
 }
 
 nlohmann::ordered_json Words(const EepromImage& image) {
-  return nlohmann::ordered_json(std::vector<uint16_t>(image.begin(), image.end()));
+  nlohmann::ordered_json words = nlohmann::ordered_json::array();
+  for (uint16_t word : image) words.push_back(Hex(word, 4));
+  return words;
 }
 
 // Saves `image` as eeprom-BB_SS_F-YYYYMMDD-HHMMSS.txt in `dir`, or with -2, -3 ... when that name
@@ -73,16 +75,16 @@ std::vector<size_t> WriteWords(P9050_Handle* board, const EepromImage& image,
   for (size_t i : differing) {
     if (StopRequested()) {
       progress.Finish();
-      throw Stopped(
-          Format("interrupted after %zu of %zu words", written.size(), differing.size()) + restore,
-          StopStatus());
+      throw Stopped(Format("interrupted after %zu of ", written.size()) +
+                        Count(differing.size(), "word") + restore,
+                    StopStatus());
     }
     // Each word write reads the word back and compares.
     if (!P9050_EEPROMWriteWord(board, static_cast<uint32_t>(2 * i), image[i])) {
       progress.Finish();
-      std::string message =
-          Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) + LibraryError("failed") +
-          Format("; %zu of %zu words written before it", written.size(), differing.size());
+      std::string message = Format("writing EEPROM word %zu (offset 0x%02zx): ", i, 2 * i) +
+                            LibraryError("failed") + Format("; %zu of ", written.size()) +
+                            Count(differing.size(), "word") + " written before it";
       if (!backup.empty()) message += "; the former contents are in " + backup;
       throw Failure(message);
     }
@@ -156,8 +158,10 @@ int RunEepromWrite(Session& session, const Config& config) {
   } else {
     std::string text;
     if (!backup.empty()) text += "backup: " + backup + "\n";
-    text += Format("wrote %zu of %zu words, each read back and verified\n", written.size(),
-                   kEepromWords);
+    text += Format("wrote %zu of %zu words", written.size(), kEepromWords) +
+            (written.size() == 1 ? ", read back and verified\n"
+             : written.empty()   ? "\n"
+                                 : ", each read back and verified\n");
     Print(text);
   }
   return kExitOk;
@@ -171,7 +175,8 @@ int RunEepromVerify(Session& session, const Config& config) {
   std::string text;
   for (size_t i = 0; i < kEepromWords; ++i) {
     if (image[i] == current[i]) continue;
-    differences.push_back({{"word", i}, {"file", image[i]}, {"eeprom", current[i]}});
+    differences.push_back(
+        {{"word", i}, {"file", Hex(image[i], 4)}, {"eeprom", Hex(current[i], 4)}});
     text += Format("word %2zu (offset 0x%02zx): file %04x, EEPROM %04x\n", i, 2 * i,
                    static_cast<unsigned>(image[i]), static_cast<unsigned>(current[i]));
   }
@@ -185,8 +190,9 @@ int RunEepromVerify(Session& session, const Config& config) {
   }
   if (differences.empty()) return kExitOk;
   FlushOutput();
-  throw Failure(
-      Format("the EEPROM differs from %s in %zu words", config.file.c_str(), differences.size()));
+  throw Failure("the EEPROM differs from " +
+                (config.file == "-" ? std::string("standard input") : config.file) + " in " +
+                Count(differences.size(), "word"));
 }
 
 }  // namespace zcmd

@@ -1,6 +1,7 @@
 // The three image forms. The text form is the console host's own file (eeprom_file.h).
 #include "eeprom_image.h"
 
+#include <cctype>
 #include <cerrno>
 #include <sstream>
 
@@ -37,14 +38,28 @@ void FromBytes(const uint8_t* bytes, EepromImage* image) {
   }
 }
 
-bool ParseImage(const std::string& content, EepromFormat format, EepromImage* image,
-                std::string* error);
+bool ParseImage(const std::string& content, const std::string& name, EepromFormat format,
+                EepromImage* image, std::string* error);
+
+// The form an image's content shows. Text and hex hold only printable characters and blanks;
+// a hex dump starts with its first offset.
+EepromFormat DetectFormat(const std::string& content) {
+  for (char c : content) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (!(std::isprint(u) || std::isspace(u))) return EepromFormat::kBin;
+  }
+  std::istringstream tokens(content);
+  std::string first;
+  tokens >> first;
+  return first.size() > 1 && first.back() == ':' ? EepromFormat::kHex : EepromFormat::kText;
+}
 
 }  // namespace
 
 std::string ImageText(const EepromImage& image, EepromFormat format) {
   std::string out;
   switch (format) {
+    case EepromFormat::kDetect:
     case EepromFormat::kText:
       out = machine::FormatEepromImage(image);
       break;
@@ -68,16 +83,17 @@ std::string ImageText(const EepromImage& image, EepromFormat format) {
 
 namespace {
 
-// The hex and bin forms.
-bool ParseImage(const std::string& content, EepromFormat format, EepromImage* image,
-                std::string* error) {
+// Any form; errors start with `name`.
+bool ParseImage(const std::string& content, const std::string& name, EepromFormat format,
+                EepromImage* image, std::string* error) {
   switch (format) {
-    case EepromFormat::kText:  // read by the console host's own reader (LoadImage)
-      *error = "the text form is read from its file";
-      return false;
+    case EepromFormat::kDetect:
+      return ParseImage(content, name, DetectFormat(content), image, error);
+    case EepromFormat::kText:
+      return machine::ParseEepromText(content, name, image, error);
     case EepromFormat::kBin:
       if (content.size() != kBytes) {
-        *error = Format("%zu bytes, expected %zu", content.size(), kBytes);
+        *error = name + ": " + Count(content.size(), "byte") + Format(", expected %zu", kBytes);
         return false;
       }
       FromBytes(reinterpret_cast<const uint8_t*>(content.data()), image);
@@ -95,25 +111,25 @@ bool ParseImage(const std::string& content, EepromFormat format, EepromImage* im
         if (!(tokens >> token)) continue;  // blank line
         const std::string expected = Format("%04zx:", count);
         if (token != expected) {
-          *error = Format("line %zu: expected the offset '%s', not '%s'", lineNumber,
-                          expected.c_str(), machine::Shown(token).c_str());
+          *error = name + Format(": line %zu: expected the offset '%s', not '%s'", lineNumber,
+                                 expected.c_str(), machine::Shown(token).c_str());
           return false;
         }
         while (tokens >> token) {
           if (count == kBytes) {
-            *error = Format("line %zu: more than %zu bytes", lineNumber, kBytes);
+            *error = name + Format(": line %zu: more than %zu bytes", lineNumber, kBytes);
             return false;
           }
           if (!HexByte(token, &bytes[count])) {
-            *error = Format("line %zu: '%s' is not a byte of two hexadecimal digits", lineNumber,
-                            machine::Shown(token).c_str());
+            *error = name + Format(": line %zu: '%s' is not a byte of two hexadecimal digits",
+                                   lineNumber, machine::Shown(token).c_str());
             return false;
           }
           ++count;
         }
       }
       if (count != kBytes) {
-        *error = Format("%zu bytes, expected %zu", count, kBytes);
+        *error = name + ": " + Count(count, "byte") + Format(", expected %zu", kBytes);
         return false;
       }
       FromBytes(bytes, image);
@@ -145,10 +161,7 @@ EepromImage LoadImage(const std::string& path, EepromFormat format) {
         throw Failure(error);
     }
   }
-  const bool parsed = format == EepromFormat::kText
-                          ? machine::ParseEepromText(content, &image, &error)
-                          : ParseImage(content, format, &image, &error);
-  if (!parsed) throw Failure(name + ": " + error);
+  if (!ParseImage(content, name, format, &image, &error)) throw Failure(error);
   return image;
 }
 

@@ -23,8 +23,10 @@ std::string ImageText(const EepromImage& image, EepromFormat format);
 
 constexpr const char* kStandardStream = "-";
 
-// Loads `path` (Failure when it is missing, no regular file, too large or malformed) / saves it
-// (Failure when it cannot: only a regular file or a new name is written).
+// Loads `path`, "-" being standard input, in `format` or, with kDetect, in the form its content
+// shows: bytes other than text are bin, a first word "0000:" is hex, anything else text. A
+// Failure when it is missing, no regular file, too large or malformed. SaveImage: a Failure when
+// it cannot (only a regular file or a new name is written); "-" is standard output.
 EepromImage LoadImage(const std::string& path, EepromFormat format);
 void SaveImage(const std::string& path, const EepromImage& image, EepromFormat format);
 // A Failure now when SaveImage(path, ...) could not write `path`.

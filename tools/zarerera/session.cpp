@@ -1,6 +1,7 @@
 // Starting the driver and opening the board.
 #include "session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -204,6 +205,20 @@ void Session::StopPulser() {
   pulser_.join();
 }
 
+std::vector<Session::HighRegion> Session::HighRegions(const WdPciSlot& slot) const {
+  std::vector<HighRegion> regions;
+#ifdef __linux__
+  if (sysfs_) {
+    for (const machine::HighRegion& r : machine::HighRegions(config_.sysfsRoot, slot)) {
+      regions.push_back({r.bar, r.memory, r.start, r.bytes});
+    }
+  }
+#else
+  (void)slot;
+#endif
+  return regions;
+}
+
 WdDeviceHandle Session::OpenDevice() {
   WdVersion version;
   uint32_t status = 0;
@@ -221,33 +236,64 @@ WdDeviceHandle Session::OpenDevice() {
 
 P9050_Handle* Session::Board() {
   if (board_ != nullptr) return board_;
-  const PciIds ids = ParseIds(config_.ids);
+  const IdFilter ids = ParseIds(config_.ids);
+  const bool bySlot = !config_.slot.empty();
+  const SlotFilter wanted = bySlot ? ParseSlot(config_.slot) : SlotFilter{};
+  uint32_t vendor = static_cast<uint32_t>(ids.vendorId);
+  uint32_t device = static_cast<uint32_t>(ids.deviceId);
   uint32_t index = config_.board < 0 ? 0 : static_cast<uint32_t>(config_.board);
-  if (!config_.slot.empty()) {
-    const WdPciSlot wanted = ParseSlot(config_.slot);
+  if (bySlot || !ids.Exact()) {
+    // The board is found on a scan of every function; the library opens it by its exact IDs and
+    // its index among the functions with those.
     WdPciScan scan;
-    WdDeviceHandle device = OpenDevice();
-    const uint32_t status = WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
-    WdChannel_Close(device);
+    WdDeviceHandle scanDevice = OpenDevice();
+    const uint32_t status = WdDriver_Scan(scanDevice, 0, 0, &scan);
+    WdChannel_Close(scanDevice);
     if (status != 0) throw Failure(Format("the bus scan failed (status 0x%08x)", status));
-    uint32_t i = 0;
     const uint32_t count = WdDriver_ScanCount(&scan);
-    while (i < count && std::memcmp(&scan.slots[i], &wanted, sizeof wanted) != 0) ++i;
-    if (i == count) {
-      throw Failure("no board with IDs " + IdsText(ids.vendorId, ids.deviceId) + " at " +
-                    SlotText(wanted));
+    std::vector<uint32_t> candidates;  // scan positions with the IDs, in `list` order
+    for (uint32_t i = 0; i < count; ++i) {
+      if (ids.Matches(scan.ids[i].vendorId, scan.ids[i].deviceId)) candidates.push_back(i);
     }
-    if (config_.board >= 0 && static_cast<uint32_t>(config_.board) != i) {
-      throw UsageError("--board " + std::to_string(config_.board) + " and -s " + config_.slot +
-                       " name different boards");
+    std::vector<uint32_t> chosen;
+    for (uint32_t n = 0; n < candidates.size(); ++n) {
+      if (wanted.Matches(scan.slots[candidates[n]])) chosen.push_back(n);
     }
-    index = i;
+    const std::string where = bySlot ? " at " + config_.slot : "";
+    if (config_.board >= 0) {
+      if (static_cast<size_t>(config_.board) >= candidates.size()) {
+        throw Failure("no board " + std::to_string(config_.board) + " with IDs " +
+                      IdFilterText(ids) + " (" + std::to_string(candidates.size()) + " found)");
+      }
+      if (std::find(chosen.begin(), chosen.end(), static_cast<uint32_t>(config_.board)) ==
+          chosen.end()) {
+        throw UsageError("--board " + std::to_string(config_.board) + " and -s " + config_.slot +
+                         " name different boards");
+      }
+      chosen = {static_cast<uint32_t>(config_.board)};
+    }
+    if (chosen.empty()) throw Failure("no board with IDs " + IdFilterText(ids) + where);
+    if (chosen.size() > 1 && bySlot) {
+      std::string slots;
+      for (uint32_t n : chosen)
+        slots += (slots.empty() ? "" : ", ") + SlotText(scan.slots[candidates[n]]);
+      throw Failure("-s " + config_.slot + " matches " + std::to_string(chosen.size()) +
+                    " boards (" + slots + "); name one");
+    }
+    const uint32_t at = candidates[chosen.front()];
+    vendor = scan.ids[at].vendorId;
+    device = scan.ids[at].deviceId;
+    index = 0;
+    for (uint32_t i = 0; i < at; ++i) {
+      if (scan.ids[i].vendorId == vendor && scan.ids[i].deviceId == device) ++index;
+    }
   }
-  if (!config_.anyFunction) CheckBridge(ids, index);
+  if (!config_.anyFunction)
+    CheckBridge(PciIds{static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)}, index);
   P9050_Handle* handle = nullptr;
-  if (!P9050_Open(&handle, ids.vendorId, ids.deviceId, index, 0) || handle == nullptr) {
+  if (!P9050_Open(&handle, vendor, device, index, 0) || handle == nullptr) {
     throw Failure("cannot open board " + std::to_string(index) + " with IDs " +
-                  IdsText(ids.vendorId, ids.deviceId) + ": " + LibraryError("no reason given"));
+                  IdsText(vendor, device) + ": " + LibraryError("no reason given"));
   }
   board_ = handle;
   P9050_GetPciSlot(board_, &slot_);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config.h"
 #include "driver/hosted_driver.h"
@@ -39,6 +40,16 @@ class Session {
   // Opens the chosen board (once); a Failure with the library's reason when it cannot.
   P9050_Handle* Board();
   const WdPciSlot& BoardSlot() const { return slot_; }
+
+  // The BARs of the function in `slot` that the driver's records cannot carry (above 4 GiB), known
+  // to the sysfs driver's tree; none on the other drivers, whose records hold every BAR they have.
+  struct HighRegion {
+    unsigned bar;
+    bool memory;
+    uint64_t start;
+    uint64_t bytes;
+  };
+  std::vector<HighRegion> HighRegions(const WdPciSlot& slot) const;
 
   // A driver device handle for bus requests, checked for the driver's version. The caller closes
   // it with WdChannel_Close.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "errors.h"
 #include "machine/options.h"
@@ -99,32 +100,81 @@ std::string ShownMessage(const std::string& message) {
   return shown;
 }
 
-PciIds ParseIds(const std::string& text) {
-  if (text.empty()) return kBoardIds;
-  const size_t colon = text.find(':');
-  uint32_t vendor = 0;
-  uint32_t device = 0;
-  if (colon == std::string::npos || colon > 4 || text.size() - colon - 1 > 4 ||
-      !ParseDigits(text.substr(0, colon), 16, 0xFFFF, &vendor) ||
-      !ParseDigits(text.substr(colon + 1), 16, 0xFFFF, &device)) {
-    throw UsageError("-d takes VVVV:DDDD in hexadecimal, not '" + machine::Shown(text) + "'");
+namespace {
+
+// One part of -d or -s: empty or "*" is any (-1), otherwise hexadecimal of at most `digits`
+// digits and at most `max`.
+bool ParsePart(const std::string& text, size_t digits, uint32_t max, int* part) {
+  if (text.empty() || text == "*") {
+    *part = -1;
+    return true;
   }
-  return {static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)};
+  uint32_t value = 0;
+  if (text.size() > digits || !ParseDigits(text, 16, max, &value)) return false;
+  *part = static_cast<int>(value);
+  return true;
 }
 
-WdPciSlot ParseSlot(const std::string& text) {
-  const size_t colon = text.find(':');
-  const size_t dot = text.find('.');
-  WdPciSlot slot{};
-  if (colon == std::string::npos || dot == std::string::npos || dot < colon || colon > 2 ||
-      dot - colon - 1 > 2 || text.size() - dot - 1 != 1 ||
-      !ParseDigits(text.substr(0, colon), 16, 0xFF, &slot.bus) ||
-      !ParseDigits(text.substr(colon + 1, dot - colon - 1), 16, 0x1F, &slot.slot) ||
-      !ParseDigits(text.substr(dot + 1), 10, 7, &slot.function)) {
-    throw UsageError("-s takes BB:SS.F (bus 00-ff, slot 00-1f, function 0-7), not '" +
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (;;) {
+    const size_t at = text.find(separator, begin);
+    parts.push_back(text.substr(begin, at == std::string::npos ? std::string::npos : at - begin));
+    if (at == std::string::npos) return parts;
+    begin = at + 1;
+  }
+}
+
+}  // namespace
+
+bool IdFilter::Matches(uint32_t vendor, uint32_t device) const {
+  return (vendorId < 0 || static_cast<uint32_t>(vendorId) == vendor) &&
+         (deviceId < 0 || static_cast<uint32_t>(deviceId) == device);
+}
+
+IdFilter ParseIds(const std::string& text) {
+  if (text.empty()) return {kBoardIds.vendorId, kBoardIds.deviceId};
+  const std::vector<std::string> parts = Split(text, ':');
+  IdFilter ids;
+  if (parts.size() != 2 || !ParsePart(parts[0], 4, 0xFFFF, &ids.vendorId) ||
+      !ParsePart(parts[1], 4, 0xFFFF, &ids.deviceId)) {
+    throw UsageError("-d takes VVVV:DDDD, VVVV: or :DDDD in hexadecimal, not '" +
                      machine::Shown(text) + "'");
   }
-  return slot;
+  // An ID of 0 matches any, as the driver's scan takes it: no function has vendor or device 0.
+  if (ids.vendorId == 0) ids.vendorId = -1;
+  if (ids.deviceId == 0) ids.deviceId = -1;
+  return ids;
+}
+
+std::string IdFilterText(const IdFilter& ids) {
+  const auto part = [](int id) { return id < 0 ? std::string("*") : Format("%04x", id); };
+  return part(ids.vendorId) + ":" + part(ids.deviceId);
+}
+
+bool SlotFilter::Matches(const WdPciSlot& s) const {
+  return (domain < 0 || domain == 0) && (bus < 0 || static_cast<uint32_t>(bus) == s.bus) &&
+         (slot < 0 || static_cast<uint32_t>(slot) == s.slot) &&
+         (function < 0 || static_cast<uint32_t>(function) == s.function);
+}
+
+SlotFilter ParseSlot(const std::string& text) {
+  SlotFilter filter;
+  const std::vector<std::string> halves = Split(text, '.');
+  std::vector<std::string> parts = Split(halves[0], ':');
+  bool ok = halves.size() <= 2 && parts.size() <= 3 && !text.empty();
+  if (ok && halves.size() == 2) ok = ParsePart(halves[1], 1, 7, &filter.function);
+  if (ok) ok = ParsePart(parts.back(), 2, 0x1F, &filter.slot);
+  if (ok && parts.size() >= 2) ok = ParsePart(parts[parts.size() - 2], 2, 0xFF, &filter.bus);
+  if (ok && parts.size() == 3) ok = ParsePart(parts[0], 4, 0xFFFF, &filter.domain);
+  if (!ok) {
+    throw UsageError(
+        "-s takes [[DDDD:]BB:]SS[.F] (domain 0000-ffff, bus 00-ff, slot 00-1f, function 0-7; a "
+        "part left out or * matches any), not '" +
+        machine::Shown(text) + "'");
+  }
+  return filter;
 }
 
 std::string Format(const char* format, ...) {
@@ -167,8 +217,35 @@ std::string JsonText(const nlohmann::ordered_json& document, int indent) {
   return document.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+namespace {
+enum class Printed { kNothing, kDocument, kLines };
+Printed g_printed = Printed::kNothing;
+}  // namespace
+
 void PrintJson(const nlohmann::ordered_json& document) {
+  g_printed = Printed::kDocument;
   Print(JsonText(document, 2) + "\n");
+}
+
+void PrintJsonLine(const nlohmann::ordered_json& object) {
+  g_printed = Printed::kLines;
+  Print(JsonText(object, -1) + "\n");
+}
+
+void PrintJsonError(const std::string& message, int status) {
+  if (g_printed == Printed::kDocument) return;
+  const nlohmann::ordered_json error = {{"error", message}, {"exit_status", status}};
+  const std::string text = JsonText(error, g_printed == Printed::kLines ? -1 : 2);
+  std::fputs((text + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+std::string Count(size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Hex(uint64_t value, int digits) {
+  return Format("%0*llx", digits, static_cast<unsigned long long>(value));
 }
 
 void FlushOutput() {
