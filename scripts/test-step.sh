@@ -138,8 +138,9 @@ with_wine() {
   echo "==> starting ${wine}"
   # shellcheck disable=SC2064 # the server to stop is known now
   trap "scripts/${wine}-run.sh --stop" EXIT
-  "scripts/${wine}-run.sh" --start
-  "$@"
+  # The lock stays with this step: the servers wine starts must not inherit it.
+  "scripts/${wine}-run.sh" --start 9>&-
+  "$@" 9>&-
 }
 
 run_step() {
