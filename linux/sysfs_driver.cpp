@@ -13,6 +13,7 @@
 #include "driver/driver_calls.h"
 #include "driver/precise_sleep.h"
 #include "driver/transfer_kind.h"
+#include "driver/transfer_run.h"
 #include "driver/wd_status.h"
 
 namespace sysfs {
@@ -23,47 +24,6 @@ constexpr uint64_t kAddressLimit = 0x100000000ull;   // the records carry 32-bit
 constexpr uint32_t kConfigLimit = 4096;              // PCI Express configuration space
 constexpr size_t kMaxFileBytes = size_t{64} * 1024;  // the small text files read whole
 constexpr char kVersionText[] = "zarerera Linux sysfs driver";
-
-// One cell of a mapping, packed so that an access at any offset is one load or store of T's width.
-template <typename T>
-struct __attribute__((packed)) Cell {
-  T value;
-};
-
-template <typename T>
-T LoadCell(const uint8_t* at) {
-  return reinterpret_cast<const volatile Cell<T>*>(at)->value;
-}
-
-template <typename T>
-void StoreCell(uint8_t* at, T value) {
-  reinterpret_cast<volatile Cell<T>*>(at)->value = value;
-}
-
-uint32_t LoadWidth(const uint8_t* at, unsigned width) {
-  switch (width) {
-    case 1:
-      return LoadCell<uint8_t>(at);
-    case 2:
-      return LoadCell<uint16_t>(at);
-    default:
-      return LoadCell<uint32_t>(at);
-  }
-}
-
-void StoreWidth(uint8_t* at, uint32_t value, unsigned width) {
-  switch (width) {
-    case 1:
-      StoreCell<uint8_t>(at, static_cast<uint8_t>(value));
-      break;
-    case 2:
-      StoreCell<uint16_t>(at, static_cast<uint16_t>(value));
-      break;
-    default:
-      StoreCell<uint32_t>(at, value);
-      break;
-  }
-}
 
 std::string Hex(uint64_t value) {
   char text[24];
@@ -480,57 +440,39 @@ const SysfsDriver::Range* SysfsDriver::Covering(bool memory, uint32_t address, u
 }
 
 uint32_t SysfsDriver::Transfer(WdTransfer& r) {
-  const wd::TransferKind c = wd::KindOf(r.command);
-  if (c.width == 0) {
-    return Fail(WD_STATUS_INVALID_PARAMETER,
-                "unknown transfer command " + std::to_string(r.command));
-  }
-  uint8_t* buffer = nullptr;
-  uint32_t count = 1;
-  if (c.block) {
-    if (r.bytes % c.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) {
-      return Fail(WD_STATUS_INVALID_PARAMETER,
-                  "block of " + std::to_string(r.bytes) + " bytes is not whole elements");
-    }
-    buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
-    count = r.bytes / c.width;
-    if (count == 0) return 0;
-  }
-  const bool increment = c.block && r.autoIncrement != 0;
-  const uint64_t span = increment ? uint64_t{count} * c.width : c.width;
-  const Range* range = Covering(c.memory, r.address, span);
+  wd::TransferPlan plan;
+  std::string error;
+  if (!wd::PlanTransfer(r, &plan, &error)) return Fail(WD_STATUS_INVALID_PARAMETER, error);
+  if (plan.count == 0) return 0;
+  const wd::TransferKind c = plan.kind;
+  const Range* range = Covering(c.memory, r.address, plan.span);
   if (range == nullptr) {
-    return Fail(WD_STATUS_INVALID_PARAMETER, std::string("no registered ") +
-                                                 (c.memory ? "memory" : "I/O") + " range covers " +
-                                                 Hex(r.address) + "-" + Hex(r.address + span - 1));
+    return Fail(WD_STATUS_INVALID_PARAMETER,
+                std::string("no registered ") + (c.memory ? "memory" : "I/O") + " range covers " +
+                    Hex(r.address) + "-" + Hex(r.address + plan.span - 1));
   }
-  uint64_t offset = r.address - range->start;
-  auto* single = reinterpret_cast<uint8_t*>(&r.data);  // a single's value: the field's low bytes
-  for (uint32_t i = 0; i < count; ++i) {
-    uint8_t* element = buffer != nullptr ? buffer + size_t{i} * c.width : single;
-    uint32_t value = 0;
-    if (c.write) std::memcpy(&value, element, c.width);
-    if (c.memory) {
-      if (c.write) {
-        StoreWidth(range->user + offset, value, c.width);
-      } else {
-        value = LoadWidth(range->user + offset, c.width);
-      }
-    } else {
-      const long n = c.write ? files_->Write(range->fd, &value, c.width, offset)
-                             : files_->Read(range->fd, &value, c.width, offset);
-      if (n < 0)
-        return FailErrno(static_cast<int>(-n), c.write ? "writing" : "reading", range->path);
-      if (n != static_cast<long>(c.width)) {
-        return Fail(WD_STATUS_INVALID_PARAMETER, std::string("short ") +
-                                                     (c.write ? "write" : "read") + " at " +
-                                                     Hex(offset) + " of " + range->path);
-      }
-    }
-    if (!c.write) std::memcpy(element, &value, c.width);
-    if (increment) offset += c.width;
-  }
-  return 0;
+  return wd::RunTransfer(
+      r, plan, r.address - range->start, [&](uint64_t offset, uint32_t* value) -> uint32_t {
+        if (c.memory) {
+          if (c.write) {
+            wd::StoreWidth(range->user + offset, *value, c.width);
+          } else {
+            *value = wd::LoadWidth(range->user + offset, c.width);
+          }
+          return 0;
+        }
+        const long n = c.write ? files_->Write(range->fd, value, c.width, offset)
+                               : files_->Read(range->fd, value, c.width, offset);
+        if (n < 0) {
+          return FailErrno(static_cast<int>(-n), c.write ? "writing" : "reading", range->path);
+        }
+        if (n != static_cast<long>(c.width)) {
+          return Fail(WD_STATUS_INVALID_PARAMETER, std::string("short ") +
+                                                       (c.write ? "write" : "read") + " at " +
+                                                       Hex(offset) + " of " + range->path);
+        }
+        return 0;
+      });
 }
 
 }  // namespace sysfs

@@ -12,6 +12,7 @@
 #include "driver/driver_calls.h"
 #include "driver/precise_sleep.h"
 #include "driver/transfer_kind.h"
+#include "driver/transfer_run.h"
 #include "driver/wd_status.h"
 
 namespace vfio {
@@ -21,36 +22,6 @@ namespace {
 constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
 constexpr uint32_t kConfigLimit = 4096;             // PCI Express configuration space
 constexpr char kVersionText[] = "zarerera Linux VFIO driver";
-
-template <typename T>
-struct __attribute__((packed)) Cell {
-  T value;
-};
-
-uint32_t LoadWidth(const uint8_t* at, unsigned width) {
-  switch (width) {
-    case 1:
-      return reinterpret_cast<const volatile Cell<uint8_t>*>(at)->value;
-    case 2:
-      return reinterpret_cast<const volatile Cell<uint16_t>*>(at)->value;
-    default:
-      return reinterpret_cast<const volatile Cell<uint32_t>*>(at)->value;
-  }
-}
-
-void StoreWidth(uint8_t* at, uint32_t value, unsigned width) {
-  switch (width) {
-    case 1:
-      reinterpret_cast<volatile Cell<uint8_t>*>(at)->value = static_cast<uint8_t>(value);
-      break;
-    case 2:
-      reinterpret_cast<volatile Cell<uint16_t>*>(at)->value = static_cast<uint16_t>(value);
-      break;
-    default:
-      reinterpret_cast<volatile Cell<uint32_t>*>(at)->value = value;
-      break;
-  }
-}
 
 std::string Hex(uint64_t value) {
   char text[24];
@@ -758,58 +729,38 @@ uint32_t VfioDriver::Transfer(WdTransfer& r) {
 }
 
 uint32_t VfioDriver::TransferLocked(WdTransfer& r) {
-  const wd::TransferKind c = wd::KindOf(r.command);
-  if (c.width == 0) {
-    return Fail(WD_STATUS_INVALID_PARAMETER,
-                "unknown transfer command " + std::to_string(r.command));
-  }
-  uint8_t* buffer = nullptr;
-  uint32_t count = 1;
-  if (c.block) {
-    if (r.bytes % c.width != 0 || (r.bytes != 0 && r.data.ptr == 0)) {
-      return Fail(WD_STATUS_INVALID_PARAMETER,
-                  "block of " + std::to_string(r.bytes) + " bytes is not whole elements");
-    }
-    buffer = WD_FROM_UPTR(uint8_t*, r.data.ptr);
-    count = r.bytes / c.width;
-    if (count == 0) return 0;
-  }
-  const bool increment = c.block && r.autoIncrement != 0;
-  const uint64_t span = increment ? uint64_t{count} * c.width : c.width;
-  const Range* range = Covering(c.memory, r.address, span);
+  wd::TransferPlan plan;
+  std::string error;
+  if (!wd::PlanTransfer(r, &plan, &error)) return Fail(WD_STATUS_INVALID_PARAMETER, error);
+  if (plan.count == 0) return 0;
+  const wd::TransferKind c = plan.kind;
+  const Range* range = Covering(c.memory, r.address, plan.span);
   if (range == nullptr) {
-    return Fail(WD_STATUS_INVALID_PARAMETER, std::string("no registered ") +
-                                                 (c.memory ? "memory" : "I/O") + " range covers " +
-                                                 Hex(r.address) + "-" + Hex(r.address + span - 1));
+    return Fail(WD_STATUS_INVALID_PARAMETER,
+                std::string("no registered ") + (c.memory ? "memory" : "I/O") + " range covers " +
+                    Hex(r.address) + "-" + Hex(r.address + plan.span - 1));
   }
-  uint64_t offset = r.address - range->start;
-  auto* single = reinterpret_cast<uint8_t*>(&r.data);
-  for (uint32_t i = 0; i < count; ++i) {
-    uint8_t* element = buffer != nullptr ? buffer + size_t{i} * c.width : single;
-    uint32_t value = 0;
-    if (c.write) std::memcpy(&value, element, c.width);
-    if (range->user != nullptr) {
-      if (c.write) {
-        StoreWidth(range->user + offset, value, c.width);
-      } else {
-        value = LoadWidth(range->user + offset, c.width);
-      }
-    } else {
-      const uint64_t at = range->region_offset + offset;
-      const long n = c.write ? kernel_->Write(range->device->fd, &value, c.width, at)
-                             : kernel_->Read(range->device->fd, &value, c.width, at);
-      const std::string doing = std::string(c.write ? "writing " : "reading ") +
-                                Hex(r.address + (offset - (r.address - range->start))) + " of " +
-                                range->device->name;
-      if (n < 0) return FailErrno(static_cast<int>(-n), doing);
-      if (n != static_cast<long>(c.width)) {
-        return Fail(WD_STATUS_INVALID_PARAMETER, "short access: " + doing);
-      }
-    }
-    if (!c.write) std::memcpy(element, &value, c.width);
-    if (increment) offset += c.width;
-  }
-  return 0;
+  return wd::RunTransfer(
+      r, plan, r.address - range->start, [&](uint64_t offset, uint32_t* value) -> uint32_t {
+        if (range->user != nullptr) {
+          if (c.write) {
+            wd::StoreWidth(range->user + offset, *value, c.width);
+          } else {
+            *value = wd::LoadWidth(range->user + offset, c.width);
+          }
+          return 0;
+        }
+        const uint64_t at = range->region_offset + offset;
+        const long n = c.write ? kernel_->Write(range->device->fd, value, c.width, at)
+                               : kernel_->Read(range->device->fd, value, c.width, at);
+        const std::string doing = std::string(c.write ? "writing " : "reading ") +
+                                  Hex(range->start + offset) + " of " + range->device->name;
+        if (n < 0) return FailErrno(static_cast<int>(-n), doing);
+        if (n != static_cast<long>(c.width)) {
+          return Fail(WD_STATUS_INVALID_PARAMETER, "short access: " + doing);
+        }
+        return 0;
+      });
 }
 
 // --- Interrupts
