@@ -256,6 +256,43 @@ uint32_t VfioDriver::CardInfo(WdPciCardInfo& r) {
   return 0;
 }
 
+// The range of a card's item on `device`: the BAR of `lines` it is, mapped when the region can be.
+uint32_t VfioDriver::RangeOf(Device* device, const std::vector<sysfs::ResourceLine>& lines,
+                             WdItem& item, Range* out) {
+  bool memory = false;
+  uint32_t start = 0;
+  uint32_t bytes = 0;
+  uint32_t bar = 0;
+  ItemOf(item, &memory, &start, &bytes, &bar);
+  const std::string& name = device->name;
+  const int index = BarOf(lines, memory, start, bytes, bar);
+  if (index < 0 || device->bars[index].size < bytes) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, std::string(memory ? "memory" : "I/O") + " range at " +
+                                                 Hex(start) + " of " + std::to_string(bytes) +
+                                                 " bytes is no BAR of " + name);
+  }
+  const RegionInfo& region = device->bars[index];
+  Range range;
+  range.memory = memory;
+  range.start = start;
+  range.bytes = bytes;
+  range.device = device;
+  range.region_offset = region.offset;
+  if (memory && region.mmap) {
+    const size_t length = (size_t{bytes} + page_size_ - 1) / page_size_ * page_size_;
+    int error = 0;
+    void* base = kernel_->Map(device->fd, length, region.offset, &error);
+    if (base == nullptr) {
+      return FailErrno(error, "mapping BAR" + std::to_string(index) + " of " + name);
+    }
+    range.user = static_cast<uint8_t*>(base);
+    range.map_length = length;
+    item.u.mem.userAddress = WD_TO_UPTR(range.user);
+  }
+  *out = range;
+  return 0;
+}
+
 uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
   (void)handle;  // a registration is not tied to the handle it came on
   if (r.checkLockOnly != 0) return 0;
@@ -306,31 +343,8 @@ uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
       continue;
     }
     if (!IsRange(item)) continue;
-    ItemOf(item, &memory, &start, &bytes, &bar);
-    const int index = BarOf(lines, memory, start, bytes, bar);
-    if (index < 0 || device->bars[index].size < bytes) {
-      return fail(Fail(WD_STATUS_INVALID_PARAMETER,
-                       std::string(memory ? "memory" : "I/O") + " range at " + Hex(start) + " of " +
-                           std::to_string(bytes) + " bytes is no BAR of " + name));
-    }
-    const RegionInfo& region = device->bars[index];
     Range range;
-    range.memory = memory;
-    range.start = start;
-    range.bytes = bytes;
-    range.device = device;
-    range.region_offset = region.offset;
-    if (memory && region.mmap) {
-      const size_t length = (size_t{bytes} + page_size_ - 1) / page_size_ * page_size_;
-      int error = 0;
-      void* base = kernel_->Map(device->fd, length, region.offset, &error);
-      if (base == nullptr) {
-        return fail(FailErrno(error, "mapping BAR" + std::to_string(index) + " of " + name));
-      }
-      range.user = static_cast<uint8_t*>(base);
-      range.map_length = length;
-      item.u.mem.userAddress = WD_TO_UPTR(range.user);
-    }
+    if (const uint32_t status = RangeOf(device, lines, item, &range)) return fail(status);
     reg->ranges.push_back(range);
   }
   reg->card_handle = next_card_handle_++;

@@ -144,6 +144,8 @@ class VfioDriver : public wd::RequestDriver {
   uint32_t TransferLocked(WdTransfer& r);
   const Range* Covering(bool memory, uint32_t address, uint64_t bytes) const;
   void ReleaseRegistration(Registration& registration);
+  uint32_t RangeOf(Device* device, const std::vector<sysfs::ResourceLine>& lines, WdItem& item,
+                   Range* out);
   void StopLine(Line& line, std::unique_lock<std::mutex>& lock);
   void CloseLine(Line& line);
 
