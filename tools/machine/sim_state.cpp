@@ -202,6 +202,97 @@ std::string FormatSimState(sim::Simulator& simulator, const std::vector<sim::Sim
   return out.str();
 }
 
+namespace {
+
+// Counter group `g` of `board`, as the state file's "group" and "counter" lines give it.
+bool RestoreGroup(Reader& reader, uint32_t g, const sim::SimBoard& board, std::string* error) {
+  std::vector<std::string> t;
+  std::vector<uint64_t> n;
+  if (!reader.Take("group", 2, &t, error)) return false;
+  if (t[0] != std::to_string(g)) {
+    *error = reader.Where() + "group " + t[0] + " where group " + std::to_string(g) + " belongs";
+    return false;
+  }
+  std::vector<uint64_t> hz;
+  if (!Numbers(reader, {t[1]}, 10, UINT32_MAX, "group clock", &hz, error)) return false;
+  sim::CounterGroup8254::Snapshot group;
+  group.hz = hz[0];
+  for (unsigned c = 0; c < kCounters; ++c) {
+    if (!reader.Take("counter", kCounterFieldCount + 1, &t, error)) return false;
+    if (t[0] != std::to_string(c)) {
+      *error =
+          reader.Where() + "counter " + t[0] + " where counter " + std::to_string(c) + " belongs";
+      return false;
+    }
+    n.clear();
+    for (size_t f = 0; f < kCounterFieldCount; ++f) {
+      std::vector<uint64_t> one;
+      if (!Numbers(reader, {t[f + 1]}, 10, kCounterFieldMax[f], "counter field", &one, error)) {
+        return false;
+      }
+      n.push_back(one[0]);
+    }
+    group.counters[c] = CounterFrom(n);
+  }
+  if (!board.ports->group(g).Restore(group)) {
+    *error = reader.Where() + "group " + std::to_string(g) +
+             ": a counter state no 8254 can be in (a count beyond its modulus?)";
+    return false;
+  }
+  return true;
+}
+
+// Board `b`'s bridge registers, ports and EEPROM, then its counter groups.
+bool RestoreBoard(Reader& reader, size_t b, const sim::SimBoard& board, std::string* error) {
+  std::vector<std::string> t;
+  std::vector<uint64_t> n;
+  if (!reader.Take("board", 2, &t, error)) return false;
+  if (t[0] != std::to_string(b) || t[1] != IdsOf(board)) {
+    *error = reader.Where() + "board " + t[0] + " " + t[1] + ", but board " + std::to_string(b) +
+             " of the machine is " + IdsOf(board) + " (--ids)";
+    return false;
+  }
+  if (!reader.Take("registers", sim::plx9050::kRegisterCount, &t, error) ||
+      !Numbers(reader, t, 16, UINT32_MAX, "registers", &n, error)) {
+    return false;
+  }
+  for (uint32_t r = 0; r < sim::plx9050::kRegisterCount; ++r) {
+    board.bridge->Poke(RegisterOffset(r), static_cast<uint32_t>(n[r]));
+  }
+  if (!reader.Take("digital-in", 1, &t, error) ||
+      !Numbers(reader, t, 16, 0xFF, "digital-in", &n, error)) {
+    return false;
+  }
+  board.ports->set_digital_in(static_cast<uint8_t>(n[0]));
+  if (!reader.Take("digital-out", 2, &t, error)) return false;
+  std::vector<uint64_t> writes;
+  if (!Numbers(reader, {t[0]}, 16, 0xFF, "digital-out", &n, error) ||
+      !Numbers(reader, {t[1]}, 10, UINT64_MAX, "digital-out writes", &writes, error)) {
+    return false;
+  }
+  board.ports->RestoreDigitalOut(static_cast<uint8_t>(n[0]), writes[0]);
+  if (board.eeprom != nullptr) {
+    if (!reader.Take("eeprom-write-enabled", 1, &t, error) ||
+        !Numbers(reader, t, 10, 1, "eeprom-write-enabled", &n, error)) {
+      return false;
+    }
+    board.eeprom->set_write_enabled(n[0] != 0);
+    if (!reader.Take("eeprom", kEepromWords, &t, error) ||
+        !Numbers(reader, t, 16, 0xFFFF, "eeprom", &n, error)) {
+      return false;
+    }
+    sim::Eeprom93C46::Image image{};
+    for (size_t w = 0; w < kEepromWords; ++w) image[w] = static_cast<uint16_t>(n[w]);
+    board.eeprom->set_image(image);
+  }
+  for (uint32_t g = 0; g < sim::port_window::kCounterGroups; ++g) {
+    if (!RestoreGroup(reader, g, board, error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RestoreSimState(const std::string& text, sim::Simulator& simulator,
                      const std::vector<sim::SimBoard>& boards, std::string* error) {
   Reader reader(text);
@@ -230,80 +321,7 @@ bool RestoreSimState(const std::string& text, sim::Simulator& simulator,
   // Every group counts from the restored time on.
   simulator.clock().Restore(clock_ns);
   for (size_t b = 0; b < boards.size(); ++b) {
-    const sim::SimBoard& board = boards[b];
-    if (!reader.Take("board", 2, &t, error)) return false;
-    if (t[0] != std::to_string(b) || t[1] != IdsOf(board)) {
-      *error = reader.Where() + "board " + t[0] + " " + t[1] + ", but board " + std::to_string(b) +
-               " of the machine is " + IdsOf(board) + " (--ids)";
-      return false;
-    }
-    if (!reader.Take("registers", sim::plx9050::kRegisterCount, &t, error) ||
-        !Numbers(reader, t, 16, UINT32_MAX, "registers", &n, error)) {
-      return false;
-    }
-    for (uint32_t r = 0; r < sim::plx9050::kRegisterCount; ++r) {
-      board.bridge->Poke(RegisterOffset(r), static_cast<uint32_t>(n[r]));
-    }
-    if (!reader.Take("digital-in", 1, &t, error) ||
-        !Numbers(reader, t, 16, 0xFF, "digital-in", &n, error)) {
-      return false;
-    }
-    board.ports->set_digital_in(static_cast<uint8_t>(n[0]));
-    if (!reader.Take("digital-out", 2, &t, error)) return false;
-    std::vector<uint64_t> writes;
-    if (!Numbers(reader, {t[0]}, 16, 0xFF, "digital-out", &n, error) ||
-        !Numbers(reader, {t[1]}, 10, UINT64_MAX, "digital-out writes", &writes, error)) {
-      return false;
-    }
-    board.ports->RestoreDigitalOut(static_cast<uint8_t>(n[0]), writes[0]);
-    if (board.eeprom != nullptr) {
-      if (!reader.Take("eeprom-write-enabled", 1, &t, error) ||
-          !Numbers(reader, t, 10, 1, "eeprom-write-enabled", &n, error)) {
-        return false;
-      }
-      board.eeprom->set_write_enabled(n[0] != 0);
-      if (!reader.Take("eeprom", kEepromWords, &t, error) ||
-          !Numbers(reader, t, 16, 0xFFFF, "eeprom", &n, error)) {
-        return false;
-      }
-      sim::Eeprom93C46::Image image{};
-      for (size_t w = 0; w < kEepromWords; ++w) image[w] = static_cast<uint16_t>(n[w]);
-      board.eeprom->set_image(image);
-    }
-    for (uint32_t g = 0; g < sim::port_window::kCounterGroups; ++g) {
-      if (!reader.Take("group", 2, &t, error)) return false;
-      if (t[0] != std::to_string(g)) {
-        *error =
-            reader.Where() + "group " + t[0] + " where group " + std::to_string(g) + " belongs";
-        return false;
-      }
-      std::vector<uint64_t> hz;
-      if (!Numbers(reader, {t[1]}, 10, UINT32_MAX, "group clock", &hz, error)) return false;
-      sim::CounterGroup8254::Snapshot group;
-      group.hz = hz[0];
-      for (unsigned c = 0; c < kCounters; ++c) {
-        if (!reader.Take("counter", kCounterFieldCount + 1, &t, error)) return false;
-        if (t[0] != std::to_string(c)) {
-          *error = reader.Where() + "counter " + t[0] + " where counter " + std::to_string(c) +
-                   " belongs";
-          return false;
-        }
-        n.clear();
-        for (size_t f = 0; f < kCounterFieldCount; ++f) {
-          std::vector<uint64_t> one;
-          if (!Numbers(reader, {t[f + 1]}, 10, kCounterFieldMax[f], "counter field", &one, error)) {
-            return false;
-          }
-          n.push_back(one[0]);
-        }
-        group.counters[c] = CounterFrom(n);
-      }
-      if (!board.ports->group(g).Restore(group)) {
-        *error = reader.Where() + "group " + std::to_string(g) +
-                 ": a counter state no 8254 can be in (a count beyond its modulus?)";
-        return false;
-      }
-    }
+    if (!RestoreBoard(reader, b, boards[b], error)) return false;
   }
   return reader.AtEnd(error);
 }

@@ -180,6 +180,68 @@ std::string OpName(const ConfigOp& op) {
                          : op.name;
 }
 
+// One register of the line: read, or written (unless `dryRun`) and read back.
+void ApplyOp(const ConfigSpace& space, const ConfigOp& op, size_t opCount, bool dryRun,
+             nlohmann::ordered_json* registers, nlohmann::ordered_json* written,
+             std::string* text) {
+  const int digits = static_cast<int>(2 * op.width);
+  const uint32_t old = space.Read(op.offset, op.width);
+  nlohmann::ordered_json entry = {
+      {"name", OpName(op)}, {"offset", Hex(op.offset, 2)}, {"width", op.width}};
+  if (!op.write) {
+    entry["value"] = Hex(old, digits);
+    registers->push_back(entry);
+    *text += opCount == 1
+                 ? Hex(old, digits) + "\n"
+                 : Format("%02x %s %s\n", op.offset, OpName(op).c_str(), Hex(old, digits).c_str());
+    return;
+  }
+  const uint32_t value = (old & ~op.mask) | (op.value & op.mask);
+  entry["old"] = Hex(old, digits);
+  entry["new"] = Hex(value, digits);
+  entry["written"] = !dryRun;
+  *text += Format("%02x %s %s -> %s", op.offset, OpName(op).c_str(), Hex(old, digits).c_str(),
+                  Hex(value, digits).c_str());
+  if (dryRun) {
+    *text += " (dry run: not written)\n";
+  } else {
+    space.Write(op.offset, op.width, value);
+    const uint32_t readBack = space.Read(op.offset, op.width);
+    entry["read_back"] = Hex(readBack, digits);
+    *text += ", reads " + Hex(readBack, digits) + "\n";
+  }
+  written->push_back(entry);
+}
+
+// The first `dumpBytes` of the function's configuration space, as lspci -x shows them.
+void DumpConfig(const ConfigSpace& space, const WdPciSlot& slot, const WdPciId& ids,
+                uint32_t dumpBytes, nlohmann::ordered_json* doc, std::string* text) {
+  nlohmann::ordered_json bytes = nlohmann::ordered_json::array();
+  std::string dump = SlotText(slot) + " " + IdsText(ids.vendorId, ids.deviceId) + "\n";
+  const int offsetDigits = dumpBytes > 256 ? 3 : 2;
+  for (uint32_t offset = 0; offset < dumpBytes; offset += 4) {
+    uint32_t dword = 0;
+    try {
+      dword = space.Read(offset, 4);
+    } catch (const Failure&) {
+      // A conventional function ends where its 256 bytes do, as lspci -xxxx shows it.
+      if (offset != kConventionalConfigBytes) throw;
+      std::fprintf(stderr, "zarerera: %s has no extended configuration space: %u bytes shown\n",
+                   SlotText(slot).c_str(), kConventionalConfigBytes);
+      break;
+    }
+    if (offset % kDumpLine == 0) dump += Format("%0*x:", offsetDigits, offset);
+    for (uint32_t b = 0; b < 4; ++b) {
+      const uint32_t byte = (dword >> (8 * b)) & 0xFF;
+      bytes.push_back(Hex(byte, 2));
+      dump += Format(" %02x", byte);
+    }
+    if (offset % kDumpLine == kDumpLine - 4) dump += "\n";
+  }
+  (*doc)["config"] = bytes;
+  *text += dump + "\n";
+}
+
 }  // namespace
 
 int RunConfig(Session& session, const Config& config) {
@@ -207,63 +269,12 @@ int RunConfig(Session& session, const Config& config) {
     nlohmann::ordered_json registers = nlohmann::ordered_json::array();
     nlohmann::ordered_json written = nlohmann::ordered_json::array();
     for (const ConfigOp& op : ops) {
-      const int digits = static_cast<int>(2 * op.width);
-      const uint32_t old = space.Read(op.offset, op.width);
-      nlohmann::ordered_json entry = {
-          {"name", OpName(op)}, {"offset", Hex(op.offset, 2)}, {"width", op.width}};
-      if (!op.write) {
-        entry["value"] = Hex(old, digits);
-        registers.push_back(entry);
-        text += ops.size() == 1 ? Hex(old, digits) + "\n"
-                                : Format("%02x %s %s\n", op.offset, OpName(op).c_str(),
-                                         Hex(old, digits).c_str());
-        continue;
-      }
-      const uint32_t value = (old & ~op.mask) | (op.value & op.mask);
-      entry["old"] = Hex(old, digits);
-      entry["new"] = Hex(value, digits);
-      entry["written"] = !config.dryRun;
-      text += Format("%02x %s %s -> %s", op.offset, OpName(op).c_str(), Hex(old, digits).c_str(),
-                     Hex(value, digits).c_str());
-      if (config.dryRun) {
-        text += " (dry run: not written)\n";
-      } else {
-        space.Write(op.offset, op.width, value);
-        const uint32_t readBack = space.Read(op.offset, op.width);
-        entry["read_back"] = Hex(readBack, digits);
-        text += ", reads " + Hex(readBack, digits) + "\n";
-      }
-      written.push_back(entry);
+      ApplyOp(space, op, ops.size(), config.dryRun, &registers, &written, &text);
     }
     if (!registers.empty()) doc["registers"] = registers;
     if (!written.empty()) doc["writes"] = written;
-    if (dumpBytes != 0) {
-      // The dump comes after the writes: it shows what they left.
-      nlohmann::ordered_json bytes = nlohmann::ordered_json::array();
-      std::string dump = SlotText(slot) + " " + IdsText(ids.vendorId, ids.deviceId) + "\n";
-      const int offsetDigits = dumpBytes > 256 ? 3 : 2;
-      for (uint32_t offset = 0; offset < dumpBytes; offset += 4) {
-        uint32_t dword = 0;
-        try {
-          dword = space.Read(offset, 4);
-        } catch (const Failure&) {
-          // A conventional function ends where its 256 bytes do, as lspci -xxxx shows it.
-          if (offset != kConventionalConfigBytes) throw;
-          std::fprintf(stderr, "zarerera: %s has no extended configuration space: %u bytes shown\n",
-                       SlotText(slot).c_str(), kConventionalConfigBytes);
-          break;
-        }
-        if (offset % kDumpLine == 0) dump += Format("%0*x:", offsetDigits, offset);
-        for (uint32_t b = 0; b < 4; ++b) {
-          const uint32_t byte = (dword >> (8 * b)) & 0xFF;
-          bytes.push_back(Hex(byte, 2));
-          dump += Format(" %02x", byte);
-        }
-        if (offset % kDumpLine == kDumpLine - 4) dump += "\n";
-      }
-      doc["config"] = bytes;
-      text += dump + "\n";
-    }
+    // The dump comes after the writes: it shows what they left.
+    if (dumpBytes != 0) DumpConfig(space, slot, ids, dumpBytes, &doc, &text);
   } catch (...) {
     WdChannel_Close(device);
     throw;

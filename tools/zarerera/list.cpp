@@ -109,6 +109,51 @@ void PrintNoBoardHints(const Session& session, const Config& config, const IdFil
   for (const std::string& hint : hints) std::fprintf(stderr, "zarerera: %s\n", hint.c_str());
 }
 
+// The functions as JSON, one object each.
+nlohmann::ordered_json FunctionsJson(const std::vector<Function>& functions) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (size_t i = 0; i < functions.size(); ++i) {
+    const Function& f = functions[i];
+    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
+    for (const Region& r : f.regions) {
+      regions.push_back({{"region", r.bar},
+                         {"type", r.memory ? "memory" : "io"},
+                         {"address", Hex(r.address, r.memory ? 8 : 4)},
+                         {"size", r.bytes},
+                         {"reachable", r.reachable}});
+    }
+    list.push_back({{"index", f.index},
+                    {"slot", SlotText(f.slot)},
+                    {"bus", Hex(f.slot.bus, 2)},
+                    {"device", Hex(f.slot.slot, 2)},
+                    {"function", Hex(f.slot.function, 1)},
+                    {"vendor_id", Hex(f.ids.vendorId, 4)},
+                    {"device_id", Hex(f.ids.deviceId, 4)},
+                    {"regions", regions},
+                    {"irq", f.hasIrq ? nlohmann::ordered_json(f.irq) : nullptr}});
+  }
+  return list;
+}
+
+// The functions as lines, each with its regions and interrupt under -v.
+std::string FunctionsText(const std::vector<Function>& functions, bool verbose) {
+  std::string text;
+  for (size_t i = 0; i < functions.size(); ++i) {
+    const Function& f = functions[i];
+    text += Format("%zu %s %s\n", f.index, SlotText(f.slot).c_str(),
+                   IdsText(f.ids.vendorId, f.ids.deviceId).c_str());
+    if (!verbose) continue;
+    for (const Region& r : f.regions) {
+      text += Format(r.memory ? "\tRegion %u: Memory at %08llx [size=%s]"
+                              : "\tRegion %u: I/O ports at %04llx [size=%s]",
+                     r.bar, static_cast<unsigned long long>(r.address), SizeText(r.bytes).c_str());
+      text += r.reachable ? "\n" : " (above 4 GiB: not reachable)\n";
+    }
+    if (f.hasIrq) text += Format("\tIRQ %u\n", f.irq);
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunList(Session& session, const Config& config) {
@@ -144,46 +189,10 @@ int RunList(Session& session, const Config& config) {
   }
 
   if (config.json) {
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (size_t i = 0; i < functions.size(); ++i) {
-      const Function& f = functions[i];
-      nlohmann::ordered_json regions = nlohmann::ordered_json::array();
-      for (const Region& r : f.regions) {
-        regions.push_back({{"region", r.bar},
-                           {"type", r.memory ? "memory" : "io"},
-                           {"address", Hex(r.address, r.memory ? 8 : 4)},
-                           {"size", r.bytes},
-                           {"reachable", r.reachable}});
-      }
-      list.push_back({{"index", f.index},
-                      {"slot", SlotText(f.slot)},
-                      {"bus", Hex(f.slot.bus, 2)},
-                      {"device", Hex(f.slot.slot, 2)},
-                      {"function", Hex(f.slot.function, 1)},
-                      {"vendor_id", Hex(f.ids.vendorId, 4)},
-                      {"device_id", Hex(f.ids.deviceId, 4)},
-                      {"regions", regions},
-                      {"irq", f.hasIrq ? nlohmann::ordered_json(f.irq) : nullptr}});
-    }
-    PrintJson({{"driver", DriverName(config.driver)}, {"functions", list}});
-    return kExitOk;
+    PrintJson({{"driver", DriverName(config.driver)}, {"functions", FunctionsJson(functions)}});
+  } else {
+    Print(FunctionsText(functions, config.verbose));
   }
-
-  std::string text;
-  for (size_t i = 0; i < functions.size(); ++i) {
-    const Function& f = functions[i];
-    text += Format("%zu %s %s\n", f.index, SlotText(f.slot).c_str(),
-                   IdsText(f.ids.vendorId, f.ids.deviceId).c_str());
-    if (!config.verbose) continue;
-    for (const Region& r : f.regions) {
-      text += Format(r.memory ? "\tRegion %u: Memory at %08llx [size=%s]"
-                              : "\tRegion %u: I/O ports at %04llx [size=%s]",
-                     r.bar, static_cast<unsigned long long>(r.address), SizeText(r.bytes).c_str());
-      text += r.reachable ? "\n" : " (above 4 GiB: not reachable)\n";
-    }
-    if (f.hasIrq) text += Format("\tIRQ %u\n", f.irq);
-  }
-  Print(text);
   return kExitOk;
 }
 
