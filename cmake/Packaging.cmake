@@ -9,9 +9,6 @@ set(CPACK_PACKAGE_VENDOR "zarerera developers")
 set(CPACK_PACKAGE_CONTACT "zarerera developers <dev@zarerera.example>")
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
-# Installed binaries without their symbol tables, as Debian ships them.
-set(CPACK_STRIP_FILES ON)
-
 if(WIN32)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
       "Access library for the PCI I/O board behind a PLX 9050 bridge")
@@ -23,6 +20,9 @@ if(WIN32)
   endif()
 else()
   set(CPACK_GENERATOR DEB)
+  # Installed binaries without their symbol tables, as Debian ships them (the zips keep theirs, by
+  # which scripts/check_dll.sh finds each export's code).
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL ${ZARERERA_DEB_COMPONENTS})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

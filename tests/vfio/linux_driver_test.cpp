@@ -43,7 +43,7 @@ class FakeFiles : public sysfs::SysfsFiles {
   long Read(int fd, void* buffer, size_t bytes, uint64_t offset) override {
     const auto& [path, text] = open_.at(fd);
     if (offset >= text.size()) return 0;
-    const size_t n = std::min(bytes, text.size() - offset);
+    const size_t n = std::min(bytes, static_cast<size_t>(text.size() - offset));
     std::memcpy(buffer, text.data() + offset, n);
     if (path.find("/resource1") != std::string::npos) accesses.push_back("in " + path);
     return static_cast<long>(n);

@@ -61,10 +61,10 @@ TEST(ToolsTest, ZarereraListAllVerboseEqualsLspci) {
 }
 
 TEST(ToolsTest, ZarereraRegsReadsEduBehindThePortThroughTheMapping) {
-  const Command regs = RunCommand("zarerera -d 1234:11e8 --board 1 regs LAS0RR");
+  const Command regs = RunCommand("zarerera --force -d 1234:11e8 --board 1 regs LAS0RR");
   EXPECT_EQ(regs.status, 0);
   EXPECT_EQ(regs.output, "010000ed\n");
-  const Command none = RunCommand("zarerera -d 1234:11e8 --board 2 regs LAS0RR");
+  const Command none = RunCommand("zarerera --force -d 1234:11e8 --board 2 regs LAS0RR");
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.output,
             "zarerera: cannot open board 2 with IDs 1234:11e8: Card out of range of available "
@@ -79,7 +79,7 @@ TEST(ToolsTest, UnprivilegedUserListsTheBusAndIsToldWhatNeedsRoot) {
   EXPECT_EQ(user.status, 0);
   EXPECT_EQ(user.output, root.output);
 
-  const Command regs = RunCommandAs(1000, "zarerera -d 1234:11e8 regs LAS0RR");
+  const Command regs = RunCommandAs(1000, "zarerera --force -d 1234:11e8 regs LAS0RR");
   EXPECT_EQ(regs.status, 1);
   EXPECT_EQ(regs.output.substr(0, regs.output.find('\n') + 1),
             "zarerera: permission denied: opening /sys/bus/pci/devices/0000:00:02.0/resource0 "

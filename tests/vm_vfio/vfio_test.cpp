@@ -309,7 +309,8 @@ TEST(VfioGuestTools, TheCommandListsAndReadsEduThroughVfio) {
   EXPECT_EQ(list.status, 0) << list.output;
   EXPECT_NE(list.output.find("00:02.0 1234:11e8"), std::string::npos) << list.output;
   EXPECT_NE(list.output.find("Region 0: Memory at"), std::string::npos) << list.output;
-  const vm_test::Command regs = RunCommand("zarerera --driver=vfio -d 1234:11e8 regs INTCSR");
+  const vm_test::Command regs =
+      RunCommand("zarerera --driver=vfio --force -d 1234:11e8 regs INTCSR");
   EXPECT_EQ(regs.status, 0) << regs.output;
 }
 
@@ -347,11 +348,11 @@ TEST(VfioGuestTools, AnOrdinaryUserGivenTheGroupFileNeedsNoRoot) {
   ASSERT_EQ(chown(file.c_str(), 0, 1000), 0) << file;
   ASSERT_EQ(chmod(file.c_str(), 0660), 0) << file;
   const vm_test::Command user =
-      vm_test::RunCommandAs(1000, "zarerera --driver=vfio -d 1234:11e8 regs INTCSR");
+      vm_test::RunCommandAs(1000, "zarerera --driver=vfio --force -d 1234:11e8 regs INTCSR");
   EXPECT_EQ(user.status, 0) << user.output;
   ASSERT_EQ(chown(file.c_str(), 0, 0), 0);  // as vfio-pci leaves it: root's alone
   const vm_test::Command refused =
-      vm_test::RunCommandAs(1000, "zarerera --driver=vfio -d 1234:11e8 regs INTCSR");
+      vm_test::RunCommandAs(1000, "zarerera --driver=vfio --force -d 1234:11e8 regs INTCSR");
   EXPECT_NE(refused.status, 0);
   EXPECT_NE(refused.output.find("permission denied: opening " + file), std::string::npos)
       << refused.output;

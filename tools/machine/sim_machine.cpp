@@ -62,25 +62,7 @@ struct SimMachine::Driver : WdHostedDriver {
 SimMachine::SimMachine() = default;
 SimMachine::~SimMachine() = default;
 
-bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string>* notes,
-                       std::string* error) {
-  // Every file is checked before anything runs, so that a session's work is never lost at exit.
-  std::vector<bool> exists;
-  for (const std::string& path : options.eepromFiles) {
-    bool there = false;
-    if (!CheckReplaceable(path, &there, error)) return false;
-    exists.push_back(there);
-  }
-  for (const std::string& path : options.vcdFiles) {
-    bool there = false;
-    if (!CheckReplaceable(path, &there, error)) return false;
-  }
-  bool stateThere = false;
-  if (!options.simState.empty() && !CheckReplaceable(options.simState, &stateThere, error)) {
-    return false;
-  }
-  if (NamesTwice(options, error)) return false;
-
+void SimMachine::BuildBus(const SimMachineOptions& options) {
   simulator_ = std::make_unique<sim::Simulator>(options.realTime ? sim::Clock::Mode::kReal
                                                                  : sim::Clock::Mode::kVirtual);
   // Nothing here reads the logs the tests use: a long session stays in bounded memory.
@@ -102,6 +84,28 @@ bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string
     boards_.back().bridge->set_register_write_capacity(0);
     boards_.back().ports->set_logging(false);
   }
+}
+
+bool SimMachine::Start(const SimMachineOptions& options, std::vector<std::string>* notes,
+                       std::string* error) {
+  // Every file is checked before anything runs, so that a session's work is never lost at exit.
+  std::vector<bool> exists;
+  for (const std::string& path : options.eepromFiles) {
+    bool there = false;
+    if (!CheckReplaceable(path, &there, error)) return false;
+    exists.push_back(there);
+  }
+  for (const std::string& path : options.vcdFiles) {
+    bool there = false;
+    if (!CheckReplaceable(path, &there, error)) return false;
+  }
+  bool stateThere = false;
+  if (!options.simState.empty() && !CheckReplaceable(options.simState, &stateThere, error)) {
+    return false;
+  }
+  if (NamesTwice(options, error)) return false;
+
+  BuildBus(options);
 
   stateFile_ = options.simState;
   if (!stateFile_.empty()) {

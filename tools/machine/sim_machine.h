@@ -49,6 +49,8 @@ class SimMachine {
   const std::vector<sim::SimBoard>& boards() const { return boards_; }
 
  private:
+  // The simulator, the chipset's functions and the boards the options ask for.
+  void BuildBus(const SimMachineOptions& options);
   struct Driver;
 
   std::unique_ptr<sim::Simulator> simulator_;

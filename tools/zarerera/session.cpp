@@ -306,7 +306,12 @@ P9050_Handle* Session::Board() {
 // register commands would write into whatever the function's BAR0 holds.
 void Session::CheckBridge(const PciIds& ids, uint32_t index) {
   WdPciScan scan;
-  WdDeviceHandle device = OpenDevice();
+  WdDeviceHandle device = WD_INVALID_HANDLE;
+  try {
+    device = OpenDevice();
+  } catch (const Failure&) {
+    return;  // no driver to ask: the library's open says so in its own words
+  }
   const uint32_t status = WdDriver_Scan(device, ids.vendorId, ids.deviceId, &scan);
   const uint32_t count = WdDriver_ScanCount(&scan);
   if (status != 0 || index >= count) {
