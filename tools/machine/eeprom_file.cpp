@@ -9,16 +9,23 @@
 
 namespace machine {
 
-LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
-  std::string text;
-  switch (ReadInputFile(path, kMaxImageFileBytes, &text, error)) {
+LoadResult LoadTextFile(const std::string& path, size_t limit, std::string* text,
+                        std::string* error) {
+  switch (ReadInputFile(path, limit, text, error)) {
     case ReadResult::kRead:
-      break;
+      return LoadResult::kLoaded;
     case ReadResult::kMissing:
       return LoadResult::kMissing;
     case ReadResult::kBad:
-      return LoadResult::kBad;
+      break;
   }
+  return LoadResult::kBad;
+}
+
+LoadResult LoadEepromFile(const std::string& path, EepromImage* image, std::string* error) {
+  std::string text;
+  const LoadResult read = LoadTextFile(path, kMaxImageFileBytes, &text, error);
+  if (read != LoadResult::kLoaded) return read;
   return ParseEepromText(text, path, image, error) ? LoadResult::kLoaded : LoadResult::kBad;
 }
 

@@ -18,6 +18,11 @@ constexpr size_t kMaxImageFileBytes = 16 * 1024;
 
 enum class LoadResult { kLoaded, kMissing, kBad };
 
+// The whole of a regular file of at most `limit` bytes (ReadInputFile in files.h): kMissing when
+// there is none, kBad with "path: reason".
+LoadResult LoadTextFile(const std::string& path, size_t limit, std::string* text,
+                        std::string* error);
+
 // Reads exactly 64 hexadecimal words (blanks and newlines between them, nothing else) from a
 // regular file of at most kMaxImageFileBytes. kMissing when there is no such file; kBad with
 // "path: reason" when it cannot be read or is not an image.

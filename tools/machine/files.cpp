@@ -377,6 +377,26 @@ bool CheckReplaceable(const std::string& path, bool* exists, std::string* error)
   return true;
 }
 
+namespace {
+
+// Writes all of `text` to `file`, flushes it to the disk and closes it; the first failure's code,
+// or 0.
+DWORD WriteSyncedAndClose(HANDLE file, const std::string& text) {
+  DWORD failure = 0;
+  size_t done = 0;
+  while (failure == 0 && done < text.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, text.data() + done, chunk, &written, nullptr)) failure = GetLastError();
+    done += written;
+  }
+  if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
+  if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+  return failure;
+}
+
+}  // namespace
+
 bool ReplaceFile(const std::string& path, const std::string& text, std::string* error) {
   bool exists = false;
   if (!CheckReplaceable(path, &exists, error)) return false;
@@ -389,16 +409,7 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string* 
     *error = SystemReason(path, GetLastError());
     return false;
   }
-  DWORD failure = 0;
-  size_t done = 0;
-  while (failure == 0 && done < text.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file, text.data() + done, chunk, &written, nullptr)) failure = GetLastError();
-    done += written;
-  }
-  if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
-  if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+  DWORD failure = WriteSyncedAndClose(file, text);
   if (failure == 0 && !MoveFileExA(temporary.c_str(), path.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     failure = GetLastError();
@@ -430,16 +441,7 @@ bool CreateNewFile(const std::string& dir, const std::string& stem, const std::s
       *error = SystemReason(name, failure);
       return false;
     }
-    DWORD failure = 0;
-    size_t done = 0;
-    while (failure == 0 && done < text.size()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-      DWORD written = 0;
-      if (!WriteFile(file, text.data() + done, chunk, &written, nullptr)) failure = GetLastError();
-      done += written;
-    }
-    if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
-    if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+    const DWORD failure = WriteSyncedAndClose(file, text);
     if (failure != 0) {
       DeleteFileA(name.c_str());
       *error = SystemReason(name, failure);

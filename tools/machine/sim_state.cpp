@@ -331,14 +331,8 @@ LoadResult LoadSimStateFile(const std::string& path, sim::Simulator& simulator,
   // Eight boards' state is some 20 KiB; a file past a MiB is no state file.
   constexpr size_t kMaxStateFileBytes = 1024 * 1024;
   std::string text;
-  switch (ReadInputFile(path, kMaxStateFileBytes, &text, error)) {
-    case ReadResult::kRead:
-      break;
-    case ReadResult::kMissing:
-      return LoadResult::kMissing;
-    case ReadResult::kBad:
-      return LoadResult::kBad;
-  }
+  const LoadResult read = LoadTextFile(path, kMaxStateFileBytes, &text, error);
+  if (read != LoadResult::kLoaded) return read;
   if (!RestoreSimState(text, simulator, boards, error)) {
     *error = path + ": " + *error;
     return LoadResult::kBad;
