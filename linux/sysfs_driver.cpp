@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "driver/driver_calls.h"
+#include "driver/failure_reasons.h"
 #include "driver/precise_sleep.h"
 #include "driver/transfer_kind.h"
 #include "driver/transfer_run.h"
@@ -66,12 +67,12 @@ SysfsDriver::~SysfsDriver() {
 
 std::string SysfsDriver::LastError() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return last_error_;
+  return reasons_.last();
 }
 
 void SysfsDriver::SetErrorReporter(std::function<void(const std::string&)> reporter) {
   std::lock_guard<std::mutex> guard(lock_);
-  reporter_ = std::move(reporter);
+  reasons_.set_reporter(std::move(reporter));
 }
 
 int SysfsDriver::registrations() const {
@@ -98,8 +99,7 @@ bool SysfsDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint3
 }
 
 uint32_t SysfsDriver::Refuse(uint32_t code, uint32_t status) {
-  if (status == WD_STATUS_UNKNOWN_REQUEST) return Fail(status, "unknown request " + Hex(code));
-  return Fail(status, "record too short");
+  return reasons_.Refused(code, status);
 }
 
 uint32_t SysfsDriver::Sleep(WdSleep& r) {
@@ -110,9 +110,7 @@ uint32_t SysfsDriver::Sleep(WdSleep& r) {
 // --- Errors
 
 uint32_t SysfsDriver::Fail(uint32_t status, const std::string& reason) {
-  last_error_ = reason;
-  if (reporter_) reporter_(reason);
-  return status;
+  return reasons_.Fail(status, reason);
 }
 
 uint32_t SysfsDriver::FailErrno(int error, const char* doing, const std::string& path) {
@@ -133,9 +131,7 @@ uint32_t SysfsDriver::FailErrno(int error, const char* doing, const std::string&
     case ENOMEM:
       return Fail(WD_STATUS_NO_MEMORY, std::string("out of memory: ") + doing + " " + path);
     default: {
-      std::string text = std::strerror(error);
-      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+      const std::string text = wd::ErrnoText(error);
       return Fail(WD_STATUS_INVALID_PARAMETER, text + ": " + doing + " " + path);
     }
   }

@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/failure_reasons.h"
 #include "driver/request_driver.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_files.h"
@@ -121,8 +122,7 @@ class SysfsDriver final : public wd::RequestDriver {
   uint32_t next_card_handle_ = 1;
   uint32_t next_int_handle_ = 1;
   const Range* last_hit_[2] = {nullptr, nullptr};  // I/O, memory: the range that answered last
-  std::string last_error_;
-  std::function<void(const std::string&)> reporter_;
+  wd::FailureReasons reasons_;
 };
 
 }  // namespace sysfs

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "driver/driver_calls.h"
+#include "driver/failure_reasons.h"
 #include "driver/precise_sleep.h"
 #include "driver/transfer_kind.h"
 #include "driver/transfer_run.h"
@@ -47,12 +48,12 @@ VfioDriver::~VfioDriver() {
 
 std::string VfioDriver::LastError() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return last_error_;
+  return reasons_.last();
 }
 
 void VfioDriver::SetErrorReporter(std::function<void(const std::string&)> reporter) {
   std::lock_guard<std::mutex> guard(lock_);
-  reporter_ = std::move(reporter);
+  reasons_.set_reporter(std::move(reporter));
 }
 
 bool VfioDriver::BoundToVfio(const std::string& name) {
@@ -111,8 +112,7 @@ bool VfioDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint32
 }
 
 uint32_t VfioDriver::Refuse(uint32_t code, uint32_t status) {
-  if (status == WD_STATUS_UNKNOWN_REQUEST) return Fail(status, "unknown request " + Hex(code));
-  return Fail(status, "record too short");
+  return reasons_.Refused(code, status);
 }
 
 uint32_t VfioDriver::Sleep(WdSleep& r) {
@@ -123,9 +123,7 @@ uint32_t VfioDriver::Sleep(WdSleep& r) {
 // --- Errors
 
 uint32_t VfioDriver::Fail(uint32_t status, const std::string& reason) {
-  last_error_ = reason;
-  if (reporter_) reporter_(reason);
-  return status;
+  return reasons_.Fail(status, reason);
 }
 
 uint32_t VfioDriver::FailErrno(int error, const std::string& doing) {
@@ -144,9 +142,7 @@ uint32_t VfioDriver::FailErrno(int error, const std::string& doing) {
     case ENOMEM:
       return Fail(WD_STATUS_NO_MEMORY, "out of memory: " + doing);
     default: {
-      std::string text = std::strerror(error);
-      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+      const std::string text = wd::ErrnoText(error);
       return Fail(WD_STATUS_INVALID_PARAMETER, text + ": " + doing);
     }
   }

@@ -56,6 +56,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/failure_reasons.h"
 #include "driver/request_driver.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_tree.h"
@@ -168,8 +169,7 @@ class VfioDriver : public wd::RequestDriver {
   uint32_t next_card_handle_ = kFirstHandle;
   uint32_t next_int_handle_ = kFirstHandle;
   uint64_t next_generation_ = 1;
-  std::string last_error_;
-  std::function<void(const std::string&)> reporter_;
+  wd::FailureReasons reasons_;
 };
 
 }  // namespace vfio

@@ -26,6 +26,16 @@
 
 namespace machine {
 
+namespace {
+
+// A backup's name: `stem``suffix` in `directory`, the n-th try `stem`-n`suffix`.
+std::string NumberedName(const std::filesystem::path& directory, const std::string& stem,
+                         const std::string& suffix, int n) {
+  return (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
+}
+
+}  // namespace
+
 #ifndef _WIN32
 
 namespace {
@@ -223,8 +233,7 @@ bool CreateNewFile(const std::string& dir, const std::string& stem, const std::s
   constexpr int kMaxTries = 1000;
   const std::filesystem::path directory(dir.empty() ? "." : dir);
   for (int n = 1; n <= kMaxTries; ++n) {
-    const std::string name =
-        (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
+    const std::string name = NumberedName(directory, stem, suffix, n);
     // O_EXCL with O_CREAT fails on any entry of that name, a link too, and never follows one.
     const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -431,8 +440,7 @@ bool CreateNewFile(const std::string& dir, const std::string& stem, const std::s
   constexpr int kMaxTries = 1000;
   const std::filesystem::path directory(dir.empty() ? "." : dir);
   for (int n = 1; n <= kMaxTries; ++n) {
-    const std::string name =
-        (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
+    const std::string name = NumberedName(directory, stem, suffix, n);
     HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

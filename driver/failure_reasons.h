@@ -1,0 +1,55 @@
+// The reason an in-process driver gives for a failed request, as text: kept as the latest (the
+// driver's LastError) and handed to the reporter a host sets (the tools print it on standard
+// error). The driver keeps its own lock around it.
+#ifndef ZARERERA_DRIVER_FAILURE_REASONS_H
+#define ZARERERA_DRIVER_FAILURE_REASONS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "driver/wd_status.h"
+
+namespace wd {
+
+class FailureReasons {
+ public:
+  // Keeps `reason` and hands it to the reporter; returns `status`, for `return Fail(...)`.
+  uint32_t Fail(uint32_t status, const std::string& reason) {
+    last_ = reason;
+    if (reporter_) reporter_(reason);
+    return status;
+  }
+  // A request the decoder refused before any handler ran: a code not known, or a record too
+  // short for its code.
+  uint32_t Refused(uint32_t code, uint32_t status) {
+    if (status != WD_STATUS_UNKNOWN_REQUEST) return Fail(status, "record too short");
+    char text[40];
+    std::snprintf(text, sizeof text, "unknown request 0x%lx", static_cast<unsigned long>(code));
+    return Fail(status, text);
+  }
+  const std::string& last() const { return last_; }
+  void set_reporter(std::function<void(const std::string&)> reporter) {
+    reporter_ = std::move(reporter);
+  }
+
+ private:
+  std::string last_;
+  std::function<void(const std::string&)> reporter_;
+};
+
+// strerror's text with a lower-case first letter, as a reason quotes it ("no such device: ...").
+inline std::string ErrnoText(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  }
+  return text;
+}
+
+}  // namespace wd
+
+#endif  // ZARERERA_DRIVER_FAILURE_REASONS_H
