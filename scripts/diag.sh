@@ -16,7 +16,7 @@ if [ -z "${P9050DIAG_PROGRAM:-}" ]; then
   jobs=$(nproc 2>/dev/null || echo 2)
   # The presets are found in the checkout; the build runs there, the program here.
   (cd "${root}" && cmake --preset release >/dev/null &&
-    cmake --build --preset release --target p9050diag zarerera -j "${jobs}" >&2)
+    cmake --build --preset release --target p9050diag zarerera_cmd -j "${jobs}" >&2)
   echo "diag.sh: p9050diag and zarerera are in ${root}/build/release/tools/" >&2
   P9050DIAG_PROGRAM="${root}/build/release/tools/p9050diag"
 fi
