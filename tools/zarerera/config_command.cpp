@@ -138,7 +138,10 @@ WdPciSlot ChooseFunction(WdDeviceHandle device, const Config& config, WdPciId* i
   }
   if (matches.size() > 1 && bySlot) {
     std::string slots;
-    for (uint32_t i : matches) slots += (slots.empty() ? "" : ", ") + SlotText(scan.slots[i]);
+    for (uint32_t i : matches) {
+      if (!slots.empty()) slots += ", ";
+      slots += SlotText(scan.slots[i]);
+    }
     throw Failure("-s " + config.slot + " matches " + std::to_string(matches.size()) +
                   " functions (" + slots + "); name one");
   }
