@@ -267,9 +267,9 @@ quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
     m=$(basename "${f}")
     m=${m%%.ko*}
     args=""
-    for spec in "${modules[@]}"; do
-      if [[ "${spec}" == *=* ]] && [ "$(echo "${spec%%=*}" | tr - _)" = "$(echo "${m}" | tr - _)" ]; then
-        args=${spec#*=}
+    for entry in "${modules[@]}"; do
+      if [[ "${entry}" == *=* ]] && [ "$(echo "${entry%%=*}" | tr - _)" = "$(echo "${m}" | tr - _)" ]; then
+        args=${entry#*=}
       fi
     done
     printf 'insmod /lib/modules/%s/%s %s || echo "zarerera-vm: insmod %s failed"\n' \

@@ -19,43 +19,16 @@
 #include "machine/eeprom_file.h"
 #include "machine/files.h"
 #include "support/console_files.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using machine::ReadResult;
 using testsupport::ReadFile;
+using testsupport::ScratchDir;
 
-// A private directory, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "zarerera_files_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.insert(e.path().filename().string());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-void Put(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+using testsupport::Put;
 
 // A chain of `links` links link1 -> link2 -> ... -> file in `dir`; returns the first.
 std::string LinkChain(const ScratchDir& dir, int links) {

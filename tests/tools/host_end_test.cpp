@@ -20,37 +20,13 @@
 #include <vector>
 
 #include "host_process.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using TempDir = testsupport::ScratchDir;
 using hosttest::HostProcess;
-
-// A fresh directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zarerera_host_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.insert(e.path().filename().string());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
 
 using testsupport::ReadFile;
 

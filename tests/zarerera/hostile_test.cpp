@@ -16,44 +16,18 @@
 #include <vector>
 
 #include "run_command.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using Private = testsupport::ScratchDir;
 using cmdtest::kTryHelp;
 using cmdtest::Result;
 using cmdtest::Zarerera;
 using testsupport::ReadFile;
 
-// A private directory, removed with everything in it.
-class Private {
- public:
-  Private() {
-    std::string pattern = (fs::temp_directory_path() / "zarerera_hostile_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~Private() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  Private(const Private&) = delete;
-  Private& operator=(const Private&) = delete;
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.insert(e.path().filename().string());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-void Put(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+using testsupport::Put;
 
 // The simulated part's default contents as text, hex and bin.
 std::string DefaultImage(const std::string& format) {
