@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_console.h"
+#include "fuzz_words.h"
 #include "options.h"
 
 namespace machine {
@@ -43,17 +44,7 @@ Parsed Parse(const std::vector<std::string>& args) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> args{"p9050diag"};
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\0' || data[i] == '\n') {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (!current.empty()) args.push_back(current);
+  const std::vector<std::string> args = fuzz::Words("p9050diag", data, size);
   if (args.size() > 64) return -1;  // a longer command line adds nothing
 
   const Parsed first = Parse(args);

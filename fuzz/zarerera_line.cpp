@@ -15,6 +15,7 @@
 
 #include "driver/hosted_driver.h"
 #include "fuzz_console.h"
+#include "fuzz_words.h"
 #include "zarerera/cli.h"
 #include "zarerera/commands.h"
 
@@ -64,17 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // options).
   static FILE* const quiet = std::freopen("/dev/null", "w", stdout);
   (void)quiet;
-  std::vector<std::string> args{"zarerera"};
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\0' || data[i] == '\n') {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (!current.empty()) args.push_back(current);
+  const std::vector<std::string> args = fuzz::Words("zarerera", data, size);
   if (args.size() > 32) return -1;
 
   const Parsed first = Parse(args);
