@@ -3,11 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -42,6 +46,60 @@ std::string Attribute(const std::string& function, const std::string& name) {
   std::string text = ReadFile(std::string(kDevices) + "/" + function + "/" + name);
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
+}
+
+namespace {
+
+// The last part of a link's target: a driver's or an IOMMU group's name.
+std::string LinkName(const std::string& path) {
+  char target[512];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+  if (n < 0) return "";
+  target[n] = '\0';
+  const std::string t = target;
+  return t.substr(t.rfind('/') + 1);
+}
+
+}  // namespace
+
+std::string DriverOf(const std::string& fn) {
+  return LinkName(std::string(kDevices) + "/" + fn + "/driver");
+}
+std::string GroupOf(const std::string& fn) {
+  return LinkName(std::string(kDevices) + "/" + fn + "/iommu_group");
+}
+
+bool BindToVfio(const std::string& fn) {
+  const std::string dir = std::string(kDevices) + "/" + fn;
+  if (!WriteFile(dir + "/driver_override", "vfio-pci")) return false;
+  if (!DriverOf(fn).empty() && !WriteFile(dir + "/driver/unbind", fn)) return false;
+  WriteFile("/sys/bus/pci/drivers_probe", fn);
+  return DriverOf(fn) == "vfio-pci";
+}
+
+int VfioDeviceFd(const std::string& process) {
+  const std::string dir = "/proc/" + process + "/fd";
+  DIR* fds = opendir(dir.c_str());
+  if (fds == nullptr) return -1;
+  int found = -1;
+  while (const dirent* entry = readdir(fds)) {
+    char target[64] = {};
+    const std::string link = dir + "/" + entry->d_name;
+    if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+        std::string(target) == "anon_inode:[vfio-device]") {
+      found = found == -1 ? std::atoi(entry->d_name) : -2;
+    }
+  }
+  closedir(fds);
+  return found;
+}
+
+int BorrowFd(pid_t pid, int fd) {
+  const int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (process < 0) return -1;
+  const int borrowed = static_cast<int>(syscall(SYS_pidfd_getfd, process, fd, 0));
+  close(process);
+  return borrowed;
 }
 
 std::vector<std::string> Functions() {
@@ -95,6 +153,71 @@ Command RunCommandAs(unsigned uid, const std::string& command, const std::string
   close(fds[0]);
   int status = 0;
   if (waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
+}
+
+Conversation::Conversation(const std::string& command) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return;
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return;
+  }
+  child_ = fork();
+  if (child_ == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    const std::string line = "exec " + command;
+    execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  input_ = in[1];
+  output_fd_ = out[0];
+  // A program that ends early must not take the test down with SIGPIPE at the next Send.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+Conversation::~Conversation() {
+  if (child_ > 0) (void)Finish();
+}
+
+void Conversation::Send(const std::string& text) {
+  if (input_ >= 0) (void)!write(input_, text.data(), text.size());
+}
+
+bool Conversation::ReadSome(std::chrono::steady_clock::time_point end) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+  if (output_fd_ < 0 || left.count() <= 0) return false;
+  pollfd ready{output_fd_, POLLIN, 0};
+  if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
+  char chunk[4096];
+  const ssize_t n = read(output_fd_, chunk, sizeof chunk);
+  if (n <= 0) return false;
+  output_.append(chunk, static_cast<size_t>(n));
+  return true;
+}
+
+Command Conversation::Finish() {
+  Command result;
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+  if (output_fd_ >= 0) {
+    char chunk[4096];
+    for (ssize_t n; (n = read(output_fd_, chunk, sizeof chunk)) > 0;) output_.append(chunk, n);
+    close(output_fd_);
+    output_fd_ = -1;
+  }
+  int status = 0;
+  if (child_ > 0 && waitpid(child_, &status, 0) == child_ && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  child_ = -1;
+  result.output = output_;
   return result;
 }
 

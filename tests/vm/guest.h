@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +39,16 @@ std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& text);
 // A sysfs attribute of one function, e.g. Attribute(kEdu, "irq").
 std::string Attribute(const std::string& function, const std::string& name);
+// The driver a function is bound to ("" for none), and its IOMMU group ("" without an IOMMU).
+std::string DriverOf(const std::string& function);
+std::string GroupOf(const std::string& function);
+// Hands `function` to vfio-pci as a user would: driver_override, unbind from its driver, probe.
+bool BindToVfio(const std::string& function);
+// The one VFIO device file a process has open (`process` a pid or "self"): its descriptor number
+// there; -1 when it has none, -2 when more than one.
+int VfioDeviceFd(const std::string& process);
+// A descriptor of this process for descriptor `fd` of process `pid` (pidfd_getfd), or -1.
+int BorrowFd(pid_t pid, int fd);
 // The function directories under /sys/bus/pci/devices, sorted by name.
 std::vector<std::string> Functions();
 
@@ -49,6 +62,45 @@ Command RunCommand(const std::string& command, const std::string& input = "");
 // The same as an unprivileged user: the command's shell runs with user and group `uid` and no
 // supplementary groups.
 Command RunCommandAs(unsigned uid, const std::string& command, const std::string& input = "");
+
+// A command fed its input a line at a time, for sessions whose next line must wait for what the
+// program prints first (an interrupt that arrives while it waits for input). Standard output and
+// error come back together, as RunCommand has them.
+class Conversation {
+ public:
+  explicit Conversation(const std::string& command);
+  ~Conversation();
+  Conversation(const Conversation&) = delete;
+  Conversation& operator=(const Conversation&) = delete;
+
+  void Send(const std::string& text);
+  // Reads the output until `done` holds for all of it so far; false when the program ended or
+  // `timeout` passed first.
+  template <typename Done>
+  bool WaitUntil(Done done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done(output_)) {
+      if (!ReadSome(end)) return false;
+    }
+    return true;
+  }
+  // Reads the output for `time`, or until the program ends.
+  void ReadFor(std::chrono::milliseconds time) {
+    (void)WaitUntil([](const std::string&) { return false; }, time);
+  }
+  // Ends the input, reads the rest of the output and waits for the program's exit.
+  Command Finish();
+  const std::string& output() const { return output_; }
+  pid_t pid() const { return child_; }  // the command's own: it is exec'd by the shell
+
+ private:
+  bool ReadSome(std::chrono::steady_clock::time_point end);
+
+  pid_t child_ = -1;
+  int input_ = -1;
+  int output_fd_ = -1;
+  std::string output_;
+};
 
 // Lines at the guest's mapping of the calling process: those of /proc/self/maps naming `path`.
 std::vector<std::string> MapsOf(const std::string& path);
