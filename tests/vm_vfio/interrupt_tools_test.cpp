@@ -1,9 +1,9 @@
-// p9050diag's interrupt menu on edu through VFIO, as a person at the console uses it, with edu made
-// to interrupt while the menu waits. The console's handler only prints: it never acknowledges
-// edu, so edu's line stays up. The kernel masks it at each interrupt, the service unmasks it when
-// it waits again, and it fires again at once: the level-sensitive case the menu's warning is
-// about. Through VFIO the console stays usable, the count goes on without a gap, the interrupts
-// stop when edu is acknowledged, and "Disable" ends the service.
+// The tools' interrupts on edu through VFIO, edu made to interrupt while they wait: `zarerera
+// watch --irq`, and p9050diag's interrupt menu as a person at the console uses it. The console's
+// handler only prints: it never acknowledges edu, so edu's line stays up. The kernel masks it at
+// each interrupt, the service unmasks it when it waits again, and it fires again at once: the
+// level-sensitive case the menu's warning is about. Through VFIO the tools stay usable and count
+// without a gap; the interrupts stop when edu is acknowledged, and "Disable" ends the service.
 #include <gtest/gtest.h>
 #include <linux/vfio.h>
 #include <sys/ioctl.h>
@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/transcript.h"
@@ -83,6 +85,40 @@ class BorrowedEdu {
   bool ok_ = false;
   uint64_t offset_ = 0;
 };
+
+// True once the kernel has a handler on `function`'s INTx: vfio-pci requested it when the eventfd
+// was armed. A line raised before then would not interrupt.
+bool IntxArmed(const std::string& function) {
+  const std::string name = "vfio-intx(" + function + ")";
+  for (int i = 0; i < 200; ++i) {
+    if (vm_test::ReadFile("/proc/interrupts").find(name) != std::string::npos) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+TEST(VfioGuestTools, WatchIrqPrintsEdusInterruptsUpToItsCount) {
+  ASSERT_TRUE(vm_test::BindToVfio(vm_test::kEdu));
+  vm_test::Conversation watch(
+      "zarerera --driver=auto --force -d 1234:11e8 watch --irq --count 5 --timeout 20000");
+  ASSERT_TRUE(IntxArmed(vm_test::kEdu)) << watch.output();
+  const BorrowedEdu edu(watch.pid());
+  ASSERT_TRUE(edu.ok()) << "the command's VFIO device file: " << errno;
+  ASSERT_TRUE(edu.Write(kEduRaise, 0x1));
+  const vm_test::Command done = watch.Finish();
+  EXPECT_EQ(done.status, 0) << done.output;
+  // The command is gone; its device file, borrowed, still reaches edu.
+  EXPECT_EQ(edu.Read(kEduStatus), 0x1u) << "the command acknowledges nothing";
+  ASSERT_TRUE(edu.Write(kEduAck, 0x1));
+  std::istringstream lines(done.output);
+  unsigned n = 0;
+  for (std::string line; std::getline(lines, line); ++n) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, " interrupt %u lost 0 INTCSR ffffffff", n + 1);
+    EXPECT_NE(line.find(expected), std::string::npos) << line;
+  }
+  EXPECT_EQ(n, 5u) << done.output;
+}
 
 TEST(VfioGuestConsole, TheInterruptMenuCountsAnUnacknowledgedLineUntilDisabled) {
   ASSERT_TRUE(vm_test::BindToVfio(vm_test::kEdu));
