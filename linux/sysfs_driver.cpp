@@ -65,16 +65,6 @@ SysfsDriver::~SysfsDriver() {
   for (auto& r : registrations_) Release(*r);
 }
 
-std::string SysfsDriver::LastError() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return reasons_.last();
-}
-
-void SysfsDriver::SetErrorReporter(std::function<void(const std::string&)> reporter) {
-  std::lock_guard<std::mutex> guard(lock_);
-  reasons_.set_reporter(std::move(reporter));
-}
-
 int SysfsDriver::registrations() const {
   std::lock_guard<std::mutex> guard(lock_);
   return static_cast<int>(registrations_.size());
@@ -89,29 +79,12 @@ int SysfsDriver::open_files() const {
   return n;
 }
 
-bool SysfsDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                            uint32_t* status) {
-  // A sleep is served outside the lock: a sleeping thread holds up no other.
-  std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
-  if (code != WD_CODE_SLEEP || record == nullptr || size < sizeof(WdSleep)) guard.lock();
-  *status = Serve(device, code, record, size);
-  return true;
-}
-
-uint32_t SysfsDriver::Refuse(uint32_t code, uint32_t status) {
-  return reasons_.Refused(code, status);
-}
-
 uint32_t SysfsDriver::Sleep(WdSleep& r) {
   WdPreciseSleepUs(r.microseconds);
   return 0;
 }
 
 // --- Errors
-
-uint32_t SysfsDriver::Fail(uint32_t status, const std::string& reason) {
-  return reasons_.Fail(status, reason);
-}
 
 uint32_t SysfsDriver::FailErrno(int error, const char* doing, const std::string& path) {
   switch (error) {

@@ -38,14 +38,12 @@
 #define ZARERERA_LINUX_SYSFS_DRIVER_H
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "driver/failure_reasons.h"
-#include "driver/request_driver.h"
+#include "driver/locked_driver.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_files.h"
 #include "linux/sysfs_tree.h"
@@ -60,7 +58,7 @@ enum class Access {
   kReadOnly,  // scan, card information and configuration reads only
 };
 
-class SysfsDriver final : public wd::RequestDriver {
+class SysfsDriver final : public wd::LockedDriver {
  public:
   // `files` defaults to the system's calls; a test may pass its own (it must outlive the driver).
   explicit SysfsDriver(std::string root = kDefaultRoot, Access access = Access::kFull,
@@ -68,16 +66,6 @@ class SysfsDriver final : public wd::RequestDriver {
   ~SysfsDriver() override;  // releases every registration still in force
   SysfsDriver(const SysfsDriver&) = delete;
   SysfsDriver& operator=(const SysfsDriver&) = delete;
-
-  // One request at a time, sleeps excepted.
-  bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                 uint32_t* status) override;
-
-  // The reason for the latest failed request ("" when none failed yet).
-  std::string LastError() const;
-  // Called with the reason each time a request fails (under the driver's lock: it must not send
-  // requests). Null: none.
-  void SetErrorReporter(std::function<void(const std::string&)> reporter);
 
   const std::string& root() const { return root_; }
   Access access() const { return access_; }
@@ -97,7 +85,6 @@ class SysfsDriver final : public wd::RequestDriver {
   uint32_t Config(WdPciConfigDump& r) override;
   uint32_t Transfer(WdTransfer& r) override;
   uint32_t Sleep(WdSleep& r) override;
-  uint32_t Refuse(uint32_t code, uint32_t status) override;
 
   std::string PathOf(const FunctionAddress& f, const char* file) const;
   // Reads a whole small file; 0 or a status (with the reason kept).
@@ -109,7 +96,6 @@ class SysfsDriver final : public wd::RequestDriver {
   void Release(Registration& registration);
   const Range* Covering(bool memory, uint32_t address, uint64_t bytes);
 
-  uint32_t Fail(uint32_t status, const std::string& reason);
   uint32_t FailErrno(int error, const char* doing, const std::string& path);
 
   std::string root_;
@@ -117,12 +103,10 @@ class SysfsDriver final : public wd::RequestDriver {
   SysfsFiles* files_;
   size_t page_size_;
 
-  mutable std::mutex lock_;  // one request at a time (sleeps excepted)
   std::vector<std::unique_ptr<Registration>> registrations_;
   uint32_t next_card_handle_ = 1;
   uint32_t next_int_handle_ = 1;
   const Range* last_hit_[2] = {nullptr, nullptr};  // I/O, memory: the range that answered last
-  wd::FailureReasons reasons_;
 };
 
 }  // namespace sysfs

@@ -46,16 +46,6 @@ VfioDriver::~VfioDriver() {
   registrations_.clear();
 }
 
-std::string VfioDriver::LastError() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return reasons_.last();
-}
-
-void VfioDriver::SetErrorReporter(std::function<void(const std::string&)> reporter) {
-  std::lock_guard<std::mutex> guard(lock_);
-  reasons_.set_reporter(std::move(reporter));
-}
-
 bool VfioDriver::BoundToVfio(const std::string& name) {
   return BindingOf(*kernel_, sysfs_root_, name).driver == kVfioDriverName;
 }
@@ -99,32 +89,12 @@ int VfioDriver::open_eventfds() const {
   return n;
 }
 
-bool VfioDriver::ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                           uint32_t* status) {
-  // A sleep, and a wait (which locks for itself, not while it blocks), are served without the
-  // lock.
-  std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
-  const bool unlocked = (code == WD_CODE_SLEEP || code == WD_CODE_INT_WAIT) && record != nullptr &&
-                        size >= (code == WD_CODE_SLEEP ? sizeof(WdSleep) : sizeof(WdIntRequest));
-  if (!unlocked) guard.lock();
-  *status = Serve(device, code, record, size);
-  return true;
-}
-
-uint32_t VfioDriver::Refuse(uint32_t code, uint32_t status) {
-  return reasons_.Refused(code, status);
-}
-
 uint32_t VfioDriver::Sleep(WdSleep& r) {
   WdPreciseSleepUs(r.microseconds);
   return 0;
 }
 
 // --- Errors
-
-uint32_t VfioDriver::Fail(uint32_t status, const std::string& reason) {
-  return reasons_.Fail(status, reason);
-}
 
 uint32_t VfioDriver::FailErrno(int error, const std::string& doing) {
   switch (error) {

@@ -49,15 +49,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "driver/failure_reasons.h"
-#include "driver/request_driver.h"
+#include "driver/locked_driver.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_tree.h"
 #include "vfio/vfio_kernel.h"
@@ -81,7 +79,7 @@ struct Binding {
 };
 Binding BindingOf(VfioKernel& kernel, const std::string& sysfsRoot, const std::string& name);
 
-class VfioDriver : public wd::RequestDriver {
+class VfioDriver : public wd::LockedDriver {
  public:
   // `kernel` defaults to the system's calls; a test may pass its own (it must outlive the driver).
   explicit VfioDriver(std::string sysfsRoot = kSysfsRoot, std::string devRoot = kDevRoot,
@@ -89,13 +87,6 @@ class VfioDriver : public wd::RequestDriver {
   ~VfioDriver() override;  // disables interrupts, releases every registration, closes everything
   VfioDriver(const VfioDriver&) = delete;
   VfioDriver& operator=(const VfioDriver&) = delete;
-
-  // One request at a time; a sleep, and an interrupt wait while it blocks, hold up no other.
-  bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
-                 uint32_t* status) override;
-
-  std::string LastError() const;
-  void SetErrorReporter(std::function<void(const std::string&)> reporter);
 
   // Whether function `name` (DDDD:BB:SS.F) is bound to vfio-pci now.
   bool BoundToVfio(const std::string& name);
@@ -128,7 +119,10 @@ class VfioDriver : public wd::RequestDriver {
   uint32_t IntEnable(WdIntRequest& r) override;
   uint32_t IntWait(WdIntRequest& r) override;
   uint32_t IntDisable(WdIntRequest& r) override;
-  uint32_t Refuse(uint32_t code, uint32_t status) override;
+  // An interrupt wait locks for itself, not while it blocks.
+  bool ServedUnlocked(uint32_t code) const override {
+    return code == WD_CODE_SLEEP || code == WD_CODE_INT_WAIT;
+  }
 
   std::string PathOf(const std::string& name, const char* file) const;
   // The function with a BAR where the card's first range starts; false when none has.
@@ -150,7 +144,6 @@ class VfioDriver : public wd::RequestDriver {
   void StopLine(Line& line, std::unique_lock<std::mutex>& lock);
   void CloseLine(Line& line);
 
-  uint32_t Fail(uint32_t status, const std::string& reason);
   uint32_t FailErrno(int error, const std::string& doing);
 
   std::string sysfs_root_;
@@ -158,7 +151,6 @@ class VfioDriver : public wd::RequestDriver {
   VfioKernel* kernel_;
   size_t page_size_;
 
-  mutable std::mutex lock_;
   std::condition_variable waiters_left_;
   int container_ = -1;
   bool iommu_set_ = false;
@@ -169,7 +161,6 @@ class VfioDriver : public wd::RequestDriver {
   uint32_t next_card_handle_ = kFirstHandle;
   uint32_t next_int_handle_ = kFirstHandle;
   uint64_t next_generation_ = 1;
-  wd::FailureReasons reasons_;
 };
 
 }  // namespace vfio
