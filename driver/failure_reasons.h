@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/wd_records.h"
 #include "driver/wd_status.h"
 
 namespace wd {
@@ -48,6 +49,33 @@ inline std::string ErrnoText(int error) {
     text[0] = static_cast<char>(text[0] - 'A' + 'a');
   }
   return text;
+}
+
+// A number as a reason shows an address or offset: "0x1f4".
+inline std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The configuration space a function has at most (PCI Express).
+constexpr uint32_t kConfigLimit = 4096;
+
+// Why a configuration request is refused before it reaches the function: 1 to 4 bytes, inside the
+// first 4096, and a buffer. "" when none of that is wrong.
+inline std::string ConfigRefusal(const WdPciConfigDump& r) {
+  if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
+      r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
+    return "configuration access of " + std::to_string(r.bytes) + " bytes at " + Hex(r.offset) +
+           " is out of range";
+  }
+  return "";
+}
+
+// The reason for a transfer of `span` bytes at `address` that no registered range covers.
+inline std::string NotCovered(bool memory, uint32_t address, uint64_t span) {
+  return std::string("no registered ") + (memory ? "memory" : "I/O") + " range covers " +
+         Hex(address) + "-" + Hex(address + span - 1);
 }
 
 }  // namespace wd

@@ -128,4 +128,20 @@ WdItem* AddBusItem(WdCard& card, const WdPciSlot& slot) {
   return item;
 }
 
+void ClearScan(WdPciScan& r) {
+  r.cardCount = 0;
+  std::memset(r.ids, 0, sizeof r.ids);
+  std::memset(r.slots, 0, sizeof r.slots);
+}
+
+bool AddScanned(WdPciScan& r, const WdPciId& id, const WdPciSlot& slot) {
+  if (r.cardCount < WD_PCI_CARDS && (r.vendorId == 0 || r.vendorId == id.vendorId) &&
+      (r.deviceId == 0 || r.deviceId == id.deviceId)) {
+    r.ids[r.cardCount] = id;
+    r.slots[r.cardCount] = slot;
+    ++r.cardCount;
+  }
+  return r.cardCount < WD_PCI_CARDS;
+}
+
 }  // namespace wd

@@ -79,6 +79,12 @@ WdItem* AddInterruptItem(WdCard& card, uint32_t irq);
 // A PCI bus item: bus type 5, slot/function as slot << 3 | function.
 WdItem* AddBusItem(WdCard& card, const WdPciSlot& slot);
 
+// Scan builders: ClearScan empties the list (the IDs asked for stay); AddScanned appends a function
+// when its IDs match those asked for (a zero ID matches any) and returns whether the list has room
+// for another, so that a scan stops once it is full.
+void ClearScan(WdPciScan& r);
+bool AddScanned(WdPciScan& r, const WdPciId& id, const WdPciSlot& slot);
+
 }  // namespace wd
 
 #endif  // ZARERERA_DRIVER_REQUEST_DRIVER_H

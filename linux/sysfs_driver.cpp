@@ -22,15 +22,9 @@ namespace sysfs {
 namespace {
 
 constexpr uint64_t kAddressLimit = 0x100000000ull;   // the records carry 32-bit addresses
-constexpr uint32_t kConfigLimit = 4096;              // PCI Express configuration space
 constexpr size_t kMaxFileBytes = size_t{64} * 1024;  // the small text files read whole
 constexpr char kVersionText[] = "zarerera Linux sysfs driver";
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-  return text;
-}
+using wd::Hex;
 
 }  // namespace
 
@@ -196,19 +190,11 @@ uint32_t SysfsDriver::Version(WdVersion& r) {
 uint32_t SysfsDriver::Scan(WdPciScan& r) {
   std::vector<FunctionAddress> functions;
   if (const uint32_t status = ListFunctions(&functions)) return status;
-  r.cardCount = 0;
-  std::memset(r.ids, 0, sizeof r.ids);
-  std::memset(r.slots, 0, sizeof r.slots);
+  wd::ClearScan(r);
   for (const FunctionAddress& f : functions) {
-    if (r.cardCount == WD_PCI_CARDS) break;
-    uint32_t vendor = 0;
-    uint32_t device = 0;
-    if (!ReadIds(f, &vendor, &device)) continue;  // the reason is kept
-    if (r.vendorId != 0 && r.vendorId != vendor) continue;
-    if (r.deviceId != 0 && r.deviceId != device) continue;
-    r.ids[r.cardCount] = WdPciId{vendor, device};
-    r.slots[r.cardCount] = WdPciSlot{f.bus, f.slot, f.function};
-    ++r.cardCount;
+    WdPciId id{};
+    if (!ReadIds(f, &id.vendorId, &id.deviceId)) continue;  // the reason is kept
+    if (!wd::AddScanned(r, id, WdPciSlot{f.bus, f.slot, f.function})) break;
   }
   return 0;
 }
@@ -359,10 +345,8 @@ uint32_t SysfsDriver::Unregister(WdCardRegister& r) {
 }
 
 uint32_t SysfsDriver::Config(WdPciConfigDump& r) {
-  if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
-      r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
-    return Fail(WD_STATUS_INVALID_PARAMETER, "configuration access of " + std::to_string(r.bytes) +
-                                                 " bytes at " + Hex(r.offset) + " is out of range");
+  if (const std::string refusal = wd::ConfigRefusal(r); !refusal.empty()) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, refusal);
   }
   const FunctionAddress f{0, r.pciSlot.bus, r.pciSlot.slot, r.pciSlot.function};
   const std::string path = PathOf(f, "config");
@@ -416,9 +400,7 @@ uint32_t SysfsDriver::Transfer(WdTransfer& r) {
   const wd::TransferKind c = plan.kind;
   const Range* range = Covering(c.memory, r.address, plan.span);
   if (range == nullptr) {
-    return Fail(WD_STATUS_INVALID_PARAMETER,
-                std::string("no registered ") + (c.memory ? "memory" : "I/O") + " range covers " +
-                    Hex(r.address) + "-" + Hex(r.address + plan.span - 1));
+    return Fail(WD_STATUS_INVALID_PARAMETER, wd::NotCovered(c.memory, r.address, plan.span));
   }
   return wd::RunTransfer(
       r, plan, r.address - range->start, [&](uint64_t offset, uint32_t* value) -> uint32_t {

@@ -182,19 +182,10 @@ uint32_t Simulator::Scan(WdPciScan& r) {
     std::memcpy(r.slots, o.slots, sizeof r.slots);
     return 0;
   }
-  r.cardCount = 0;
-  std::memset(r.ids, 0, sizeof r.ids);
-  std::memset(r.slots, 0, sizeof r.slots);
+  wd::ClearScan(r);
   for (PciFunction* f : bus_.functions()) {
-    if (r.cardCount == WD_PCI_CARDS) break;
-    const uint32_t vendor = f->ConfigRead(pci::kVendorId, 2);
-    const uint32_t device = f->ConfigRead(pci::kDeviceId, 2);
-    // A zero ID matches any card.
-    if (r.vendorId != 0 && r.vendorId != vendor) continue;
-    if (r.deviceId != 0 && r.deviceId != device) continue;
-    r.ids[r.cardCount] = WdPciId{vendor, device};
-    r.slots[r.cardCount] = f->slot();
-    ++r.cardCount;
+    const WdPciId id{f->ConfigRead(pci::kVendorId, 2), f->ConfigRead(pci::kDeviceId, 2)};
+    if (!wd::AddScanned(r, id, f->slot())) break;
   }
   return 0;
 }

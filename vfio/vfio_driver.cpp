@@ -165,26 +165,18 @@ uint32_t VfioDriver::Version(WdVersion& r) {
 uint32_t VfioDriver::Scan(WdPciScan& r) {
   std::vector<sysfs::FunctionAddress> functions;
   if (const uint32_t status = ListFunctions(&functions)) return status;
-  r.cardCount = 0;
-  std::memset(r.ids, 0, sizeof r.ids);
-  std::memset(r.slots, 0, sizeof r.slots);
+  wd::ClearScan(r);
   for (const sysfs::FunctionAddress& f : functions) {
-    if (r.cardCount == WD_PCI_CARDS) break;
     const std::string name = sysfs::FunctionName(f);
     std::string text;
-    uint32_t vendor = 0;
-    uint32_t device = 0;
+    WdPciId id{};
     if (kernel_->ReadFile(PathOf(name, "vendor"), &text) != 0 ||
-        !sysfs::ParseNumberFile(text, &vendor) ||
+        !sysfs::ParseNumberFile(text, &id.vendorId) ||
         kernel_->ReadFile(PathOf(name, "device"), &text) != 0 ||
-        !sysfs::ParseNumberFile(text, &device)) {
+        !sysfs::ParseNumberFile(text, &id.deviceId)) {
       continue;
     }
-    if (r.vendorId != 0 && r.vendorId != vendor) continue;
-    if (r.deviceId != 0 && r.deviceId != device) continue;
-    r.ids[r.cardCount] = WdPciId{vendor, device};
-    r.slots[r.cardCount] = WdPciSlot{f.bus, f.slot, f.function};
-    ++r.cardCount;
+    if (!wd::AddScanned(r, id, WdPciSlot{f.bus, f.slot, f.function})) break;
   }
   return 0;
 }
@@ -355,10 +347,8 @@ uint32_t VfioDriver::Unregister(WdCardRegister& r) {
 }
 
 uint32_t VfioDriver::Config(WdPciConfigDump& r) {
-  if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
-      r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
-    return Fail(WD_STATUS_INVALID_PARAMETER, "configuration access of " + std::to_string(r.bytes) +
-                                                 " bytes at " + Hex(r.offset) + " is out of range");
+  if (const std::string refusal = wd::ConfigRefusal(r); !refusal.empty()) {
+    return Fail(WD_STATUS_INVALID_PARAMETER, refusal);
   }
   const std::string name =
       sysfs::FunctionName({0, r.pciSlot.bus, r.pciSlot.slot, r.pciSlot.function});
@@ -420,9 +410,7 @@ uint32_t VfioDriver::TransferLocked(WdTransfer& r) {
   const wd::TransferKind c = plan.kind;
   const Range* range = Covering(c.memory, r.address, plan.span);
   if (range == nullptr) {
-    return Fail(WD_STATUS_INVALID_PARAMETER,
-                std::string("no registered ") + (c.memory ? "memory" : "I/O") + " range covers " +
-                    Hex(r.address) + "-" + Hex(r.address + plan.span - 1));
+    return Fail(WD_STATUS_INVALID_PARAMETER, wd::NotCovered(c.memory, r.address, plan.span));
   }
   return wd::RunTransfer(
       r, plan, r.address - range->start, [&](uint64_t offset, uint32_t* value) -> uint32_t {

@@ -17,14 +17,8 @@ namespace vfio {
 namespace parts {
 
 constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
-constexpr uint32_t kConfigLimit = 4096;             // PCI Express configuration space
 constexpr char kVersionText[] = "zarerera Linux VFIO driver";
-
-inline std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-  return text;
-}
+using wd::Hex;
 
 // "0000:00:03.0" as the tools' -s option spells it: "00:03.0".
 inline std::string ShortName(const std::string& name) {
