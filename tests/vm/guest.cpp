@@ -254,6 +254,18 @@ void GuestTest::TearDown() {
   EXPECT_EQ(driver_.open_files(), 0) << "a resourceN file was left open";
 }
 
+uint32_t ReadAt(P9050_Handle* board, uint32_t space, uint32_t offset, unsigned width) {
+  if (width == 1) return P9050_ReadByte(board, space, offset);
+  if (width == 2) return P9050_ReadWord(board, space, offset);
+  return P9050_ReadDword(board, space, offset);
+}
+
+void WriteAt(P9050_Handle* board, uint32_t space, uint32_t offset, unsigned width, uint32_t value) {
+  if (width == 1) P9050_WriteByte(board, space, offset, static_cast<uint8_t>(value));
+  if (width == 2) P9050_WriteWord(board, space, offset, static_cast<uint16_t>(value));
+  if (width == 4) P9050_WriteDword(board, space, offset, value);
+}
+
 WdPciSlot SlotOf(const std::string& function) {
   unsigned domain = 0, bus = 0, slot = 0, fn = 0;
   std::sscanf(function.c_str(), "%x:%x:%x.%x", &domain, &bus, &slot, &fn);

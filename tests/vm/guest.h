@@ -16,6 +16,7 @@
 #include "driver/device_channel.h"
 #include "driver/wd_records.h"
 #include "linux/sysfs_driver.h"
+#include "p9050_lib.h"
 
 namespace vm_test {
 
@@ -117,6 +118,11 @@ class GuestTest : public ::testing::Test {
   sysfs::SysfsDriver driver_{sysfs::kDefaultRoot, sysfs::Access::kFull};
   WdDeviceHandle device_ = WD_INVALID_HANDLE;
 };
+
+// One access of `width` bytes (1, 2 or 4) at `offset` of the board's address space `space`,
+// through the library's byte, word and dword calls.
+uint32_t ReadAt(P9050_Handle* board, uint32_t space, uint32_t offset, unsigned width);
+void WriteAt(P9050_Handle* board, uint32_t space, uint32_t offset, unsigned width, uint32_t value);
 
 // The slot record of a function name "0000:BB:SS.F".
 WdPciSlot SlotOf(const std::string& function);

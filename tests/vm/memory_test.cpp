@@ -81,16 +81,10 @@ TEST_F(EduTest, EveryAccessWidthAsTheDeviceAnswersIt) {
     SCOPED_TRACE(c.what);
     P9050_WriteDword(h_, 0, kLiveness, 0x0f0f0f0f);
     if (c.write) {
-      if (c.width == 1) P9050_WriteByte(h_, 0, c.offset, static_cast<uint8_t>(c.value));
-      if (c.width == 2) P9050_WriteWord(h_, 0, c.offset, static_cast<uint16_t>(c.value));
-      if (c.width == 4) P9050_WriteDword(h_, 0, c.offset, c.value);
+      WriteAt(h_, 0, c.offset, c.width, c.value);
       EXPECT_EQ(P9050_ReadDword(h_, 0, kLiveness), c.expected);
     } else {
-      uint32_t read = 0;
-      if (c.width == 1) read = P9050_ReadByte(h_, 0, c.offset);
-      if (c.width == 2) read = P9050_ReadWord(h_, 0, c.offset);
-      if (c.width == 4) read = P9050_ReadDword(h_, 0, c.offset);
-      EXPECT_EQ(read, c.expected);
+      EXPECT_EQ(ReadAt(h_, 0, c.offset, c.width), c.expected);
     }
   }
 }

@@ -91,16 +91,10 @@ TEST_F(E1000ePortTest, EveryWidthAtTheFirstAndLastPorts) {
     SCOPED_TRACE(c.what);
     P9050_WriteDword(h_, 2, kIoAddr, 0x12345678);
     if (c.write) {
-      if (c.width == 1) P9050_WriteByte(h_, 2, c.port, static_cast<uint8_t>(c.value));
-      if (c.width == 2) P9050_WriteWord(h_, 2, c.port, static_cast<uint16_t>(c.value));
-      if (c.width == 4) P9050_WriteDword(h_, 2, c.port, c.value);
+      WriteAt(h_, 2, c.port, c.width, c.value);
       EXPECT_EQ(IoAddr(), c.expected);
     } else {
-      uint32_t read = 0xdeadbeef;
-      if (c.width == 1) read = P9050_ReadByte(h_, 2, c.port);
-      if (c.width == 2) read = P9050_ReadWord(h_, 2, c.port);
-      if (c.width == 4) read = P9050_ReadDword(h_, 2, c.port);
-      EXPECT_EQ(read, c.expected);
+      EXPECT_EQ(ReadAt(h_, 2, c.port, c.width), c.expected);
     }
     EXPECT_EQ(driver_.LastError(), "") << "no access failed";
   }

@@ -97,6 +97,23 @@ class VfioGuestTest : public ::testing::Test {
     std::unique_lock<std::mutex> guard(calls_.lock);
     return calls_.changed.wait_for(guard, 10s, [&] { return calls_.results.size() >= n; });
   }
+  // Raises edu's bit 0 with the handler set to wait; true once the handler waits in its call.
+  bool HoldTheHandlerOnARaise() {
+    {
+      std::lock_guard<std::mutex> guard(calls_.lock);
+      calls_.hold = true;
+    }
+    P9050_WriteDword(h_, 0, kEduRaise, 0x1);
+    std::unique_lock<std::mutex> guard(calls_.lock);
+    return calls_.changed.wait_for(guard, 10s, [&] { return calls_.held; });
+  }
+  void ReleaseTheHandler() {
+    {
+      std::lock_guard<std::mutex> guard(calls_.lock);
+      calls_.hold = false;
+    }
+    calls_.changed.notify_all();
+  }
   size_t CallCount() {
     std::lock_guard<std::mutex> guard(calls_.lock);
     return calls_.results.size();
@@ -139,21 +156,9 @@ TEST_F(VfioGuestTest, InterruptsRaisedOneAtATimeReachTheHandlerOnceEach) {
 
 TEST_F(VfioGuestTest, ABurstWhileTheHandlerIsHeldIsNeverCountedTwice) {
   ASSERT_TRUE(P9050_IntEnable(h_, EduHandler));
-  {
-    std::lock_guard<std::mutex> guard(calls_.lock);
-    calls_.hold = true;
-  }
-  P9050_WriteDword(h_, 0, kEduRaise, 0x1);
-  {
-    std::unique_lock<std::mutex> guard(calls_.lock);
-    ASSERT_TRUE(calls_.changed.wait_for(guard, 10s, [&] { return calls_.held; }));
-  }
+  ASSERT_TRUE(HoldTheHandlerOnARaise());
   for (uint32_t bit : {0x2u, 0x4u, 0x8u}) P9050_WriteDword(h_, 0, kEduRaise, bit);
-  {
-    std::lock_guard<std::mutex> guard(calls_.lock);
-    calls_.hold = false;
-  }
-  calls_.changed.notify_all();
+  ReleaseTheHandler();
   ASSERT_TRUE(WaitForCalls(1));
   std::this_thread::sleep_for(500ms);
   P9050_IntDisable(h_);
@@ -188,21 +193,9 @@ TEST_F(VfioGuestTest, SignalsWhileTheHandlerIsHeldAreOneInterruptAndTheRestLost)
   const int device = vm_test::VfioDeviceFd("self");
   ASSERT_GE(device, 0) << "not one VFIO device file open";
   ASSERT_TRUE(P9050_IntEnable(h_, EduHandler));
-  {
-    std::lock_guard<std::mutex> guard(calls_.lock);
-    calls_.hold = true;
-  }
-  P9050_WriteDword(h_, 0, kEduRaise, 0x1);
-  {
-    std::unique_lock<std::mutex> guard(calls_.lock);
-    ASSERT_TRUE(calls_.changed.wait_for(guard, 10s, [&] { return calls_.held; }));
-  }
+  ASSERT_TRUE(HoldTheHandlerOnARaise());
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(SignalIntxFromTheKernel(device)) << errno;
-  {
-    std::lock_guard<std::mutex> guard(calls_.lock);
-    calls_.hold = false;
-  }
-  calls_.changed.notify_all();
+  ReleaseTheHandler();
   ASSERT_TRUE(WaitForCalls(2));
   std::this_thread::sleep_for(300ms);
   P9050_IntDisable(h_);
