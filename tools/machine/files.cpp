@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace machine {
@@ -33,6 +34,9 @@ std::string NumberedName(const std::filesystem::path& directory, const std::stri
                          const std::string& suffix, int n) {
   return (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
 }
+
+// What one try at a new file came to.
+enum class Created { kYes, kExists, kFailed };
 
 }  // namespace
 
@@ -228,35 +232,30 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string* 
   return true;
 }
 
-bool CreateNewFile(const std::string& dir, const std::string& stem, const std::string& suffix,
-                   const std::string& text, std::string* path, std::string* error) {
-  constexpr int kMaxTries = 1000;
-  const std::filesystem::path directory(dir.empty() ? "." : dir);
-  for (int n = 1; n <= kMaxTries; ++n) {
-    const std::string name = NumberedName(directory, stem, suffix, n);
-    // O_EXCL with O_CREAT fails on any entry of that name, a link too, and never follows one.
-    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      *error = Reason(name, errno);
-      return false;
-    }
-    int err = 0;
-    if (!WriteAll(fd, text)) err = errno;
-    if (err == 0 && Sync(fd) != 0) err = errno;
-    if (close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) {
-      unlink(name.c_str());
-      *error = Reason(name, err);
-      return false;
-    }
-    SyncDirectory(directory.string());
-    *path = name;
-    return true;
+namespace {
+
+Created TryCreate(const std::string& name, const std::string& text, std::string* error) {
+  // O_EXCL with O_CREAT fails on any entry of that name, a link too, and never follows one.
+  const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return Created::kExists;
+    *error = Reason(name, errno);
+    return Created::kFailed;
   }
-  *error = Reason((directory / (stem + suffix)).string(), EEXIST);
-  return false;
+  int err = 0;
+  if (!WriteAll(fd, text)) err = errno;
+  if (err == 0 && Sync(fd) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    unlink(name.c_str());
+    *error = Reason(name, err);
+    return Created::kFailed;
+  }
+  SyncDirectory(DirectoryOf(name));
+  return Created::kYes;
 }
+
+}  // namespace
 
 ReadResult ReadInputFile(const std::string& path, size_t limit, std::string* text,
                          std::string* error) {
@@ -435,33 +434,27 @@ DurableCalls SetDurableCalls(const DurableCalls& calls) {
   return calls;  // the Windows calls have no seam: the order is tested where links are met
 }
 
-bool CreateNewFile(const std::string& dir, const std::string& stem, const std::string& suffix,
-                   const std::string& text, std::string* path, std::string* error) {
-  constexpr int kMaxTries = 1000;
-  const std::filesystem::path directory(dir.empty() ? "." : dir);
-  for (int n = 1; n <= kMaxTries; ++n) {
-    const std::string name = NumberedName(directory, stem, suffix, n);
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD failure = GetLastError();
-      if (failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS) continue;
-      *error = SystemReason(name, failure);
-      return false;
-    }
-    const DWORD failure = WriteSyncedAndClose(file, text);
-    if (failure != 0) {
-      DeleteFileA(name.c_str());
-      *error = SystemReason(name, failure);
-      return false;
-    }
-    *path = name;
-    return true;
+namespace {
+
+Created TryCreate(const std::string& name, const std::string& text, std::string* error) {
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD failure = GetLastError();
+    if (failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS) return Created::kExists;
+    *error = SystemReason(name, failure);
+    return Created::kFailed;
   }
-  *error =
-      Reason((directory / (stem + suffix)).string(), std::make_error_code(std::errc::file_exists));
-  return false;
+  const DWORD failure = WriteSyncedAndClose(file, text);
+  if (failure != 0) {
+    DeleteFileA(name.c_str());
+    *error = SystemReason(name, failure);
+    return Created::kFailed;
+  }
+  return Created::kYes;
 }
+
+}  // namespace
 
 ReadResult ReadInputFile(const std::string& path, size_t limit, std::string* text,
                          std::string* error) {
@@ -536,5 +529,21 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 #endif  // _WIN32
+
+bool CreateNewFile(const std::string& dir, const std::string& stem, const std::string& suffix,
+                   const std::string& text, std::string* path, std::string* error) {
+  constexpr int kMaxTries = 1000;
+  const std::filesystem::path directory(dir.empty() ? "." : dir);
+  for (int n = 1; n <= kMaxTries; ++n) {
+    const std::string name = NumberedName(directory, stem, suffix, n);
+    const Created created = TryCreate(name, text, error);
+    if (created == Created::kExists) continue;
+    if (created == Created::kYes) *path = name;
+    return created == Created::kYes;
+  }
+  *error = (directory / (stem + suffix)).string() + ": " +
+           std::make_error_code(std::errc::file_exists).message();
+  return false;
+}
 
 }  // namespace machine
