@@ -5,9 +5,7 @@
 // level-sensitive case the menu's warning is about. Through VFIO the tools stay usable and count
 // without a gap; the interrupts stop when edu is acknowledged, and "Disable" ends the service.
 #include <gtest/gtest.h>
-#include <linux/vfio.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "support/transcript.h"
+#include "vfio/vfio_kernel.h"
 #include "vm/guest.h"
 
 namespace {
@@ -61,29 +60,26 @@ class BorrowedEdu {
   explicit BorrowedEdu(pid_t console) {
     const int there = vm_test::VfioDeviceFd(std::to_string(console));
     if (there >= 0) fd_ = vm_test::BorrowFd(console, there);
-    vfio_region_info bar0{};
-    bar0.argsz = sizeof bar0;
-    bar0.index = VFIO_PCI_BAR0_REGION_INDEX;
-    ok_ = fd_ >= 0 && ioctl(fd_, VFIO_DEVICE_GET_REGION_INFO, &bar0) == 0 && bar0.size != 0;
-    offset_ = bar0.offset;
+    ok_ = fd_ >= 0 && kernel_.Region(fd_, 0, &bar0_) == 0 && bar0_.size != 0;
   }
   ~BorrowedEdu() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) kernel_.Close(fd_);
   }
   bool ok() const { return ok_; }
   uint32_t Read(uint32_t at) const {
     uint32_t value = ~0u;
-    (void)!pread(fd_, &value, sizeof value, static_cast<off_t>(offset_ + at));
+    (void)kernel_.Read(fd_, &value, sizeof value, bar0_.offset + at);
     return value;
   }
   bool Write(uint32_t at, uint32_t value) const {
-    return pwrite(fd_, &value, sizeof value, static_cast<off_t>(offset_ + at)) == sizeof value;
+    return kernel_.Write(fd_, &value, sizeof value, bar0_.offset + at) == sizeof value;
   }
 
  private:
+  vfio::VfioKernel& kernel_ = vfio::SystemKernel();
   int fd_ = -1;
   bool ok_ = false;
-  uint64_t offset_ = 0;
+  vfio::RegionInfo bar0_;
 };
 
 // True once the kernel has a handler on `function`'s INTx: vfio-pci requested it when the eventfd
