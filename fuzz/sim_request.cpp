@@ -24,6 +24,7 @@
 #include <cstring>
 #include <vector>
 
+#include "driver/driver_calls.h"
 #include "driver/wd_records.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -172,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code == WD_CODE_CARD_REGISTER) {
       const auto r = Get<WdCardRegister>(record);
       if (r.checkLockOnly == 0) {
-        const uint32_t count = std::min<uint32_t>(r.card.itemCount, WD_CARD_ITEMS);
+        const uint32_t count = WdDriver_ItemCount(&r.card);
         for (uint32_t i = 0; i < count; ++i) {
           const WdItem& item = r.card.items[i];
           if (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) {

@@ -139,8 +139,7 @@ extern "C" BOOL P9050_Open(P9050_Handle** handleOut, uint32_t vendorId, uint32_t
     SetError("Could not find PCI card\n");
     return OpenCleanUp(handle);
   }
-  // The scan result has room for WD_PCI_CARDS slots, whatever count the driver reports.
-  if (cardIndex >= scan.cardCount || cardIndex >= WD_PCI_CARDS) {
+  if (cardIndex >= WdDriver_ScanCount(&scan)) {
     SetError("Card out of range of available cards\n");
     return OpenCleanUp(handle);
   }

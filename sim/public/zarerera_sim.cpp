@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver/hosted_driver.h"
+#include "driver/request_driver.h"
 #include "driver/wd_records.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
@@ -140,9 +141,7 @@ class Fixture : public WdHostedDriver {
         record != nullptr && size >= sizeof(WdPciScan)) {
       WdPciScan scan;
       std::memcpy(&scan, record, sizeof scan);
-      scan.cardCount = 0;
-      std::memset(scan.ids, 0, sizeof scan.ids);
-      std::memset(scan.slots, 0, sizeof scan.slots);
+      wd::ClearScan(scan);
       std::memcpy(record, &scan, sizeof scan);
       *status = 0;
       open_fault_ = ZARERERA_SIM_OPEN_NORMALLY;

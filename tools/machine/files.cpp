@@ -35,6 +35,10 @@ std::string NumberedName(const std::filesystem::path& directory, const std::stri
   return (directory / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + suffix)).string();
 }
 
+std::string TooLarge(const std::string& what, size_t limit) {
+  return what + ": larger than " + std::to_string(limit) + " bytes, more than any image; not read";
+}
+
 // What one try at a new file came to.
 enum class Created { kYes, kExists, kFailed };
 
@@ -114,10 +118,6 @@ bool ReadAll(int fd, size_t limit, std::string* text, int* error) {
   }
   *text = std::move(data);
   return true;
-}
-
-std::string TooLarge(const std::string& what, size_t limit) {
-  return what + ": larger than " + std::to_string(limit) + " bytes, more than any image; not read";
 }
 
 }  // namespace
@@ -474,8 +474,7 @@ ReadResult ReadInputFile(const std::string& path, size_t limit, std::string* tex
     *error = path + ": not a regular file";
     return ReadResult::kBad;
   }
-  const std::string tooLarge =
-      path + ": larger than " + std::to_string(limit) + " bytes, more than any image; not read";
+  const std::string tooLarge = TooLarge(path, limit);
   if (fs::file_size(path, ec) > limit && !ec) {
     *error = tooLarge;
     return ReadResult::kBad;
@@ -511,8 +510,7 @@ bool ReadStandardInput(size_t limit, std::string* text, std::string* error) {
     return false;
   }
   if (n > limit) {
-    *error = "standard input: larger than " + std::to_string(limit) +
-             " bytes, more than any image; not read";
+    *error = TooLarge("standard input", limit);
     return false;
   }
   data.resize(n);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
@@ -94,6 +95,12 @@ bool ParseHexWord(const std::string& text, uint16_t* word) {
   }
   *word = static_cast<uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
   return true;
+}
+
+std::string Hex(uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
+  return text;
 }
 
 std::string Shown(const std::string& text) {

@@ -93,6 +93,8 @@ bool ParseHexWord(const std::string& text, uint16_t* word);
 // control characters as \xNN, so that no value, however long or strange, makes a message long
 // or moves a terminal's cursor.
 std::string Shown(const std::string& text);
+// `value` in lower-case hexadecimal, at least `digits` digits, zero-padded: "00c0".
+std::string Hex(uint64_t value, int digits);
 
 }  // namespace machine
 

@@ -25,12 +25,6 @@ constexpr char kCounterFields[] =
     "status-latched latched-status";
 constexpr size_t kCounterFieldCount = 18;
 
-std::string Hex(uint64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
-  return text;
-}
-
 // Lines of tokens, with their line numbers, for a reader that takes them in order.
 class Reader {
  public:

@@ -41,11 +41,7 @@ class SysfsHost {
   SysfsHost(const SysfsHost&) = delete;
   SysfsHost& operator=(const SysfsHost&) = delete;
 
-  // The driver installed: kSysfs, kVfio or kAuto.
-  Driver driver() const { return driver_; }
-
  private:
-  Driver driver_;
   sysfs::SysfsDriver sysfs_;
   std::unique_ptr<vfio::VfioDriver> vfio_;
   std::unique_ptr<vfio::LinuxDriver> linux_;

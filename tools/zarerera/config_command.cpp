@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "driver/driver_calls.h"
+#include "driver/pci_config.h"
 #include "errors.h"
 
 namespace zcmd {
@@ -51,7 +52,7 @@ constexpr ConfigRegister kConfigRegisters[] = {
 };
 
 // Configuration space of a PCI Express function; a conventional one has the first 256 bytes.
-constexpr uint32_t kConventionalConfigBytes = 256;
+constexpr uint32_t kConventionalConfigBytes = pci::kConfigSize;
 constexpr uint32_t kExtendedConfigBytes = 4096;
 // What -x, -xxx and -xxxx show, as lspci: the standard header, the whole conventional space, the
 // extended space. (-xx shows the conventional space as well.)
@@ -66,10 +67,6 @@ struct ConfigOp {
   uint32_t value = 0;
   uint32_t mask = 0;
 };
-
-uint32_t WidthMask(uint32_t width) {
-  return width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
-}
 
 // REGISTER, REGISTER=VALUE or REGISTER=VALUE:MASK, where REGISTER is a name (any case) or
 // OFFSET.B, OFFSET.W, OFFSET.L (hexadecimal offset; a byte, word or dword). All checked first.
@@ -107,7 +104,7 @@ ConfigOp ParseConfigOp(const std::string& arg) {
   op.write = true;
   const std::string rest = arg.substr(equals + 1);
   const size_t colon = rest.find(':');
-  const uint32_t max = WidthMask(op.width);
+  const uint32_t max = pci::AllOnes(op.width);
   op.value = ParseHex(rest.substr(0, colon), max, "the value for " + reg);
   op.mask = colon == std::string::npos
                 ? max
@@ -157,7 +154,7 @@ class ConfigSpace {
     uint32_t value = 0;
     const uint32_t status = WdDriver_Config(device_, slot_, offset, &value, width, 1);
     if (status != 0) throw Failure(Failed("reading", offset, width, status));
-    return value & WidthMask(width);
+    return value & pci::AllOnes(width);
   }
   void Write(uint32_t offset, uint32_t width, uint32_t value) const {
     const uint32_t status = WdDriver_Config(device_, slot_, offset, &value, width, 0);

@@ -46,7 +46,7 @@ std::string NotABridge(const WdCard& card) {
   std::string bar0 = "it has no BAR0";
   bool bar0Ok = false;
   bool bar1Ok = false;
-  const uint32_t items = card.itemCount < WD_CARD_ITEMS ? card.itemCount : WD_CARD_ITEMS;
+  const uint32_t items = WdDriver_ItemCount(&card);
   for (uint32_t i = 0; i < items; ++i) {
     const WdItem& item = card.items[i];
     if (item.kind == WD_ITEM_MEMORY && item.u.mem.bar == 0) {
@@ -289,7 +289,8 @@ P9050_Handle* Session::Board() {
     }
   }
   if (!config_.anyFunction)
-    CheckBridge(PciIds{static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)}, index);
+    CheckBridge(machine::BoardIds{static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)},
+                index);
   P9050_Handle* handle = nullptr;
   if (!P9050_Open(&handle, vendor, device, index, 0) || handle == nullptr) {
     throw Failure("cannot open board " + std::to_string(index) + " with IDs " +
@@ -304,7 +305,7 @@ P9050_Handle* Session::Board() {
 // The function a board command would open must look like the bridge before anything of it is
 // registered: the bridge library takes any function with an address range, and its EEPROM and
 // register commands would write into whatever the function's BAR0 holds.
-void Session::CheckBridge(const PciIds& ids, uint32_t index) {
+void Session::CheckBridge(const machine::BoardIds& ids, uint32_t index) {
   WdPciScan scan;
   WdDeviceHandle device = WD_INVALID_HANDLE;
   try {

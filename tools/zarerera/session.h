@@ -20,6 +20,7 @@
 
 #include "config.h"
 #include "driver/hosted_driver.h"
+#include "machine/options.h"
 #include "p9050_lib.h"
 #include "util.h"
 
@@ -58,7 +59,8 @@ class Session {
   void Finish();
 
  private:
-  void CheckBridge(const PciIds& ids, uint32_t index);  // a Failure unless it looks like one
+  void CheckBridge(const machine::BoardIds& ids,
+                   uint32_t index);  // a Failure unless it looks like one
   void StartSim();
   void StartSysfs();
   void StopSysfs();

@@ -46,10 +46,6 @@ bool StopRequested() {
   return g_signal != 0;
 }
 
-int StopSignal() {
-  return g_signal;
-}
-
 int StopStatus() {
   return 128 + g_signal;
 }

@@ -27,8 +27,6 @@ class CatchStopSignals {
 };
 
 bool StopRequested();
-// The signal that asked: SIGINT or SIGTERM; 0 when none did.
-int StopSignal();
 // The exit status of a command stopped by that signal, as a shell shows one killed by it:
 // 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
 int StopStatus();

@@ -71,10 +71,6 @@ uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what
   return value;
 }
 
-uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what) {
-  return ParseNumber(text, 0, max, what);
-}
-
 uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what) {
   uint32_t value = 0;
   if (!ParseDigits(text, 10, max, &value) || value < min) {
@@ -134,7 +130,7 @@ bool IdFilter::Matches(uint32_t vendor, uint32_t device) const {
 }
 
 IdFilter ParseIds(const std::string& text) {
-  if (text.empty()) return {kBoardIds.vendorId, kBoardIds.deviceId};
+  if (text.empty()) return {machine::kDefaultIds.vendorId, machine::kDefaultIds.deviceId};
   const std::vector<std::string> parts = Split(text, ':');
   IdFilter ids;
   if (parts.size() != 2 || !ParsePart(parts[0], 4, 0xFFFF, &ids.vendorId) ||
@@ -242,10 +238,6 @@ void PrintJsonError(const std::string& message, int status) {
 
 std::string Count(size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-std::string Hex(uint64_t value, int digits) {
-  return Format("%0*llx", digits, static_cast<unsigned long long>(value));
 }
 
 void FlushOutput() {

@@ -9,21 +9,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "driver/board_ids.h"
 #include "driver/wd_records.h"
+#include "machine/options.h"
 
 namespace zcmd {
 
-struct PciIds {
-  uint16_t vendorId;
-  uint16_t deviceId;
-};
-constexpr PciIds kBoardIds{product_ids::kVendorId, product_ids::kDeviceId};
-
 // Hexadecimal with or without "0x", at most `max`; a UsageError naming `what` otherwise.
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);
-// Decimal, at most `max`.
-uint32_t ParseDecimal(const std::string& text, uint32_t max, const std::string& what);
 // Decimal, from `min` to `max`: digits only (no sign, no blanks, not empty).
 uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what);
 // A message with every word of more than 80 characters cut as machine::Shown cuts a value: the
@@ -64,7 +56,7 @@ std::string SlotText(const WdPciSlot& slot);                // "BB:SS.F"
 std::string IdsText(uint32_t vendorId, uint32_t deviceId);  // "vvvv:dddd"
 // A value in JSON documents: IDs, addresses, offsets and register values are hexadecimal strings
 // of `digits` digits (or more), as lspci -mm prints them; counts and sizes stay numbers.
-std::string Hex(uint64_t value, int digits);
+using machine::Hex;
 // "1 word", "2 words": `count` and the noun, plural unless the count is one.
 std::string Count(size_t count, const std::string& noun);
 
