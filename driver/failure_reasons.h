@@ -62,10 +62,10 @@ inline std::string Hex(uint64_t value) {
 constexpr uint32_t kConfigLimit = 4096;
 
 // Why a configuration request is refused before it reaches the function: 1 to 4 bytes, inside the
-// first 4096, and a buffer. "" when none of that is wrong.
-inline std::string ConfigRefusal(const WdPciConfigDump& r) {
-  if (r.bytes == 0 || r.bytes > 4 || r.offset >= kConfigLimit ||
-      r.bytes > kConfigLimit - r.offset || r.buffer == 0) {
+// first `limit`, and a buffer. "" when none of that is wrong.
+inline std::string ConfigRefusal(const WdPciConfigDump& r, uint32_t limit = kConfigLimit) {
+  if (r.bytes == 0 || r.bytes > 4 || r.offset >= limit || r.bytes > limit - r.offset ||
+      r.buffer == 0) {
     return "configuration access of " + std::to_string(r.bytes) + " bytes at " + Hex(r.offset) +
            " is out of range";
   }

@@ -22,11 +22,8 @@ class LockedDriver : public RequestDriver {
  public:
   bool ControlOn(uintptr_t device, uint32_t code, void* record, uint32_t size,
                  uint32_t* status) final {
-    // Only a whole record goes unlocked: a short one is refused, and the refusal's reason is kept
-    // under the lock.
-    const uint32_t whole = code == WD_CODE_SLEEP ? sizeof(WdSleep) : sizeof(WdIntRequest);
     std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
-    if (!ServedUnlocked(code) || record == nullptr || size < whole) guard.lock();
+    if (!ServedUnlocked(code)) guard.lock();
     *status = Serve(device, code, record, size);
     return true;
   }
@@ -48,7 +45,11 @@ class LockedDriver : public RequestDriver {
   // request whose handler locks for itself.
   virtual bool ServedUnlocked(uint32_t code) const { return code == WD_CODE_SLEEP; }
 
+  // A refused request that came unlocked (its record too short) keeps its reason under the lock,
+  // as every other failure does.
   uint32_t Refuse(uint32_t code, uint32_t status) override {
+    std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
+    if (ServedUnlocked(code)) guard.lock();
     return reasons_.Refused(code, status);
   }
   // Keeps `reason` as the latest failure's; returns `status`, for `return Fail(...)`.

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "driver/driver_calls.h"
+#include "driver/failure_reasons.h"
 #include "driver/transfer_kind.h"
 #include "sim/pci_config.h"
 
@@ -251,10 +252,8 @@ uint32_t Simulator::Unregister(WdCardRegister& r) {
 }
 
 uint32_t Simulator::Config(WdPciConfigDump& r) {
-  if (r.bytes == 0 || r.bytes > 4 || r.offset >= pci::kConfigSize ||
-      r.bytes > pci::kConfigSize - r.offset || r.buffer == 0) {
-    return kStatusInvalidParameter;
-  }
+  // Conventional functions only: 256 bytes.
+  if (!wd::ConfigRefusal(r, pci::kConfigSize).empty()) return kStatusInvalidParameter;
   auto* buffer = WD_FROM_UPTR(uint8_t*, r.buffer);
   PciFunction* f = bus_.Find(r.pciSlot);
   if (r.isRead) {

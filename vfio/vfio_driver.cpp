@@ -40,7 +40,7 @@ VfioDriver::~VfioDriver() {
   std::unique_lock<std::mutex> guard(lock_);
   std::vector<Line*> lines;
   for (auto& [handle, line] : lines_) lines.push_back(line.get());
-  for (Line* line : lines) StopLine(*line, guard);  // may end it at once
+  for (Line* line : lines) StopLine(*line);  // may end it at once
   waiters_left_.wait(guard, [this] { return lines_.empty(); });
   for (auto& r : registrations_) ReleaseRegistration(*r);
   registrations_.clear();
@@ -332,11 +332,8 @@ uint32_t VfioDriver::Unregister(WdCardRegister& r) {
   // An interrupt still on is disabled first: its waiters wake before the device goes.
   auto line = lines_.find((*it)->int_handle);
   if ((*it)->int_handle != 0 && line != lines_.end()) {
-    std::unique_lock<std::mutex> relock(lock_, std::adopt_lock);
-    StopLine(*line->second, relock);
-    const uint32_t intHandle = (*it)->int_handle;
-    waiters_left_.wait(relock, [&] { return lines_.count(intHandle) == 0; });
-    relock.release();  // the caller's lock, held again
+    StopLine(*line->second);
+    AwaitLineGone((*it)->int_handle);
     it = std::find_if(registrations_.begin(), registrations_.end(),
                       [&r](const auto& reg) { return reg->card_handle == r.cardHandle; });
     if (it == registrations_.end()) return 0;
@@ -399,10 +396,6 @@ const VfioDriver::Range* VfioDriver::Covering(bool memory, uint32_t address, uin
 }
 
 uint32_t VfioDriver::Transfer(WdTransfer& r) {
-  return TransferLocked(r);
-}
-
-uint32_t VfioDriver::TransferLocked(WdTransfer& r) {
   wd::TransferPlan plan;
   std::string error;
   if (!wd::PlanTransfer(r, &plan, &error)) return Fail(WD_STATUS_INVALID_PARAMETER, error);

@@ -136,12 +136,14 @@ class VfioDriver : public wd::LockedDriver {
   uint32_t OpenGroup(const std::string& number, Group** group, bool* notViable);
   void ReleaseGroup(Group* group);
   uint32_t CheckViable(const std::string& name, const std::string& group);
-  uint32_t TransferLocked(WdTransfer& r);
   const Range* Covering(bool memory, uint32_t address, uint64_t bytes) const;
   void ReleaseRegistration(Registration& registration);
   uint32_t RangeOf(Device* device, const std::vector<sysfs::ResourceLine>& lines, WdItem& item,
                    Range* out);
-  void StopLine(Line& line, std::unique_lock<std::mutex>& lock);
+  // Both with lock_ held; AwaitLineGone lets go of it while it waits.
+  void StopLine(Line& line);
+  void AwaitLineGone(uint32_t intHandle);
+  void EndIfIdle(Line& line);  // closes and forgets a disabled line no service waits on
   void CloseLine(Line& line);
 
   uint32_t FailErrno(int error, const std::string& doing);

@@ -45,11 +45,7 @@ uint32_t VfioDriver::IntEnable(WdIntRequest& r) {
       return Fail(WD_STATUS_RESOURCE_BUSY,
                   "interrupt " + std::to_string(r.intHandle) + " is enabled already");
     }
-    // The waiters of the last enable are still leaving.
-    std::unique_lock<std::mutex> relock(lock_, std::adopt_lock);
-    const uint32_t handle = r.intHandle;
-    waiters_left_.wait(relock, [&] { return lines_.count(handle) == 0; });
-    relock.release();
+    AwaitLineGone(r.intHandle);  // the waiters of the last enable are still leaving
   }
   auto line = std::make_unique<Line>();
   line->int_handle = r.intHandle;
@@ -79,18 +75,27 @@ void VfioDriver::CloseLine(Line& line) {
   line.eventfd = line.wakefd = -1;
 }
 
-void VfioDriver::StopLine(Line& line, std::unique_lock<std::mutex>& lock) {
-  (void)lock;  // held
+void VfioDriver::AwaitLineGone(uint32_t intHandle) {
+  std::unique_lock<std::mutex> relock(lock_, std::adopt_lock);
+  waiters_left_.wait(relock, [&] { return lines_.count(intHandle) == 0; });
+  relock.release();  // the caller's lock, held again
+}
+
+void VfioDriver::StopLine(Line& line) {
   if (line.enabled) {
     line.enabled = false;
     kernel_->SetIntxEventfd(line.device->fd, -1);
     kernel_->Signal(line.wakefd);
   }
-  if (line.waiters == 0) {
-    CloseLine(line);
-    lines_.erase(line.int_handle);
-    waiters_left_.notify_all();
-  }
+  EndIfIdle(line);
+}
+
+void VfioDriver::EndIfIdle(Line& line) {
+  if (line.enabled || line.waiters != 0) return;
+  const uint32_t handle = line.int_handle;
+  CloseLine(line);
+  lines_.erase(handle);  // `line` is gone
+  waiters_left_.notify_all();
 }
 
 uint32_t VfioDriver::IntDisable(WdIntRequest& r) {
@@ -99,9 +104,7 @@ uint32_t VfioDriver::IntDisable(WdIntRequest& r) {
     return Fail(WD_STATUS_NO_SUCH_CARD,
                 "interrupt " + std::to_string(r.intHandle) + " is not enabled");
   }
-  std::unique_lock<std::mutex> relock(lock_, std::adopt_lock);
-  StopLine(*it->second, relock);
-  relock.release();
+  StopLine(*it->second);
   return 0;
 }
 
@@ -140,15 +143,11 @@ uint32_t VfioDriver::IntWait(WdIntRequest& r) {
   --line.waiters;
   const bool ended = !line.enabled || line.generation != generation;
   if (ended) {
-    if (line.waiters == 0 && !line.enabled) {
-      CloseLine(line);
-      lines_.erase(r.intHandle);
-      waiters_left_.notify_all();
-    }
+    EndIfIdle(line);
     return 0;
   }
   if (error != 0) return FailErrno(error, "waiting for the interrupt of " + line.device->name);
-  for (WdTransfer& command : line.commands) TransferLocked(command);
+  for (WdTransfer& command : line.commands) Transfer(command);
   ++line.counter;
   line.lost += static_cast<uint32_t>(signals - 1);
   line.in_service = true;
