@@ -2,14 +2,10 @@
 // attributes (driver_override, the driver's unbind, drivers_probe). Both print the function's
 // IOMMU group and what else is in it; a function held by another driver is left alone without
 // --force; -n only shows what would be written.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,40 +13,32 @@
 #include "errors.h"
 #include "linux/sysfs_tree.h"
 #include "util.h"
+#include "vfio/vfio_driver.h"
+#include "vfio/vfio_kernel.h"
 
 namespace zcmd {
 
 namespace {
 
-constexpr char kVfioPci[] = "vfio-pci";
+using vfio::kVfioDriverName;
 
-std::string LinkName(const std::string& path) {
-  char target[4096];
-  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-  if (n < 0) return "";
-  target[n] = '\0';
-  const char* slash = std::strrchr(target, '/');
-  return slash != nullptr ? slash + 1 : target;
+// The function's binding now: its driver ("" for none) and IOMMU group ("" for none).
+vfio::Binding BindingOf(const Config& config, const std::string& name) {
+  return vfio::BindingOf(vfio::SystemKernel(), config.sysfsRoot, name);
 }
 
-std::string ReadSmall(const std::string& path) {
-  std::ifstream in(path);
-  std::string text;
-  std::getline(in, text);
-  return text;
-}
-
+// A directory's names, sorted; none when it cannot be read.
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
+  if (vfio::SystemKernel().List(path, &names) != 0) names.clear();
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// A one-number sysfs file of the function (vendor, device); false when it is not one.
+bool ReadNumber(const std::string& path, uint32_t* value) {
+  std::string text;
+  return vfio::SystemKernel().ReadFile(path, &text) == 0 && sysfs::ParseNumberFile(text, value);
 }
 
 struct Target {
@@ -72,8 +60,7 @@ Target Choose(const Config& config) {
     const std::string dir = config.sysfsRoot + "/" + name;
     if (!sysfs::ParseFunctionName(name, &a) || a.domain != 0 ||
         !slots.Matches(WdPciSlot{a.bus, a.slot, a.function}) ||
-        !sysfs::ParseNumberFile(ReadSmall(dir + "/vendor"), &vendor) ||
-        !sysfs::ParseNumberFile(ReadSmall(dir + "/device"), &device) ||
+        !ReadNumber(dir + "/vendor", &vendor) || !ReadNumber(dir + "/device", &device) ||
         !ids.Matches(vendor, device)) {
       continue;
     }
@@ -97,8 +84,8 @@ std::string DriverText(const std::string& driver) {
 
 // Prints the IOMMU group and its members with their drivers; returns the group ("" for none) and
 // the members other than `t` held by a driver other than vfio-pci.
-std::string ShowGroup(const Target& t, std::vector<std::string>* others) {
-  const std::string group = LinkName(t.dir + "/iommu_group");
+std::string ShowGroup(const Config& config, const Target& t, std::vector<std::string>* others) {
+  const std::string group = BindingOf(config, t.name).group;
   if (group.empty()) {
     std::printf("%s has no IOMMU group: VFIO needs an IOMMU (intel_iommu=on or amd_iommu=on)\n",
                 t.name.c_str());
@@ -106,9 +93,9 @@ std::string ShowGroup(const Target& t, std::vector<std::string>* others) {
   }
   std::string members;
   for (const std::string& m : ListDir(t.dir + "/iommu_group/devices")) {
-    const std::string driver = LinkName(t.dir + "/iommu_group/devices/" + m + "/driver");
+    const std::string driver = BindingOf(config, m).driver;
     members += (members.empty() ? "" : ", ") + m + " (" + DriverText(driver) + ")";
-    if (m != t.name && !driver.empty() && driver != kVfioPci && driver != "pci-stub") {
+    if (m != t.name && !driver.empty() && driver != kVfioDriverName && driver != "pci-stub") {
       others->push_back(m + " (" + driver + ")");
     }
   }
@@ -151,9 +138,9 @@ int RunBind(Session&, const Config& config) {
   NeedRealBus(config);
   const Target t = Choose(config);
   std::vector<std::string> others;
-  const std::string group = ShowGroup(t, &others);
-  const std::string driver = LinkName(t.dir + "/driver");
-  if (driver == kVfioPci) {
+  const std::string group = ShowGroup(config, t, &others);
+  const std::string driver = BindingOf(config, t.name).driver;
+  if (driver == kVfioDriverName) {
     std::printf("%s is bound to vfio-pci already%s\n", t.name.c_str(),
                 group.empty() ? "" : (": /dev/vfio/" + group).c_str());
     return kExitOk;
@@ -164,15 +151,15 @@ int RunBind(Session&, const Config& config) {
     throw Failure(t.name + " is held by " + driver + ": left alone (--force takes it from " +
                   driver + ")");
   }
-  Step(config, t.dir + "/driver_override", kVfioPci);
+  Step(config, t.dir + "/driver_override", kVfioDriverName);
   if (!driver.empty()) Step(config, t.dir + "/driver/unbind", t.name);
   Step(config, ProbePath(config), t.name);
   for (const std::string& o : others) {
     std::printf("the group is not viable while %s keeps its driver: bind it too\n", o.c_str());
   }
   if (config.dryRun) return kExitOk;
-  const std::string now = LinkName(t.dir + "/driver");
-  if (now != kVfioPci) {
+  const std::string now = BindingOf(config, t.name).driver;
+  if (now != kVfioDriverName) {
     throw Failure("vfio-pci did not take " + t.name + " (now " + DriverText(now) +
                   "; is the vfio-pci module loaded?)");
   }
@@ -184,9 +171,9 @@ int RunUnbind(Session&, const Config& config) {
   NeedRealBus(config);
   const Target t = Choose(config);
   std::vector<std::string> others;
-  ShowGroup(t, &others);
-  const std::string driver = LinkName(t.dir + "/driver");
-  if (driver != kVfioPci) {
+  ShowGroup(config, t, &others);
+  const std::string driver = BindingOf(config, t.name).driver;
+  if (driver != kVfioDriverName) {
     std::printf("%s is not bound to vfio-pci (%s): nothing to do\n", t.name.c_str(),
                 DriverText(driver).c_str());
     return kExitOk;
@@ -195,8 +182,8 @@ int RunUnbind(Session&, const Config& config) {
   Step(config, t.dir + "/driver/unbind", t.name);
   Step(config, ProbePath(config), t.name);
   if (config.dryRun) return kExitOk;
-  const std::string now = LinkName(t.dir + "/driver");
-  if (now == kVfioPci) throw Failure(t.name + " is still bound to vfio-pci");
+  const std::string now = BindingOf(config, t.name).driver;
+  if (now == kVfioDriverName) throw Failure(t.name + " is still bound to vfio-pci");
   std::printf("%s released: %s\n", t.name.c_str(),
               now.empty() ? "no driver took it" : ("bound to " + now).c_str());
   return kExitOk;
