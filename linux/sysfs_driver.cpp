@@ -21,7 +21,6 @@ namespace sysfs {
 
 namespace {
 
-constexpr uint64_t kAddressLimit = 0x100000000ull;   // the records carry 32-bit addresses
 constexpr size_t kMaxFileBytes = size_t{64} * 1024;  // the small text files read whole
 constexpr char kVersionText[] = "zarerera Linux sysfs driver";
 using wd::Hex;
@@ -168,13 +167,7 @@ uint32_t SysfsDriver::ListFunctions(std::vector<FunctionAddress>* functions) {
   if (const int error = files_->List(root_, &names); error < 0) {
     return FailErrno(-error, "listing", root_);
   }
-  functions->clear();
-  for (const std::string& name : names) {
-    FunctionAddress a;
-    // The records have no domain: functions of other domains cannot be named in them.
-    if (ParseFunctionName(name, &a) && a.domain == 0) functions->push_back(a);
-  }
-  std::sort(functions->begin(), functions->end());
+  *functions = FunctionsIn(names);
   return 0;
 }
 
@@ -212,7 +205,7 @@ uint32_t SysfsDriver::CardInfo(WdPciCardInfo& r) {
   WdCard card{};
   for (unsigned bar = 0; bar < kBarLines && bar < lines.size(); ++bar) {
     const ResourceLine& line = lines[bar];
-    if (!line.used() || line.end >= kAddressLimit) continue;
+    if (!line.used() || !line.in_records()) continue;
     const auto start = static_cast<uint32_t>(line.start);
     const auto bytes = static_cast<uint32_t>(line.bytes());
     if (line.io()) {

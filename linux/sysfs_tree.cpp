@@ -1,6 +1,7 @@
 // Parsing of the sysfs PCI function files: names, `resource` lines, one-number files.
 #include "linux/sysfs_tree.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sysfs {
@@ -77,6 +78,16 @@ bool ParseFunctionName(std::string_view name, FunctionAddress* address) {
   if (a.slot >= kSlots || a.function >= kFunctions) return false;
   *address = a;
   return true;
+}
+
+std::vector<FunctionAddress> FunctionsIn(const std::vector<std::string>& names) {
+  std::vector<FunctionAddress> functions;
+  for (const std::string& name : names) {
+    FunctionAddress a;
+    if (ParseFunctionName(name, &a) && a.domain == 0) functions.push_back(a);
+  }
+  std::sort(functions.begin(), functions.end());
+  return functions;
 }
 
 std::string FunctionName(const FunctionAddress& address) {

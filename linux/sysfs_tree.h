@@ -42,7 +42,14 @@ struct ResourceLine {
   }
   bool io() const { return (flags & kResourceIo) != 0; }
   uint64_t bytes() const { return end - start + 1; }
+  // Whether the driver records can carry the range: they have 32-bit addresses. A BAR above
+  // 4 GiB is left out of a card's items.
+  bool in_records() const { return end < (uint64_t{1} << 32); }
 };
+
+// The functions among a directory's `names` (others are skipped), in bus order. The records have
+// no domain: functions of domains other than 0 cannot be named in them and are left out.
+std::vector<FunctionAddress> FunctionsIn(const std::vector<std::string>& names);
 
 // Parses a whole `resource` file. Each line is three numbers in C notation (0x... as the kernel
 // writes them); a blank line is an unused resource and keeps its index. False, with the 1-based

@@ -129,12 +129,7 @@ uint32_t VfioDriver::ListFunctions(std::vector<sysfs::FunctionAddress>* function
   if (const int error = kernel_->List(sysfs_root_, &names); error < 0) {
     return FailErrno(-error, "listing " + sysfs_root_);
   }
-  functions->clear();
-  for (const std::string& name : names) {
-    sysfs::FunctionAddress a;
-    if (sysfs::ParseFunctionName(name, &a) && a.domain == 0) functions->push_back(a);
-  }
-  std::sort(functions->begin(), functions->end());
+  *functions = sysfs::FunctionsIn(names);
   return 0;
 }
 
@@ -191,7 +186,7 @@ uint32_t VfioDriver::CardInfo(WdPciCardInfo& r) {
   WdCard card{};
   for (uint32_t bar = 0; bar < kBarRegions && bar < lines.size(); ++bar) {
     const sysfs::ResourceLine& line = lines[bar];
-    if (device->bars[bar].size == 0 || !line.used() || line.end >= kAddressLimit) continue;
+    if (device->bars[bar].size == 0 || !line.used() || !line.in_records()) continue;
     const auto start = static_cast<uint32_t>(line.start);
     const auto bytes =
         static_cast<uint32_t>(std::min<uint64_t>(line.bytes(), device->bars[bar].size));

@@ -16,7 +16,6 @@ namespace vfio {
 
 namespace parts {
 
-constexpr uint64_t kAddressLimit = 0x100000000ull;  // the records carry 32-bit addresses
 constexpr char kVersionText[] = "zarerera Linux VFIO driver";
 using wd::Hex;
 

@@ -19,10 +19,9 @@ std::vector<HighRegion> HighRegions(const std::string& root, const WdPciSlot& sl
   unsigned badLine = 0;
   std::vector<HighRegion> regions;
   if (!in || !sysfs::ParseResource(text.str(), &lines, &badLine)) return regions;
-  constexpr uint64_t kFourGiB = uint64_t{1} << 32;
   for (unsigned bar = 0; bar < sysfs::kBarLines && bar < lines.size(); ++bar) {
     const sysfs::ResourceLine& line = lines[bar];
-    if (line.used() && line.end >= kFourGiB) {
+    if (line.used() && !line.in_records()) {
       regions.push_back({bar, !line.io(), line.start, line.bytes()});
     }
   }
