@@ -72,6 +72,12 @@ inline std::string ConfigRefusal(const WdPciConfigDump& r, uint32_t limit = kCon
   return "";
 }
 
+// The reason a card is refused whose range `r` no function under `root` has as a BAR.
+inline std::string NoBarAt(const std::string& root, bool memory, uint32_t start, uint32_t bytes) {
+  return "no function under " + root + " has " + (memory ? "a memory" : "an I/O") + " BAR at " +
+         Hex(start) + " of " + std::to_string(bytes) + " bytes";
+}
+
 // The reason for a transfer of `span` bytes at `address` that no registered range covers.
 inline std::string NotCovered(bool memory, uint32_t address, uint64_t span) {
   return std::string("no registered ") + (memory ? "memory" : "I/O") + " range covers " +

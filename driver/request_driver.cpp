@@ -128,6 +128,14 @@ WdItem* AddBusItem(WdCard& card, const WdPciSlot& slot) {
   return item;
 }
 
+const WdItem* FirstRange(const WdCard& card) {
+  const uint32_t count = card.itemCount < WD_CARD_ITEMS ? card.itemCount : WD_CARD_ITEMS;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (IsRange(card.items[i])) return &card.items[i];
+  }
+  return nullptr;
+}
+
 void ClearScan(WdPciScan& r) {
   r.cardCount = 0;
   std::memset(r.ids, 0, sizeof r.ids);

@@ -79,6 +79,26 @@ WdItem* AddInterruptItem(WdCard& card, uint32_t irq);
 // A PCI bus item: bus type 5, slot/function as slot << 3 | function.
 WdItem* AddBusItem(WdCard& card, const WdPciSlot& slot);
 
+// A memory or I/O item with at least one byte: a range a registration maps.
+inline bool IsRange(const WdItem& item) {
+  return (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
+         (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
+}
+// The card's first range item (of its items, WD_CARD_ITEMS at most), or null when it has none.
+const WdItem* FirstRange(const WdCard& card);
+// Where a memory or I/O item lies: its kind, start (physical address or port), bytes and BAR.
+struct ItemRange {
+  bool memory;
+  uint32_t start;
+  uint32_t bytes;
+  uint32_t bar;
+};
+inline ItemRange ItemRangeOf(const WdItem& item) {
+  const bool memory = item.kind == WD_ITEM_MEMORY;
+  return memory ? ItemRange{true, item.u.mem.physAddress, item.u.mem.bytes, item.u.mem.bar}
+                : ItemRange{false, item.u.io.port, item.u.io.bytes, item.u.io.bar};
+}
+
 // Scan builders: ClearScan empties the list (the IDs asked for stay); AddScanned appends a function
 // when its IDs match those asked for (a zero ID matches any) and returns whether the list has room
 // for another, so that a scan stops once it is full.

@@ -221,10 +221,7 @@ uint32_t SysfsDriver::CardInfo(WdPciCardInfo& r) {
 
 uint32_t SysfsDriver::MapRange(const WdItem& item, const std::vector<Function>& functions,
                                Range* range) {
-  const bool memory = item.kind == WD_ITEM_MEMORY;
-  const uint32_t start = memory ? item.u.mem.physAddress : item.u.io.port;
-  const uint32_t bytes = memory ? item.u.mem.bytes : item.u.io.bytes;
-  const uint32_t bar = memory ? item.u.mem.bar : item.u.io.bar;
+  const auto [memory, start, bytes, bar] = wd::ItemRangeOf(item);
   auto matches = [&](const ResourceLine& line) {
     return line.used() && line.io() != memory && line.start == start &&
            uint64_t{bytes} <= line.bytes();
@@ -249,9 +246,7 @@ uint32_t SysfsDriver::MapRange(const WdItem& item, const std::vector<Function>& 
     }
   }
   if (owner == nullptr) {
-    return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no function under ") + root_ + " has " +
-                                            (memory ? "a memory" : "an I/O") + " BAR at " +
-                                            Hex(start) + " of " + std::to_string(bytes) + " bytes");
+    return Fail(WD_STATUS_NO_SUCH_CARD, wd::NoBarAt(root_, memory, start, bytes));
   }
   const std::string file = "resource" + std::to_string(index);
   range->memory = memory;
@@ -303,8 +298,7 @@ uint32_t SysfsDriver::Register(WdCardRegister& r, uintptr_t device) {
   const uint32_t count = WdDriver_ItemCount(&r.card);
   for (uint32_t i = 0; i < count; ++i) {
     WdItem& item = r.card.items[i];
-    const bool range = (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
-                       (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
+    const bool range = wd::IsRange(item);
     if (range) {
       Range mapped;
       if (const uint32_t status = MapRange(item, functions, &mapped)) {

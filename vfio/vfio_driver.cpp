@@ -212,11 +212,7 @@ uint32_t VfioDriver::CardInfo(WdPciCardInfo& r) {
 // The range of a card's item on `device`: the BAR of `lines` it is, mapped when the region can be.
 uint32_t VfioDriver::RangeOf(Device* device, const std::vector<sysfs::ResourceLine>& lines,
                              WdItem& item, Range* out) {
-  bool memory = false;
-  uint32_t start = 0;
-  uint32_t bytes = 0;
-  uint32_t bar = 0;
-  ItemOf(item, &memory, &start, &bytes, &bar);
+  const auto [memory, start, bytes, bar] = wd::ItemRangeOf(item);
   const std::string& name = device->name;
   const int index = BarOf(lines, memory, start, bytes, bar);
   if (index < 0 || device->bars[index].size < bytes) {
@@ -250,26 +246,16 @@ uint32_t VfioDriver::Register(WdCardRegister& r, uintptr_t handle) {
   (void)handle;  // a registration is not tied to the handle it came on
   if (r.checkLockOnly != 0) return 0;
   const uint32_t count = WdDriver_ItemCount(&r.card);
-  const WdItem* first = nullptr;
-  for (uint32_t i = 0; i < count && first == nullptr; ++i) {
-    if (IsRange(r.card.items[i])) first = &r.card.items[i];
-  }
+  const WdItem* first = wd::FirstRange(r.card);
   if (first == nullptr) {
     return Fail(WD_STATUS_INVALID_PARAMETER, "card has no BAR to tell its function by");
   }
   // The function: the one with a BAR where the first range starts.
-  bool memory = false;
-  uint32_t start = 0;
-  uint32_t bytes = 0;
-  uint32_t bar = 0;
-  ItemOf(*first, &memory, &start, &bytes, &bar);
   std::string name;
   std::vector<sysfs::ResourceLine> lines;
-  FunctionOfCard(r.card, &name, &lines);
-  if (name.empty()) {
-    return Fail(WD_STATUS_NO_SUCH_CARD, std::string("no function under ") + sysfs_root_ + " has " +
-                                            (memory ? "a memory" : "an I/O") + " BAR at " +
-                                            Hex(start) + " of " + std::to_string(bytes) + " bytes");
+  if (!FunctionOfRange(*first, &name, &lines)) {
+    const wd::ItemRange at = wd::ItemRangeOf(*first);
+    return Fail(WD_STATUS_NO_SUCH_CARD, wd::NoBarAt(sysfs_root_, at.memory, at.start, at.bytes));
   }
   for (const auto& reg : registrations_) {
     if (reg->device->name == name) {

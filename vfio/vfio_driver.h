@@ -125,9 +125,9 @@ class VfioDriver : public wd::LockedDriver {
   }
 
   std::string PathOf(const std::string& name, const char* file) const;
-  // The function with a BAR where the card's first range starts; false when none has.
-  bool FunctionOfCard(const WdCard& card, std::string* name,
-                      std::vector<sysfs::ResourceLine>* lines);
+  // The function with a BAR where `range` starts; false when none has.
+  bool FunctionOfRange(const WdItem& range, std::string* name,
+                       std::vector<sysfs::ResourceLine>* lines);
   uint32_t ListFunctions(std::vector<sysfs::FunctionAddress>* functions);
   uint32_t ReadResource(const std::string& name, std::vector<sysfs::ResourceLine>* lines);
   // Opens the function (or takes one more use of it, when open); 0 or a status.

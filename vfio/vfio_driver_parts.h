@@ -29,18 +29,7 @@ inline bool SingleTransfer(const WdTransfer& t) {
   return k.width != 0 && !k.block;
 }
 
-inline bool IsRange(const WdItem& item) {
-  return (item.kind == WD_ITEM_MEMORY && item.u.mem.bytes != 0) ||
-         (item.kind == WD_ITEM_IO && item.u.io.bytes != 0);
-}
-
-inline void ItemOf(const WdItem& item, bool* memory, uint32_t* start, uint32_t* bytes,
-                   uint32_t* bar) {
-  *memory = item.kind == WD_ITEM_MEMORY;
-  *start = *memory ? item.u.mem.physAddress : item.u.io.port;
-  *bytes = *memory ? item.u.mem.bytes : item.u.io.bytes;
-  *bar = *memory ? item.u.mem.bar : item.u.io.bar;
-}
+using wd::IsRange;
 
 // The BAR of `lines` a range is: the one with its start, kind and at least its bytes, the range's
 // own BAR number first; -1 for none.

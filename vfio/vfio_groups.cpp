@@ -179,19 +179,9 @@ void VfioDriver::ReleaseDevice(Device* device) {
   ReleaseGroup(group);
 }
 
-bool VfioDriver::FunctionOfCard(const WdCard& card, std::string* name,
-                                std::vector<sysfs::ResourceLine>* lines) {
-  const uint32_t count = WdDriver_ItemCount(&card);
-  const WdItem* first = nullptr;
-  for (uint32_t i = 0; i < count && first == nullptr; ++i) {
-    if (IsRange(card.items[i])) first = &card.items[i];
-  }
-  if (first == nullptr) return false;
-  bool memory = false;
-  uint32_t start = 0;
-  uint32_t bytes = 0;
-  uint32_t bar = 0;
-  ItemOf(*first, &memory, &start, &bytes, &bar);
+bool VfioDriver::FunctionOfRange(const WdItem& range, std::string* name,
+                                 std::vector<sysfs::ResourceLine>* lines) {
+  const auto [memory, start, bytes, bar] = wd::ItemRangeOf(range);
   std::vector<std::string> names;
   if (kernel_->List(sysfs_root_, &names) < 0) return false;
   std::sort(names.begin(), names.end());
@@ -214,9 +204,10 @@ bool VfioDriver::FunctionOfCard(const WdCard& card, std::string* name,
 
 bool VfioDriver::TakesCard(const WdCard& card) {
   std::lock_guard<std::mutex> guard(lock_);
+  const WdItem* first = wd::FirstRange(card);
   std::string name;
   std::vector<sysfs::ResourceLine> lines;
-  return FunctionOfCard(card, &name, &lines) &&
+  return first != nullptr && FunctionOfRange(*first, &name, &lines) &&
          BindingOf(*kernel_, sysfs_root_, name).driver == kVfioDriverName;
 }
 
