@@ -73,14 +73,7 @@ std::vector<RegOp> ParseRegArgs(const std::vector<std::string>& args) {
     RegOp op{&FindRegister(arg.substr(0, equals))};
     if (equals != std::string::npos) {
       op.write = true;
-      const std::string rest = arg.substr(equals + 1);
-      const size_t colon = rest.find(':');
-      const std::string what = std::string("the value for ") + op.reg->name;
-      op.value = ParseHex(rest.substr(0, colon), 0xFFFFFFFFu, what);
-      if (colon != std::string::npos) {
-        op.mask = ParseHex(rest.substr(colon + 1), 0xFFFFFFFFu,
-                           std::string("the mask for ") + op.reg->name);
-      }
+      ParseMaskedValue(arg.substr(equals + 1), 0xFFFFFFFFu, op.reg->name, &op.value, &op.mask);
     }
     ops.push_back(op);
   }

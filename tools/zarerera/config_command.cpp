@@ -102,13 +102,7 @@ ConfigOp ParseConfigOp(const std::string& arg) {
   }
   if (equals == std::string::npos) return op;
   op.write = true;
-  const std::string rest = arg.substr(equals + 1);
-  const size_t colon = rest.find(':');
-  const uint32_t max = pci::AllOnes(op.width);
-  op.value = ParseHex(rest.substr(0, colon), max, "the value for " + reg);
-  op.mask = colon == std::string::npos
-                ? max
-                : ParseHex(rest.substr(colon + 1), max, "the mask for " + reg);
+  ParseMaskedValue(arg.substr(equals + 1), pci::AllOnes(op.width), reg, &op.value, &op.mask);
   return op;
 }
 

@@ -71,6 +71,15 @@ uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what
   return value;
 }
 
+void ParseMaskedValue(const std::string& text, uint32_t max, const std::string& name,
+                      uint32_t* value, uint32_t* mask) {
+  const size_t colon = text.find(':');
+  *value = ParseHex(text.substr(0, colon), max, "the value for " + name);
+  *mask = colon == std::string::npos
+              ? max
+              : ParseHex(text.substr(colon + 1), max, "the mask for " + name);
+}
+
 uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what) {
   uint32_t value = 0;
   if (!ParseDigits(text, 10, max, &value) || value < min) {

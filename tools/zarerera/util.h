@@ -16,6 +16,10 @@ namespace zcmd {
 
 // Hexadecimal with or without "0x", at most `max`; a UsageError naming `what` otherwise.
 uint32_t ParseHex(const std::string& text, uint32_t max, const std::string& what);
+// A register write's VALUE or VALUE:MASK (setpci's form), each hexadecimal up to `max`; without a
+// mask every bit changes (the mask is `max`). UsageErrors name `name`'s value or mask.
+void ParseMaskedValue(const std::string& text, uint32_t max, const std::string& name,
+                      uint32_t* value, uint32_t* mask);
 // Decimal, from `min` to `max`: digits only (no sign, no blanks, not empty).
 uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const std::string& what);
 // A message with every word of more than 80 characters cut as machine::Shown cuts a value: the
