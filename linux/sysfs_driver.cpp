@@ -221,7 +221,13 @@ uint32_t SysfsDriver::CardInfo(WdPciCardInfo& r) {
 
 uint32_t SysfsDriver::MapRange(const WdItem& item, const std::vector<Function>& functions,
                                Range* range) {
-  const auto [memory, start, bytes, bar] = wd::ItemRangeOf(item);
+  // Plain copies, not a structured binding: the lambda below captures them, which clang 14 does
+  // not allow of a binding.
+  const wd::ItemRange at = wd::ItemRangeOf(item);
+  const bool memory = at.memory;
+  const uint32_t start = at.start;
+  const uint32_t bytes = at.bytes;
+  const uint32_t bar = at.bar;
   auto matches = [&](const ResourceLine& line) {
     return line.used() && line.io() != memory && line.start == start &&
            uint64_t{bytes} <= line.bytes();
